@@ -1,0 +1,107 @@
+// console.cpp - splitting text at colour pairs, console print's buffer, and
+// the pure conversions of the terminal form. No system calls here.
+#include "console/console.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "console/console_platform.h"
+
+void ConsoleWrite(const char* text) {
+    const bool terminal = IsOutputTerminal();
+    if (!terminal && GetOutputVariant() == OutputVariant::kConsole) return;
+    const char* position = text;
+    for (;;) {
+        const char* escape = std::strchr(position, kEsc);
+        if (escape == nullptr) {
+            std::size_t length = std::strlen(position);
+            if (length > 0) WriteOutputRun(position, length, terminal);
+            return;
+        }
+        if (escape > position) {
+            WriteOutputRun(position, static_cast<std::size_t>(escape - position), terminal);
+        }
+        const std::uint8_t attribute = static_cast<std::uint8_t>(escape[1]);
+        if (attribute == 0) return;   // an ESC at the end of the text is dropped
+        if (terminal) SetOutputColour(attribute);
+        position = escape + 2;
+    }
+}
+
+void ConsolePrintV(const char* format, std::va_list arguments) {
+    char buffer[kPrintBufferSize];
+    int length = std::vsnprintf(buffer, std::size(buffer), format, arguments);
+    if (length < 0) return;
+    ConsoleWrite(buffer);
+}
+
+void ConsolePrint(const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    ConsolePrintV(format, arguments);
+    va_end(arguments);
+}
+
+// Attribute bits 0-2 are blue, green, red; the terminal numbers its colours
+// red = 1, green = 2, blue = 4.
+static unsigned TerminalColourIndex(unsigned windowsColour) {
+    return ((windowsColour & 1u) << 2) | (windowsColour & 2u) | ((windowsColour & 4u) >> 2);
+}
+
+std::size_t FormatColourSequence(std::uint8_t attribute, char* buffer, std::size_t bufferSize) {
+    int length = 0;
+    if (attribute == kColourNormal) {
+        length = std::snprintf(buffer, bufferSize, "\x1b[0m");
+    } else {
+        const unsigned foreground = attribute & 0x0Fu;
+        const unsigned background = (attribute >> 4) & 0x0Fu;
+        const unsigned foregroundCode = ((foreground & 8u) ? 90u : 30u) + TerminalColourIndex(foreground);
+        if (background == 0) {
+            length = std::snprintf(buffer, bufferSize, "\x1b[0;%um", foregroundCode);
+        } else {
+            const unsigned backgroundCode = ((background & 8u) ? 100u : 40u) + TerminalColourIndex(background);
+            length = std::snprintf(buffer, bufferSize, "\x1b[0;%u;%um", foregroundCode, backgroundCode);
+        }
+    }
+    if (length < 0 || static_cast<std::size_t>(length) >= bufferSize) return 0;
+    return static_cast<std::size_t>(length);
+}
+
+// Unicode code points of the code page 437 characters 0x80 to 0xFF.
+static constexpr std::uint16_t kCp437Upper[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,
+    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+static_assert(kCp437Upper[0xDB - 0x80] == 0x2588, "full block");
+static_assert(kCp437Upper[0xB0 - 0x80] == 0x2591, "light shade");
+
+std::size_t EncodeCp437AsUtf8(std::uint8_t byte, char* out) {
+    if (byte < 0x80) {
+        out[0] = static_cast<char>(byte);
+        return 1;
+    }
+    const unsigned codePoint = kCp437Upper[byte - 0x80];
+    if (codePoint < 0x800) {
+        out[0] = static_cast<char>(0xC0u | (codePoint >> 6));
+        out[1] = static_cast<char>(0x80u | (codePoint & 0x3Fu));
+        return 2;
+    }
+    out[0] = static_cast<char>(0xE0u | (codePoint >> 12));
+    out[1] = static_cast<char>(0x80u | ((codePoint >> 6) & 0x3Fu));
+    out[2] = static_cast<char>(0x80u | (codePoint & 0x3Fu));
+    return 3;
+}

@@ -1,0 +1,60 @@
+// console.h - coloured text output: console print and the console writer.
+// Texts are NUL-terminated bytes of code page 437 that carry their own line
+// ends; ESC followed by an attribute byte changes the colour and is never shown.
+#pragma once
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+
+#if defined(__GNUC__) || defined(__clang__)
+#define PRINTF_LIKE(formatIndex, firstArgument) \
+    __attribute__((format(printf, formatIndex, firstArgument)))
+#else
+#define PRINTF_LIKE(formatIndex, firstArgument)
+#endif
+
+inline constexpr char kEsc = '\x1b';
+inline constexpr std::size_t kPrintBufferSize = 1024;   // bytes, NUL included
+
+// Attribute bytes of the colour pairs: bits 0-3 foreground blue, green, red,
+// intensity; bits 4-7 the same for the background.
+inline constexpr std::uint8_t kColourNormal = 0x07;     // light grey
+inline constexpr std::uint8_t kColourBanner = 0x0B;     // light cyan
+inline constexpr std::uint8_t kColourMessage = 0x0E;    // yellow
+inline constexpr std::uint8_t kColourBright = 0x0F;     // bright white
+
+// How a program's output behaves when standard output is not a terminal.
+enum class OutputVariant : std::uint8_t {
+    kFile = 0,      // image extractor: the text arrives, colour pairs dropped
+    kConsole = 1,   // diskette programs: nothing is delivered
+};
+
+// Chooses the variant for the whole process; call once at the start of main.
+// The file variant is in force until then.
+void SetOutputVariant(OutputVariant variant);
+[[nodiscard]] OutputVariant GetOutputVariant();
+
+// Writes text to standard output, turning each ESC + attribute pair into a
+// colour change on a terminal. An ESC at the very end of the text is dropped.
+// Output failures are ignored.
+void ConsoleWrite(const char* text);
+
+// Formats like printf into a 1024-byte buffer (a longer text is cut) and
+// hands the result to ConsoleWrite.
+void ConsolePrint(const char* format, ...) PRINTF_LIKE(1, 2);
+void ConsolePrintV(const char* format, std::va_list arguments) PRINTF_LIKE(1, 0);
+
+// Pure helpers of the terminal form, kept apart from the I/O for the tests.
+
+// Writes the terminal's colour sequence for an attribute byte into buffer and
+// returns its length (0 when it did not fit). 0x07 resets to the terminal's
+// own colours; black (0) as background keeps the terminal's background.
+[[nodiscard]] std::size_t FormatColourSequence(std::uint8_t attribute, char* buffer,
+                                               std::size_t bufferSize);
+
+inline constexpr std::size_t kUtf8MaxLength = 3;   // bytes per code page 437 character
+
+// Encodes one code page 437 byte as UTF-8 into out (kUtf8MaxLength bytes);
+// returns the number of bytes. Bytes below 0x80 stay as they are.
+[[nodiscard]] std::size_t EncodeCp437AsUtf8(std::uint8_t byte, char* out);

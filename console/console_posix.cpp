@@ -1,0 +1,74 @@
+// console_posix.cpp - the console writer's platform part: write(2) on
+// descriptor 1, isatty(1), terminal colour sequences, and code page 437 shown
+// as UTF-8 on a terminal whose locale uses UTF-8.
+#include "console/console.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "console/console_platform.h"
+
+static OutputVariant outputVariant = OutputVariant::kFile;
+static int terminalUtf8 = -1;   // -1 not yet known, then 0 or 1
+
+void SetOutputVariant(OutputVariant variant) { outputVariant = variant; }
+
+OutputVariant GetOutputVariant() { return outputVariant; }
+
+bool IsOutputTerminal() { return isatty(1) == 1; }
+
+// The character set of the locale the environment asks for: LC_ALL, then
+// LC_CTYPE, then LANG, the first that is set and not empty.
+static bool IsLocaleUtf8() {
+    const char* names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+    for (const char* name : names) {
+        const char* value = std::getenv(name);
+        if (value == nullptr || value[0] == '\0') continue;
+        const char* dot = std::strchr(value, '.');
+        if (dot == nullptr) return false;
+        char codeset[16] = {};
+        std::size_t length = 0;
+        for (const char* p = dot + 1; *p != '\0' && *p != '@' && length + 1 < sizeof(codeset); ++p) {
+            if (*p == '-') continue;
+            codeset[length++] = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+        }
+        return std::strcmp(codeset, "utf8") == 0;
+    }
+    return false;
+}
+
+static void WriteAll(const char* bytes, std::size_t byteCount) {
+    while (byteCount > 0) {
+        ssize_t written = write(1, bytes, byteCount);
+        if (written <= 0) return;   // output failures are ignored
+        bytes += written;
+        byteCount -= static_cast<std::size_t>(written);
+    }
+}
+
+void WriteOutputRun(const char* bytes, std::size_t byteCount, bool terminal) {
+    if (terminal && terminalUtf8 < 0) terminalUtf8 = IsLocaleUtf8() ? 1 : 0;
+    if (!terminal || terminalUtf8 == 0) {
+        WriteAll(bytes, byteCount);
+        return;
+    }
+    char converted[1024];
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < byteCount; ++i) {
+        if (length + kUtf8MaxLength > sizeof(converted)) {
+            WriteAll(converted, length);
+            length = 0;
+        }
+        length += EncodeCp437AsUtf8(static_cast<std::uint8_t>(bytes[i]), converted + length);
+    }
+    WriteAll(converted, length);
+}
+
+void SetOutputColour(std::uint8_t attribute) {
+    char sequence[32];
+    std::size_t length = FormatColourSequence(attribute, sequence, sizeof(sequence));
+    WriteAll(sequence, length);
+}

@@ -1,0 +1,116 @@
+// keys_posix.cpp - key input from a terminal in non-canonical mode, and line
+// input, on descriptor 0.
+#include "console/keys.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+// The bytes of one escape sequence arrive together; a pause this long after
+// ESC means the ESC key itself was pressed.
+static constexpr int kSequencePauseMilliseconds = 50;
+
+static struct termios savedMode;
+static volatile sig_atomic_t modeSaved = 0;
+
+static void RestoreTerminalMode() {
+    if (modeSaved) tcsetattr(0, TCSANOW, &savedMode);
+}
+
+static void RestoreAndEnd(int signalNumber) {
+    RestoreTerminalMode();
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+void EnterKeyMode() {
+    if (isatty(0) != 1 || modeSaved) return;
+    if (tcgetattr(0, &savedMode) != 0) return;
+    struct termios keyMode = savedMode;
+    keyMode.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    keyMode.c_lflag |= ISIG;
+    keyMode.c_cc[VMIN] = 1;
+    keyMode.c_cc[VTIME] = 0;
+    modeSaved = 1;
+    std::atexit(RestoreTerminalMode);
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    for (int signalNumber : signals) {
+        struct sigaction action {};
+        action.sa_handler = RestoreAndEnd;
+        sigemptyset(&action.sa_mask);
+        sigaction(signalNumber, &action, nullptr);
+    }
+    tcsetattr(0, TCSANOW, &keyMode);
+}
+
+// Waits up to timeout milliseconds (-1: without end) for input on descriptor 0.
+static bool IsInputWaiting(int timeoutMilliseconds) {
+    struct pollfd input {};
+    input.fd = 0;
+    input.events = POLLIN;
+    for (;;) {
+        int ready = poll(&input, 1, timeoutMilliseconds);
+        if (ready > 0) return true;
+        if (ready == 0 || errno != EINTR) return false;
+    }
+}
+
+// Reads one byte; false at end of input or on an error.
+static bool ReadInputByte(std::uint8_t* byte) {
+    for (;;) {
+        ssize_t count = read(0, byte, 1);
+        if (count == 1) return true;
+        if (count < 0 && errno == EINTR) continue;
+        return false;
+    }
+}
+
+// Reads the rest of a key event whose first byte is waiting or on its way.
+static int ReadKeyEvent() {
+    KeyDecoder decoder{};
+    std::uint8_t byte = 0;
+    if (!ReadInputByte(&byte)) return kKeyEsc;
+    int key = FeedKeyByte(&decoder, byte);
+    while (key == kKeyIncomplete) {
+        if (!IsInputWaiting(kSequencePauseMilliseconds) || !ReadInputByte(&byte)) {
+            return FinishKeySequence(&decoder);
+        }
+        key = FeedKeyByte(&decoder, byte);
+    }
+    return key;
+}
+
+int PollKey() {
+    if (isatty(0) != 1) return kKeyNone;
+    if (!IsInputWaiting(0)) return kKeyNone;
+    return ReadKeyEvent();
+}
+
+int WaitForKey() {
+    if (isatty(0) != 1) {
+        std::uint8_t byte = 0;
+        if (!ReadInputByte(&byte)) return kKeyEsc;
+        if (byte == '\r' || byte == '\n') return kKeyEnter;
+        return byte;
+    }
+    tcflush(0, TCIFLUSH);
+    if (!IsInputWaiting(-1)) return kKeyEsc;
+    return ReadKeyEvent();
+}
+
+bool ReadInputLine(char* buffer, std::size_t bufferSize) {
+    std::size_t length = 0;
+    bool readAny = false;
+    std::uint8_t byte = 0;
+    while (ReadInputByte(&byte)) {
+        readAny = true;
+        if (byte == '\n') break;
+        if (length + 1 < bufferSize) buffer[length++] = static_cast<char>(byte);
+    }
+    if (bufferSize > 0) buffer[length] = '\0';
+    return readAny;
+}

@@ -1,0 +1,52 @@
+// system_error.h - system error codes. Every platform reports failures in one
+// numbering (the classic Windows error codes), so callers compare and show the
+// same numbers everywhere; the platform layer translates its own errors once,
+// where a call fails.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr std::uint32_t kErrorNone = 0;
+inline constexpr std::uint32_t kErrorInvalidFunction = 1;
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorPathNotFound = 3;
+inline constexpr std::uint32_t kErrorTooManyOpenFiles = 4;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorNotEnoughMemory = 8;
+inline constexpr std::uint32_t kErrorWriteProtect = 19;
+inline constexpr std::uint32_t kErrorBadUnit = 20;
+inline constexpr std::uint32_t kErrorNotReady = 21;           // no diskette in the drive
+inline constexpr std::uint32_t kErrorCrc = 23;
+inline constexpr std::uint32_t kErrorSectorNotFound = 27;
+inline constexpr std::uint32_t kErrorWriteFault = 29;
+inline constexpr std::uint32_t kErrorReadFault = 30;
+inline constexpr std::uint32_t kErrorGeneralFailure = 31;
+inline constexpr std::uint32_t kErrorSharingViolation = 32;   // device or file busy
+inline constexpr std::uint32_t kErrorNotSupported = 50;
+inline constexpr std::uint32_t kErrorFileExists = 80;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorOpenFailed = 110;
+inline constexpr std::uint32_t kErrorDiskFull = 112;
+inline constexpr std::uint32_t kErrorAlreadyExists = 183;
+inline constexpr std::uint32_t kErrorFileNameTooLong = 206;
+inline constexpr std::uint32_t kErrorDirectoryNotEmpty = 145;
+inline constexpr std::uint32_t kErrorIoDevice = 1117;
+inline constexpr std::uint32_t kErrorCancelled = 1223;
+inline constexpr std::uint32_t kErrorTimeout = 1460;
+inline constexpr std::uint32_t kErrorTooManyLinks = 1921;
+
+// A platform error with no counterpart in the numbering keeps its own value
+// behind this bit, so that its text can still be found.
+inline constexpr std::uint32_t kErrorPlatformBit = 0x20000000;
+
+// Translates a platform error number (errno on POSIX) into a system error code.
+[[nodiscard]] std::uint32_t SystemCodeFromPlatformError(int platformError);
+
+// The platform error number a system error code stands for, or 0 for none.
+[[nodiscard]] int PlatformErrorFromSystemCode(std::uint32_t code);
+
+// Writes the platform's text for a system error code into buffer (NUL
+// included, cut to fit) and returns its length; 0 when the code has no text.
+[[nodiscard]] std::size_t GetSystemErrorText(std::uint32_t code, char* buffer,
+                                             std::size_t bufferSize);

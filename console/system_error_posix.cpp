@@ -1,0 +1,82 @@
+// system_error_posix.cpp - errno values and their system error codes, in one
+// table, and strerror as the text of a code.
+#include "console/system_error.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+struct ErrnoCode {
+    int errnoValue;
+    std::uint32_t code;
+};
+
+// Read in both directions: errno to code takes the first row with that errno,
+// code to errno the first row with that code. EIO stands for a read fault
+// where the failing call does not choose between reading and writing.
+static constexpr ErrnoCode kErrnoCodes[] = {
+    {ENOENT, kErrorFileNotFound},
+    {ENOTDIR, kErrorPathNotFound},
+    {EMFILE, kErrorTooManyOpenFiles},
+    {ENFILE, kErrorTooManyOpenFiles},
+    {EACCES, kErrorAccessDenied},
+    {EPERM, kErrorAccessDenied},
+    {EISDIR, kErrorAccessDenied},
+    {EBADF, kErrorInvalidHandle},
+    {ENOMEM, kErrorNotEnoughMemory},
+    {EROFS, kErrorWriteProtect},
+    {ENODEV, kErrorBadUnit},
+    {ENOMEDIUM, kErrorNotReady},
+    {ENXIO, kErrorNotReady},
+    {EIO, kErrorReadFault},
+    {EIO, kErrorWriteFault},
+    {EIO, kErrorIoDevice},
+    {EIO, kErrorCrc},
+    {EIO, kErrorSectorNotFound},
+    {EBUSY, kErrorSharingViolation},
+    {ETXTBSY, kErrorSharingViolation},
+    {EOPNOTSUPP, kErrorNotSupported},
+    {ENOTTY, kErrorInvalidFunction},
+    {ENOSYS, kErrorInvalidFunction},
+    {EEXIST, kErrorAlreadyExists},
+    {EEXIST, kErrorFileExists},
+    {EINVAL, kErrorInvalidParameter},
+    {ENOSPC, kErrorDiskFull},
+    {EFBIG, kErrorDiskFull},
+    {ENAMETOOLONG, kErrorFileNameTooLong},
+    {ENOTEMPTY, kErrorDirectoryNotEmpty},
+    {ECANCELED, kErrorCancelled},
+    {ETIMEDOUT, kErrorTimeout},
+    {ELOOP, kErrorTooManyLinks},
+};
+
+std::uint32_t SystemCodeFromPlatformError(int platformError) {
+    if (platformError == 0) return kErrorNone;
+    for (const ErrnoCode& row : kErrnoCodes) {
+        if (row.errnoValue == platformError) return row.code;
+    }
+    if (platformError < 0) return kErrorGeneralFailure;
+    return kErrorPlatformBit | static_cast<std::uint32_t>(platformError);
+}
+
+int PlatformErrorFromSystemCode(std::uint32_t code) {
+    if (code == kErrorNone) return 0;
+    for (const ErrnoCode& row : kErrnoCodes) {
+        if (row.code == code) return row.errnoValue;
+    }
+    if ((code & kErrorPlatformBit) != 0 && (code & ~kErrorPlatformBit) < 0x10000u) {
+        return static_cast<int>(code & ~kErrorPlatformBit);
+    }
+    return 0;
+}
+
+std::size_t GetSystemErrorText(std::uint32_t code, char* buffer, std::size_t bufferSize) {
+    if (bufferSize == 0) return 0;
+    buffer[0] = '\0';
+    int errnoValue = PlatformErrorFromSystemCode(code);
+    if (errnoValue == 0) return 0;
+    int length = std::snprintf(buffer, bufferSize, "%s", std::strerror(errnoValue));
+    if (length <= 0) return 0;
+    std::size_t textLength = std::strlen(buffer);
+    return textLength;
+}

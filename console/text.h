@@ -1,0 +1,16 @@
+// text.h - putting text into fixed-size fields without writing past them.
+#pragma once
+#include <cstddef>
+
+#include "console/console.h"
+
+inline constexpr std::size_t kPathSize = 260;   // bytes of a path or name field, NUL included
+
+// Copies text into field (fieldSize bytes, NUL included). Returns false when
+// the text did not fit; the field then holds its beginning.
+[[nodiscard]] bool CopyText(char* field, std::size_t fieldSize, const char* text);
+
+// Formats like snprintf into field. Returns false when the result did not fit
+// (the field then holds its beginning) or could not be formatted.
+[[nodiscard]] bool FormatText(char* field, std::size_t fieldSize, const char* format, ...)
+    PRINTF_LIKE(3, 4);

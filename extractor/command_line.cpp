@@ -1,0 +1,140 @@
+// command_line.cpp - the first half of the image extractor: banner, argument
+// parsing and help text; the run itself is in extractor_run.cpp.
+#include "extractor/command_line.h"
+
+#include <cstring>
+
+#include "console/console.h"
+#include "console/message.h"
+#include "extractor/extractor_run.h"
+#include "extractor/host.h"
+
+// Program name: the base name of the program's own file without its extension.
+static void SetProgramName(ExtractorRunState* state) {
+    char path[kPathSize];
+    if (!GetProgramPath(path, std::size(path))) {
+        const char* fallback = state->argumentCount > 0 ? state->arguments[0] : "imgextract";
+        if (!CopyText(path, std::size(path), fallback)) path[0] = '\0';
+    }
+    const char* slash = std::strrchr(path, '/');
+    const char* baseName = slash != nullptr ? slash + 1 : path;
+    if (!CopyText(state->programName, std::size(state->programName), baseName)) {
+        state->programName[0] = '\0';
+    }
+    char* dot = std::strrchr(state->programName, '.');
+    if (dot != nullptr && dot != state->programName) *dot = '\0';
+}
+
+void StartExtractorRun(ExtractorRunState* state, int argumentCount, char** arguments) {
+    *state = ExtractorRunState{};
+    state->argumentCount = argumentCount;
+    state->arguments = arguments;
+    state->includeFirst = kSpanNotSet;
+    state->includeLast = kSpanNotSet;
+    state->excludeFirst = kSpanNotSet;
+    state->excludeLast = kSpanNotSet;
+    SetProgramName(state);
+    // A current directory too long for the field is still reachable as ".".
+    if (!GetWorkingDirectory(state->extractionDirectory, std::size(state->extractionDirectory))) {
+        state->extractionDirectory[0] = '.';
+        state->extractionDirectory[1] = '\0';
+    }
+    state->imageFileName[0] = '\0';
+}
+
+void PrintExtractorBanner() {
+    ConsolePrint("\x1b\x0B" "VELMORATRAX's image file extractor for Windows NT\r\n"
+                 "Version 1.0b\r\n"
+                 "\x1b\x07");
+}
+
+void PrintExtractorHelp(const char* programName) {
+    ConsolePrint("\x1b\x0F"
+                 "Usage:\t%s [options] file list [-x xl] [-d exdir]\r\n"
+                 "file:\tName of the image file (VELMORATRAX,SAVEDSKF,DSKIMAGE,VMDISK)\r\n"
+                 "options:\t-v\tDisplay the image file contents only\r\n"
+                 "\t\t-j\tJunk paths (don't make directories)\r\n"
+                 "\t\t-o\tOverwrite existing files\r\n"
+                 "\t\t-n\tNever overwrite existing files\r\n"
+                 "\t\tlist\tProcess only files spezified in 'list'\r\n"
+                 "\t\t-x xl\tExclude files spezified in 'xl'\r\n"
+                 "\t\t-d dir\tExtract to directory 'dir'\r\n"
+                 "example:\t%s -v EXAMPLE.DSK\r\n"
+                 "\t\t%s EXAMPLE.IMG *.d* *.exe -x *.dat *.ddd -d C:\\EXAMPLE\r\n"
+                 "\r\n"
+                 "Lists or extracts the files of a FAT12 diskette image, with their\r\n"
+                 "directories, dates, times and the read-only attribute. Patterns are\r\n"
+                 "matched against the path from the root, such as \\NAME.TXT or\r\n"
+                 "DIR\\SUB\\NAME.TXT; they hold * ? <set> and / as the escape character.\r\n"
+                 "\x1b\x07",
+                 programName, programName, programName);
+}
+
+// Copies an argument into a 260-byte field; refuses one that does not fit.
+static int CopyArgument(char* field, std::size_t fieldSize, const char* argument) {
+    if (CopyText(field, fieldSize, argument)) return 1;
+    ReportMessage("Parameter too long (more than %u characters): '%.60s...'", kMessageError, 0,
+                  static_cast<unsigned>(fieldSize - 1), argument);
+    return 0;
+}
+
+int ParseExtractorArguments(ExtractorRunState* state) {
+    int ok = 1;
+    for (int position = 1; position < state->argumentCount && ok; ++position) {
+        const char* argument = state->arguments[position];
+        const bool haveImage = state->imageFileName[0] != '\0';
+        if (argument[0] == '/' || argument[0] == '-') {
+            const char* name = argument + 1;
+            if (std::strcmp(name, "v") == 0 && !haveImage) {
+                state->listingMode = true;
+            } else if (std::strcmp(name, "j") == 0 && !haveImage) {
+                state->junkPaths = true;
+            } else if (std::strcmp(name, "n") == 0 && !haveImage) {
+                state->neverOverwrite = true;
+            } else if (std::strcmp(name, "o") == 0 && !haveImage) {
+                state->overwriteAll = true;
+            } else if (std::strcmp(name, "d") == 0) {
+                if (position + 1 >= state->argumentCount) {
+                    ReportMessage("Parameter for extraction directory is missing.", kMessageError, 0);
+                    ok = 0;
+                } else {
+                    ++position;
+                    ok = CopyArgument(state->extractionDirectory,
+                                      std::size(state->extractionDirectory),
+                                      state->arguments[position]);
+                }
+            } else if (std::strcmp(name, "x") == 0 && state->excludeFirst == kSpanNotSet) {
+                state->excludeFirst = position + 1;
+                if (state->includeLast == kSpanNotSet) state->includeLast = position - 1;
+            } else {
+                ReportMessage("Unknown or misplaced parameter '%s'.", kMessageError, 0, argument);
+                ok = 0;
+            }
+        } else if (!haveImage) {
+            ok = CopyArgument(state->imageFileName, std::size(state->imageFileName), argument);
+        } else if (state->includeFirst == kSpanNotSet && state->excludeFirst == kSpanNotSet) {
+            state->includeFirst = position;
+        }
+    }
+    const int lastPosition = state->argumentCount - 1;
+    if (state->includeLast == kSpanNotSet) state->includeLast = lastPosition;
+    if (state->excludeLast == kSpanNotSet) state->excludeLast = lastPosition;
+    return ok;
+}
+
+int RunExtractorProgram(int argumentCount, char** arguments) {
+    SetOutputVariant(OutputVariant::kFile);
+    ExtractorRunState state{};
+    StartExtractorRun(&state, argumentCount, arguments);
+    PrintExtractorBanner();
+    if (argumentCount <= 1) {
+        PrintExtractorHelp(state.programName);
+        return kExitHelp;
+    }
+    if (!ParseExtractorArguments(&state)) return kExitError;
+    if (state.imageFileName[0] == '\0') {
+        PrintExtractorHelp(state.programName);
+        return kExitError;
+    }
+    return RunExtraction(&state);
+}

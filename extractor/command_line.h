@@ -1,0 +1,44 @@
+// command_line.h - the image extractor's command line: banner, switches, the
+// include and exclude lists, help text and exit codes.
+#pragma once
+#include <cstdint>
+
+#include "console/text.h"
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitHelp = 1;
+inline constexpr int kExitError = 3;
+inline constexpr int kSpanNotSet = -1;
+
+// Everything one run of the extractor needs; owned by main.
+struct ExtractorRunState {
+    char programName[kPathSize];           // program file name without its extension
+    char imageFileName[kPathSize];         // empty until the first plain argument
+    char extractionDirectory[kPathSize];   // current directory, or the argument of -d
+    bool listingMode;                      // -v: list the selected entries, extract nothing
+    bool junkPaths;                        // -j: extract every file into the extraction directory
+    bool neverOverwrite;                   // -n, or the answer "N"
+    bool overwriteAll;                     // -o, or the answer "A"
+    int includeFirst;                      // argument positions of the include list,
+    int includeLast;                       //   kSpanNotSet when not set
+    int excludeFirst;                      // argument positions of the exclude list
+    int excludeLast;
+    int argumentCount;                     // the program's argument vector, which holds
+    char** arguments;                      //   the patterns; upper-cased in place when tested
+    int resultCode;                        // 0, or kExitError after an error
+};
+
+// Sets up the run state (program name, default extraction directory, empty
+// spans) for the given argument vector.
+void StartExtractorRun(ExtractorRunState* state, int argumentCount, char** arguments);
+
+// Reads the arguments into the run state. Returns 1, or 0 after reporting an
+// unknown, misplaced, incomplete or too long argument.
+[[nodiscard]] int ParseExtractorArguments(ExtractorRunState* state);
+
+void PrintExtractorBanner();
+void PrintExtractorHelp(const char* programName);
+
+// The whole program: banner, command line, help text or the run; returns the
+// exit code.
+[[nodiscard]] int RunExtractorProgram(int argumentCount, char** arguments);

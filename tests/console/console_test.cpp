@@ -1,0 +1,134 @@
+// Tests of the console writer and console print: splitting at colour pairs,
+// redirected output in both variants, and the terminal form.
+#include "console/console.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/process.h"
+
+namespace {
+
+ChildResult WriteRedirected(OutputVariant variant, const std::function<void()>& body) {
+    ChildOptions options;
+    return RunFunction(
+        [&]() {
+            SetOutputVariant(variant);
+            body();
+        },
+        options);
+}
+
+ChildResult WriteOnTerminal(OutputVariant variant, const char* lang,
+                            const std::function<void()>& body) {
+    ChildOptions options;
+    options.terminal = true;
+    options.environment = {"LC_ALL=", "LC_CTYPE=", std::string("LANG=") + lang};
+    return RunFunction(
+        [&]() {
+            SetOutputVariant(variant);
+            body();
+        },
+        options);
+}
+
+TEST(ConsoleWriterRedirected, FileVariantDropsColourPairsAndKeepsLineEnds) {
+    ChildResult result = WriteRedirected(OutputVariant::kFile, []() {
+        ConsoleWrite("\x1b\x0F" "Usage:\r\n" "\x1b\x0E\x1b\x0B" "two\r" "\x1b\x07");
+        ConsoleWrite("");
+        ConsoleWrite("plain \xDB\xB0 bytes\r\n");
+    });
+    EXPECT_EQ(result.output, "Usage:\r\ntwo\rplain \xDB\xB0 bytes\r\n");
+}
+
+TEST(ConsoleWriterRedirected, ConsoleVariantDeliversNothing) {
+    ChildResult result = WriteRedirected(OutputVariant::kConsole, []() {
+        ConsoleWrite("\x1b\x0E" "Insert diskette\r" "\x1b\x07");
+        ConsolePrint("%s\r\n", "more");
+    });
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.exitCode, 0);
+}
+
+TEST(ConsoleWriterRedirected, EscAtTheVeryEndIsDropped) {
+    ChildResult result = WriteRedirected(OutputVariant::kFile, []() { ConsoleWrite("end\x1b"); });
+    EXPECT_EQ(result.output, "end");
+}
+
+TEST(ConsolePrint, InterpretsPairsInArgumentsAndCutsLongTexts) {
+    ChildResult result = WriteRedirected(OutputVariant::kFile, []() {
+        ConsolePrint("[%s]\r\n", "\x1b\x0E" "inside" "\x1b\x07");
+        std::string longText(3000, 'x');
+        ConsolePrint("%s", longText.c_str());
+    });
+    // 1024-byte buffer: at most 1023 characters of the long text arrive.
+    EXPECT_EQ(result.output, "[inside]\r\n" + std::string(1023, 'x'));
+}
+
+TEST(ConsoleWriterTerminal, ColourPairsBecomeTerminalSequences) {
+    ChildResult result = WriteOnTerminal(OutputVariant::kConsole, "C", []() {
+        ConsoleWrite("\x1b\x0B" "Title\r\n" "\x1b\x07" "x" "\x1b\x0E\x1b\x0F" "y");
+    });
+    EXPECT_EQ(result.output,
+              "\x1b[0;96mTitle\r\n\x1b[0mx\x1b[0;93m\x1b[0;97my");
+}
+
+TEST(ConsoleWriterTerminal, Cp437IsShownAsUtf8OnlyInAUtf8Locale) {
+    const char* text = "[\xDB\xB0\xFE]\x81";
+    ChildResult utf8 = WriteOnTerminal(OutputVariant::kFile, "en_US.UTF-8",
+                                       [&]() { ConsoleWrite(text); });
+    // full block U+2588, light shade U+2591, black square U+25A0, u umlaut U+00FC
+    EXPECT_EQ(utf8.output, "[\xE2\x96\x88\xE2\x96\x91\xE2\x96\xA0]\xC3\xBC");
+    ChildResult latin = WriteOnTerminal(OutputVariant::kFile, "de_DE.ISO-8859-1",
+                                        [&]() { ConsoleWrite(text); });
+    EXPECT_EQ(latin.output, text);
+}
+
+TEST(ColourSequence, MapsWindowsAttributeBitsToTerminalColours) {
+    struct Row {
+        const char* name;
+        std::uint8_t attribute;
+        const char* sequence;
+    };
+    const Row rows[] = {
+        {"normal resets", 0x07, "\x1b[0m"},
+        {"light cyan: green+blue+intensity", 0x0B, "\x1b[0;96m"},
+        {"yellow: red+green+intensity", 0x0E, "\x1b[0;93m"},
+        {"bright white", 0x0F, "\x1b[0;97m"},
+        {"blue alone is terminal colour 4", 0x01, "\x1b[0;34m"},
+        {"red alone is terminal colour 1", 0x04, "\x1b[0;31m"},
+        {"black on black", 0x00, "\x1b[0;30m"},
+        {"white on blue", 0x1F, "\x1b[0;97;44m"},
+        {"black on bright red", 0xC0, "\x1b[0;30;101m"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        char buffer[32];
+        std::size_t length = FormatColourSequence(row.attribute, buffer, sizeof(buffer));
+        EXPECT_EQ(std::string(buffer, length), row.sequence);
+    }
+    char tiny[4];
+    EXPECT_EQ(FormatColourSequence(0x0B, tiny, sizeof(tiny)), 0u);
+}
+
+TEST(Cp437Encoding, GivesTheCharactersOfTheBoxesAndBars) {
+    struct Row {
+        std::uint8_t byte;
+        const char* utf8;
+    };
+    const Row rows[] = {
+        {'A', "A"},           {0x80, "\xC3\x87"},      {0xDA, "\xE2\x94\x8C"},
+        {0xC4, "\xE2\x94\x80"}, {0xBF, "\xE2\x94\x90"}, {0xB3, "\xE2\x94\x82"},
+        {0xC0, "\xE2\x94\x94"}, {0xD9, "\xE2\x94\x98"}, {0xE1, "\xC3\x9F"},
+        {0xFF, "\xC2\xA0"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.byte));
+        char out[kUtf8MaxLength];
+        std::size_t length = EncodeCp437AsUtf8(row.byte, out);
+        EXPECT_EQ(std::string(out, length), row.utf8);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// process.cpp - child processes with captured output for the tests.
+#include "tests/support/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+void WriteAllTo(int descriptor, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t written = write(descriptor, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        done += static_cast<std::size_t>(written);
+    }
+}
+
+// Reads until end of file (or, on a terminal master, EIO once the child is gone).
+std::string ReadUntilEnd(int descriptor) {
+    std::string result;
+    char buffer[4096];
+    for (;;) {
+        ssize_t count = read(descriptor, buffer, sizeof(buffer));
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        result.append(buffer, static_cast<std::size_t>(count));
+    }
+    return result;
+}
+
+ChildResult Run(const std::function<void()>& body, const ChildOptions& options) {
+    ChildResult result;
+    int master = -1;
+    int outputPipe[2] = {-1, -1};
+    int inputPipe[2] = {-1, -1};
+    pid_t child;
+    if (options.terminal) {
+        struct termios mode {};
+        cfmakeraw(&mode);   // the bytes arrive as written: no CR added, no echo
+        mode.c_lflag |= ISIG | ICANON | ECHO;
+        mode.c_cc[VINTR] = 3;
+        mode.c_cc[VMIN] = 1;
+        child = forkpty(&master, nullptr, &mode, nullptr);
+    } else {
+        if (pipe(outputPipe) != 0 || pipe(inputPipe) != 0) return result;
+        child = fork();
+    }
+    if (child < 0) return result;
+    if (child == 0) {
+        if (!options.terminal) {
+            dup2(inputPipe[0], 0);
+            dup2(outputPipe[1], 1);
+            close(inputPipe[0]);
+            close(inputPipe[1]);
+            close(outputPipe[0]);
+            close(outputPipe[1]);
+        }
+        for (const std::string& setting : options.environment) {
+            putenv(strdup(setting.c_str()));
+        }
+        if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
+            _exit(125);
+        }
+        body();
+        _exit(0);
+    }
+    int reader;
+    if (options.terminal) {
+        reader = master;
+        // Typed input goes in once the child has set its terminal up.
+        if (!options.input.empty()) {
+            struct pollfd waitForOutput {};
+            waitForOutput.fd = master;
+            waitForOutput.events = POLLIN;
+            std::string early;
+            if (poll(&waitForOutput, 1, 5000) > 0) {
+                char buffer[4096];
+                ssize_t count = read(master, buffer, sizeof(buffer));
+                if (count > 0) early.assign(buffer, static_cast<std::size_t>(count));
+            }
+            result.output = early;
+            WriteAllTo(master, options.input);
+        }
+    } else {
+        close(inputPipe[0]);
+        close(outputPipe[1]);
+        WriteAllTo(inputPipe[1], options.input);
+        close(inputPipe[1]);
+        reader = outputPipe[0];
+    }
+    result.output += ReadUntilEnd(reader);
+    close(reader);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+}  // namespace
+
+ChildResult RunFunction(const std::function<void()>& body, const ChildOptions& options) {
+    return Run(body, options);
+}
+
+ChildResult RunProgram(const std::vector<std::string>& arguments, const ChildOptions& options) {
+    return Run(
+        [&arguments]() {
+            std::vector<char*> vector;
+            for (const std::string& argument : arguments) {
+                vector.push_back(const_cast<char*>(argument.c_str()));
+            }
+            vector.push_back(nullptr);
+            execv(vector[0], vector.data());
+            _exit(127);
+        },
+        options);
+}

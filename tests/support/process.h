@@ -1,0 +1,26 @@
+// process.h - running code or programs under test with their output captured:
+// through a pipe (output redirected) or a pseudo-terminal of the test's own.
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+struct ChildResult {
+    int exitCode = -1;      // exit status, or -1 when ended by a signal
+    int signal = 0;         // the ending signal, or 0
+    std::string output;     // everything written to standard output
+};
+
+struct ChildOptions {
+    bool terminal = false;                  // standard input and output on a new pseudo-terminal
+    std::string input;                      // bytes for standard input (pipe), or typed on the terminal
+    std::vector<std::string> environment;   // "NAME=value" set in the child (others kept)
+    std::string workingDirectory;           // empty: the test's own
+};
+
+// Runs body in a child process (fork) and returns what it wrote. The child
+// ends with exit code 0 when body returns.
+ChildResult RunFunction(const std::function<void()>& body, const ChildOptions& options);
+
+// Runs a program with arguments (arguments[0] is the program path).
+ChildResult RunProgram(const std::vector<std::string>& arguments, const ChildOptions& options);
