@@ -420,7 +420,7 @@ std::vector<std::uint8_t> RebuiltImage(const FatImage& image, const std::vector<
 
 std::vector<std::uint8_t> WrapNative(const FatImage& image, const NativeOptions& options) {
     const DisketteLayout& l = image.layout;
-    std::vector<std::uint8_t> file(kNativeHeaderLength, 0);
+    std::vector<std::uint8_t> file(kNativeHeaderBytes, 0);
     std::copy_n(kNativeSignatureText, 11, file.begin());
     std::copy_n(image.bytes.begin() + 11, 25, file.begin() + 11);   // boot-sector bytes 11 to 35
     const std::size_t sideCount = static_cast<std::size_t>(TrackCount(l)) * l.sides;

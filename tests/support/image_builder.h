@@ -236,7 +236,7 @@ std::vector<std::uint8_t> RebuiltImage(const FatImage& image, const std::vector<
 // Containers
 
 inline constexpr char kNativeSignatureText[] = "Velmoratrax";   // 11 bytes, no NUL stored
-inline constexpr std::size_t kNativeHeaderLength = 47;
+inline constexpr std::size_t kNativeHeaderBytes = 47;
 
 struct NativeOptions {
     bool sparse = false;                    // sparse flag 0xFF; store only the used track sides

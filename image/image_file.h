@@ -1,0 +1,21 @@
+// image_file.h - the descriptor I/O the image reader needs; implemented in
+// image_file_<platform>.cpp. Every operation returns 0 or a system error code
+// and reports nothing: the reader reports, with the file name.
+#pragma once
+#include <cstdint>
+
+// Reads up to byteCount bytes into buffer. A read that delivers fewer bytes
+// (a pipe, a signal) is continued until byteCount bytes have arrived or the
+// file ends; *readCount gets the bytes read, also when an error ends it.
+[[nodiscard]] std::uint32_t ReadFileBytes(int fileHandle, std::uint8_t* buffer,
+                                          std::uint64_t byteCount, std::uint64_t* readCount);
+
+enum class SeekOrigin : std::uint8_t {
+    kStart = 0,        // offset counts from the start of the file
+    kCurrent = 1,      // offset counts from the current position, may be negative
+};
+
+// Moves the file position; *position gets the new position in bytes from the
+// start of the file.
+[[nodiscard]] std::uint32_t SeekFile(int fileHandle, std::int64_t offset, SeekOrigin origin,
+                                     std::int64_t* position);

@@ -1,0 +1,177 @@
+// image_reader.cpp - one image file into memory, track side by track side.
+#include "image/image_reader.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "console/keys.h"
+#include "console/message.h"
+#include "console/system_error.h"
+#include "image/crc32.h"
+#include "image/image_file.h"
+#include "image/image_format.h"
+#include "image/used_track_map.h"
+
+static void SendProgress(ProgressRoutine progress, std::uint32_t track, std::uint32_t side,
+                         ProgressAction action, ImageRecord* image) {
+    if (progress != nullptr) progress(track, side, action, image);
+}
+
+static int ReportReadError(const ImageRecord* image) {
+    ReportMessage("Error while reading image data from '%s'.", kMessageError, kErrorReadFault,
+                  image->imageFileName);
+    return 0;
+}
+
+static int ReportNotHandled(const ImageRecord* image) {
+    ReportMessage("'%s' contains image data which can not be handled.", kMessageError, 0,
+                  image->imageFileName);
+    return 0;
+}
+
+// Reads the header bytes, recognizes the format and checks that its block
+// can be computed with. Returns 1, or 0 after reporting.
+static int RecognizeHeader(ImageRecord* image, Recognition* recognition,
+                           DisketteGeometry* geometry) {
+    std::uint8_t header[kImageHeaderSize];
+    std::int64_t position = 0;
+    std::uint64_t readCount = 0;
+    if (image->startOffset < 0 ||
+        SeekFile(image->fileHandle, image->startOffset, SeekOrigin::kStart, &position) != 0 ||
+        ReadFileBytes(image->fileHandle, header, std::size(header), &readCount) != 0 ||
+        readCount < std::size(header)) {
+        ReportMessage("The header of the image data from '%s' could not be read.", kMessageError, 0,
+                      image->imageFileName);
+        return 0;
+    }
+    if (!RecognizeImage(header, std::size(header), recognition)) return ReportNotHandled(image);
+    if (!GetDisketteGeometry(&recognition->parameters, geometry)) return ReportNotHandled(image);
+    if (SeekFile(image->fileHandle, image->startOffset + recognition->headerLength,
+                 SeekOrigin::kStart, &position) != 0) {
+        return ReportReadError(image);
+    }
+    return 1;
+}
+
+// Reads one track side into destination (trackSideSize bytes) and keeps
+// *consumed, the bytes taken from the file since the data start. With a data
+// limit, the bytes past it are given back to the file and replaced by filler,
+// so the file position ends just after the last stored byte. Returns 1, or 0
+// after reporting.
+static int ReadTrackSide(ImageRecord* image, std::uint8_t* destination, std::uint64_t trackSideSize,
+                         std::uint64_t dataLimit, std::uint64_t* consumed) {
+    if (dataLimit != 0 && *consumed >= dataLimit) {
+        std::memset(destination, kFillerByte, trackSideSize);
+        return 1;
+    }
+    std::uint64_t readCount = 0;
+    if (ReadFileBytes(image->fileHandle, destination, trackSideSize, &readCount) != 0) {
+        return ReportReadError(image);
+    }
+    *consumed += readCount;
+    if (dataLimit != 0 && *consumed >= dataLimit) {
+        // consumed was below the limit before this read, so excess < readCount.
+        const std::uint64_t excess = *consumed - dataLimit;
+        std::int64_t position = 0;
+        if (excess != 0 && SeekFile(image->fileHandle, -static_cast<std::int64_t>(excess),
+                                    SeekOrigin::kCurrent, &position) != 0) {
+            return ReportReadError(image);
+        }
+        const std::uint64_t kept = readCount - excess;
+        std::memset(destination + kept, kFillerByte, trackSideSize - kept);
+        return 1;
+    }
+    if (readCount < trackSideSize) return ReportReadError(image);
+    return 1;
+}
+
+int ReadImage(ImageRecord* image, ProgressRoutine progress) {
+    FreeImage(image);
+    Recognition recognition{};
+    DisketteGeometry geometry{};
+    if (RecognizeHeader(image, &recognition, &geometry) == 0) return 0;
+
+    DeviceParameterBlock* block = &recognition.parameters;
+    const bool sparse = block->imageBytes[kImageByteSparseFlag] == kSparseFlagSet;
+    const bool crcPresent = (block->imageBytes[kImageByteCrcFlag] & kCrcFlagBit) != 0;
+    const std::uint32_t storedCrc = ReadLe32(block->imageBytes + kImageByteStoredCrc);
+    std::memset(block->imageBytes, 0, sizeof(block->imageBytes));
+    image->parameters = *block;
+    image->trackCount = geometry.trackCount;
+    image->skipUnused = sparse ? 1 : 0;
+
+    SendProgress(progress, 0, 0, ProgressAction::kReset, image);
+
+    // At most 65535 sectors of at most 65024 bytes: below 2^32, but a 32-bit
+    // size_t could still not hold it.
+    if (geometry.imageSize > SIZE_MAX || geometry.trackSideCount > SIZE_MAX) {
+        ReportMessage("Not enough memory.", kMessageError, 0);
+        return 0;
+    }
+    // Zeroed, so that what the FAT scan and the info line see of sectors not
+    // yet read is always the same: free FAT entries, an ended directory.
+    image->imageBuffer = static_cast<std::uint8_t*>(
+        std::calloc(static_cast<std::size_t>(geometry.imageSize), 1));
+    image->usedTrackMap =
+        static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(geometry.trackSideCount)));
+    if (image->imageBuffer == nullptr || image->usedTrackMap == nullptr) {
+        ReportMessage("Not enough memory.", kMessageError, 0);
+        return 0;
+    }
+    InitUsedTrackMap(image->usedTrackMap, &geometry);
+
+    std::uint64_t consumed = 0;
+    bool fatScanned = false;
+    for (std::uint32_t track = 0; track < geometry.trackCount; ++track) {
+        for (std::uint32_t side = 0; side < geometry.sides; ++side) {
+            const std::uint64_t trackSide = static_cast<std::uint64_t>(track) * geometry.sides + side;
+            std::uint8_t* destination = image->imageBuffer + trackSide * geometry.trackSideSize;
+            if (sparse && image->usedTrackMap[trackSide] != kTrackSideUsed) {
+                std::memset(destination, kFillerByte, geometry.trackSideSize);
+                SendProgress(progress, track, side, ProgressAction::kTrackSideUnused, image);
+                continue;
+            }
+            if (ReadTrackSide(image, destination, geometry.trackSideSize, recognition.dataLimit,
+                              &consumed) == 0) {
+                return 0;
+            }
+            // Track side 0 is always read first; it holds the first FAT of
+            // every standard diskette, so every later decision sees the map
+            // complete.
+            if (!fatScanned) {
+                ScanFatIntoMap(image->usedTrackMap, &geometry, image->imageBuffer);
+                fatScanned = true;
+            }
+            SendProgress(progress, track, side, ProgressAction::kTrackSideRead, image);
+        }
+        if (image->pollKeys && PollKey() == kKeyEsc) {
+            ReportMessage("Process canceled.", kMessageError, 0);
+            return 0;
+        }
+    }
+
+    if (crcPresent) {
+        const std::uint32_t computedCrc =
+            ComputeCrc32(image->imageBuffer, static_cast<std::size_t>(geometry.imageSize));
+        if (computedCrc != storedCrc) {
+            ReportMessage("The diskette may be defective, because stored CRC in the image data is "
+                          "'0x%08X', but the calculated CRC is '0x%08X'.",
+                          kMessageError, 0, storedCrc, computedCrc);
+        }
+    }
+
+    std::int64_t position = 0;
+    if (SeekFile(image->fileHandle, 0, SeekOrigin::kCurrent, &position) != 0) {
+        return ReportReadError(image);
+    }
+    image->startOffset = position;
+    return 1;
+}
+
+void FreeImage(ImageRecord* image) {
+    std::free(image->imageBuffer);
+    std::free(image->usedTrackMap);
+    image->imageBuffer = nullptr;
+    image->usedTrackMap = nullptr;
+}
