@@ -1,0 +1,197 @@
+// listing.cpp - entry names and paths, the locale-formatted listing texts,
+// and the listing lines with their header.
+#include "extractor/listing.h"
+
+#include <cstring>
+
+#include "console/console.h"
+#include "image/byte_order.h"
+
+// A path component is at least the "\" before it (a stored name may be all
+// spaces, so empty), so no path with more components fits its field.
+inline constexpr std::size_t kMaxPathDepth = kPathSize;
+// A FAT12 volume has fewer than 4085 clusters and each directory of a chain
+// holds at least one, so a longer climb can only be a fault of the tree.
+inline constexpr std::size_t kMaxClimbSteps = 4096;
+
+inline constexpr std::size_t kHeaderFormatSize = 80;
+inline constexpr std::size_t kDigitsSize = 11;   // 4294967295 and the NUL
+
+// The entry's name and extension without their padding spaces, joined by "."
+// when the extension is not empty; the bytes are taken as stored.
+static void FormatStoredName(const std::uint8_t* entry, char* text, std::size_t textSize) {
+    static_assert(kEntryNameLength + 1 + kEntryExtensionLength < kNameSize, "name field");
+    char name[kNameSize] = {};
+    std::size_t nameLength = kEntryNameLength;
+    while (nameLength > 0 && entry[kEntryName + nameLength - 1] == ' ') --nameLength;
+    std::memcpy(name, entry + kEntryName, nameLength);
+    std::size_t extensionLength = kEntryExtensionLength;
+    while (extensionLength > 0 && entry[kEntryExtension + extensionLength - 1] == ' ') {
+        --extensionLength;
+    }
+    if (extensionLength > 0) {
+        name[nameLength] = '.';
+        std::memcpy(name + nameLength + 1, entry + kEntryExtension, extensionLength);
+    }
+    // name holds at most 12 bytes and a NUL, so it always fits kNameSize.
+    (void)CopyText(text, textSize, name);
+}
+
+// Appends text to the path of pathLength characters; false when it did not
+// fit, the path then ends with as much of text as fitted.
+[[nodiscard]] static bool AppendToPath(char* path, std::size_t* pathLength, const char* text) {
+    const bool fits = CopyText(path + *pathLength, kPathSize - *pathLength, text);
+    *pathLength += std::strlen(path + *pathLength);
+    return fits;
+}
+
+// Writes the names of the enclosing directories from the root downwards,
+// joined by "\", into path (kPathSize bytes); false when the path was cut.
+// A "\" follows a name only when something non-empty comes
+// after it, as when the path is put together from the inside out.
+[[nodiscard]] static bool BuildDirectoryPath(const TreeNode* node, char* path) {
+    // The outermost kMaxPathDepth ancestors, kept in a ring while climbing.
+    const TreeNode* chain[kMaxPathDepth];
+    std::size_t climbed = 0;
+    const TreeNode* ancestor = node->parent;
+    while (ancestor != nullptr && climbed < kMaxClimbSteps) {
+        chain[climbed % kMaxPathDepth] = ancestor;
+        ++climbed;
+        ancestor = ancestor->parent;
+    }
+    // Deeper chains cannot fit; their path keeps its outermost part.
+    const bool wholeChain = ancestor == nullptr && climbed <= kMaxPathDepth;
+    const std::size_t depth = climbed < kMaxPathDepth ? climbed : kMaxPathDepth;
+
+    // names[0] is the outermost directory.
+    char names[kMaxPathDepth][kNameSize];
+    std::size_t lastNonEmpty = depth;
+    for (std::size_t level = 0; level < depth; ++level) {
+        const TreeNode* directory = chain[(climbed - 1 - level) % kMaxPathDepth];
+        FormatStoredName(directory->entry, names[level], kNameSize);
+        if (names[level][0] != '\0') lastNonEmpty = level;
+    }
+
+    path[0] = '\0';
+    std::size_t pathLength = 0;
+    bool fits = true;
+    for (std::size_t level = 0; level < depth && fits; ++level) {
+        fits = AppendToPath(path, &pathLength, names[level]);
+        if (fits && lastNonEmpty != depth && level < lastNonEmpty) {
+            fits = AppendToPath(path, &pathLength, "\\");
+        }
+    }
+    return wholeChain && fits;
+}
+
+void BuildEntryFields(const TreeNode* node, const LocaleSettings* locale, EntryFields* fields) {
+    const std::uint8_t* entry = node->entry;
+    FormatStoredName(entry, fields->name, std::size(fields->name));
+    if (static_cast<std::uint8_t>(fields->name[0]) == kEntryDeleted) {
+        fields->name[0] = '?';
+    } else if (static_cast<std::uint8_t>(fields->name[0]) == kEntryE5Stand) {
+        fields->name[0] = static_cast<char>(kEntryDeleted);
+    }
+    fields->pathComplete = BuildDirectoryPath(node, fields->directoryPath);
+
+    const std::uint8_t attributes = entry[kEntryAttributes];
+    FormatDateText(ReadLe16(entry + kEntryDate), locale, fields->dateText,
+                   std::size(fields->dateText));
+    FormatTimeText(ReadLe16(entry + kEntryTime), locale, fields->timeText,
+                   std::size(fields->timeText));
+    if ((attributes & kAttributeDirectory) != 0) {
+        (void)CopyText(fields->sizeText, std::size(fields->sizeText), "<DIR>");
+    } else {
+        FormatSizeText(ReadLe32(entry + kEntryFileSize), locale, fields->sizeText,
+                       std::size(fields->sizeText));
+    }
+    FormatAttributeText(attributes, fields->attributeText, std::size(fields->attributeText));
+}
+
+void FormatDateText(std::uint16_t dateWord, const LocaleSettings* locale, char* text,
+                    std::size_t textSize) {
+    const unsigned day = dateWord & 0x1Fu;
+    const unsigned month = (dateWord >> 5) & 0x0Fu;
+    const unsigned year = (dateWord >> 9) + 1980u;
+    const char* separator = locale->dateSeparator;
+    if (locale->dateOrder == kDateOrderYearMonthDay) {
+        (void)FormatText(text, textSize, "%04u%s%02u%s%02u", year, separator, month, separator, day);
+    } else if (locale->dateOrder == kDateOrderMonthDayYear) {
+        (void)FormatText(text, textSize, "%02u%s%02u%s%04u", month, separator, day, separator, year);
+    } else {
+        (void)FormatText(text, textSize, "%02u%s%02u%s%04u", day, separator, month, separator, year);
+    }
+}
+
+void FormatTimeText(std::uint16_t timeWord, const LocaleSettings* locale, char* text,
+                    std::size_t textSize) {
+    const unsigned hours = timeWord >> 11;
+    const unsigned minutes = (timeWord >> 5) & 0x3Fu;
+    const char* separator = locale->timeSeparator;
+    if (!locale->twelveHourClock) {
+        (void)FormatText(text, textSize, "%02u%s%02u", hours, separator, minutes);
+        return;
+    }
+    unsigned shownHour = hours;
+    const char* suffix = "am";
+    if (hours == 0) {
+        shownHour = 12;
+        suffix = minutes > 0 ? "am" : "pm";
+    } else if (hours == 12) {
+        suffix = minutes > 0 ? "pm" : "am";
+    } else if (hours > 12) {
+        shownHour = hours - 12;
+        suffix = "pm";
+    }
+    (void)FormatText(text, textSize, "%02u%s%02u%s", shownHour, separator, minutes, suffix);
+}
+
+void FormatSizeText(std::uint32_t size, const LocaleSettings* locale, char* text,
+                    std::size_t textSize) {
+    if (textSize == 0) return;
+    char digits[kDigitsSize];
+    (void)FormatText(digits, std::size(digits), "%u", static_cast<unsigned>(size));
+    const std::size_t digitCount = std::strlen(digits);
+    const char separator = locale->thousandsSeparator[0];
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < digitCount && length + 1 < textSize; ++i) {
+        text[length++] = digits[i];
+        const std::size_t digitsToCome = digitCount - 1 - i;
+        if (separator != '\0' && digitsToCome > 0 && digitsToCome % 3 == 0 &&
+            length + 1 < textSize) {
+            text[length++] = separator;
+        }
+    }
+    text[length] = '\0';
+}
+
+void FormatAttributeText(std::uint8_t attributes, char* text, std::size_t textSize) {
+    (void)FormatText(text, textSize, "%c%c%c%c",
+                     (attributes & kAttributeArchive) != 0 ? 'A' : '-',
+                     (attributes & kAttributeReadOnly) != 0 ? 'R' : '-',
+                     (attributes & kAttributeSystem) != 0 ? 'S' : '-',
+                     (attributes & kAttributeHidden) != 0 ? 'H' : '-');
+}
+
+void PrintListingLine(const EntryFields* fields, ListingState* state) {
+    if (!state->headerPrinted) {
+        // Columns as wide as this entry's date and time texts.
+        const unsigned dateLength = static_cast<unsigned>(std::strlen(fields->dateText));
+        const unsigned timeLength = static_cast<unsigned>(std::strlen(fields->timeText));
+        char headerFormat[kHeaderFormatSize];
+        (void)FormatText(headerFormat, std::size(headerFormat),
+                         "%%-9.9s  %%-%u.%us  %%-%u.%us  %%-4.4s  %%-12.12s\r\n", dateLength,
+                         dateLength, timeLength, timeLength);
+        const char* dashes = "--------------------";
+        ConsolePrint(headerFormat, "Size", "Date", "Time", "Att.", "Name");
+        ConsolePrint(headerFormat, dashes, dashes, dashes, dashes, dashes);
+        state->headerPrinted = true;
+    }
+    if (fields->directoryPath[0] != '\0') {
+        ConsolePrint("%9s  %s  %s  %4s  %s\\%s\r\n", fields->sizeText, fields->dateText,
+                     fields->timeText, fields->attributeText, fields->directoryPath, fields->name);
+    } else {
+        ConsolePrint("%9s  %s  %s  %4s  %s\r\n", fields->sizeText, fields->dateText,
+                     fields->timeText, fields->attributeText, fields->name);
+    }
+}
