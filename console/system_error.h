@@ -50,3 +50,5 @@ inline constexpr std::uint32_t kErrorPlatformBit = 0x20000000;
 // included, cut to fit) and returns its length; 0 when the code has no text.
 [[nodiscard]] std::size_t GetSystemErrorText(std::uint32_t code, char* buffer,
                                              std::size_t bufferSize);
+
+inline constexpr std::uint32_t kErrorInvalidName = 123;   // a name the file system cannot hold

@@ -26,6 +26,8 @@ struct ExtractorRunState {
     int argumentCount;                     // the program's argument vector, which holds
     char** arguments;                      //   the patterns; upper-cased in place when tested
     int resultCode;                        // 0, or kExitError after an error
+    char verifiedDirectory[kPathSize];     // the directory the last extracted file went into,
+                                           //   known to exist; "" when none
 };
 
 // Sets up the run state (program name, default extraction directory, empty

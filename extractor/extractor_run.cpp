@@ -1,10 +1,103 @@
-// extractor_run.cpp - the run over the image.
+// extractor_run.cpp - the run over the image: read it, build the directory
+// tree, walk it depth first and list or extract the selected entries.
 #include "extractor/extractor_run.h"
 
+#include <cstdio>
+
+#include "console/console.h"
 #include "console/message.h"
+#include "extractor/fat_volume.h"
+#include "extractor/file_extraction.h"
+#include "extractor/host.h"
+#include "extractor/listing.h"
+#include "extractor/wildcard.h"
+#include "image/image_format.h"
+#include "image/image_reader.h"
+
+// Upper-cases the letters a to z in place; every other byte stays.
+static void UpperCaseAscii(char* text) {
+    for (char* p = text; *p != '\0'; ++p) {
+        if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
+    }
+}
+
+// True when a pattern of the span first..last matches the match path; the
+// patterns are upper-cased in place as they are tested.
+static bool MatchesSpan(ExtractorRunState* state, int first, int last, const char* matchPath) {
+    for (int position = first; position <= last; ++position) {
+        if (position < 1 || position >= state->argumentCount) continue;
+        char* pattern = state->arguments[position];
+        UpperCaseAscii(pattern);
+        if (MatchWildcard(pattern, matchPath)) return true;
+    }
+    return false;
+}
+
+static bool IsSelected(ExtractorRunState* state, const EntryFields* fields) {
+    char matchPath[kPathSize];
+    (void)FormatText(matchPath, std::size(matchPath), "%s\\%s", fields->directoryPath,
+                     fields->name);   // a path too long is matched as far as it fits
+    UpperCaseAscii(matchPath);
+    bool included = true;
+    if (state->includeFirst != kSpanNotSet) {
+        included = MatchesSpan(state, state->includeFirst, state->includeLast, matchPath);
+    }
+    if (!included) return false;
+    if (state->excludeFirst != kSpanNotSet &&
+        MatchesSpan(state, state->excludeFirst, state->excludeLast, matchPath)) {
+        return false;
+    }
+    return true;
+}
+
+// Walks the tree in depth-first pre-order; stops at the first failed extraction.
+static void WalkTree(ExtractorRunState* state, const FatVolume* volume, TreeNode* root,
+                     std::uint32_t* selectedCount) {
+    LocaleSettings locale{};
+    ReadLocaleSettings(&locale);
+    ListingState listing{};
+    for (TreeNode* node = root; node != nullptr && state->resultCode == 0; node = NextInWalk(node)) {
+        EntryFields fields{};
+        BuildEntryFields(node, &locale, &fields);
+        if (!IsSelected(state, &fields)) continue;
+        ++*selectedCount;
+        if (state->listingMode) {
+            PrintListingLine(&fields, &listing);
+        } else {
+            state->resultCode = ExtractEntry(state, volume, node, &fields);
+        }
+    }
+}
 
 int RunExtraction(ExtractorRunState* state) {
-    (void)state;
-    ReportMessage("Extraction is not available in this build.", kMessageError, 0);
-    return kExitError;
+    ConsolePrint("Reading image file %s ...\r\n", state->imageFileName);
+    const int handle = OpenImageFile(state->imageFileName);
+    if (handle < 0) {
+        ReportMessage("Image data of '%s' could not be accessed.", kMessageError, 0,
+                      state->imageFileName);
+        return kExitError;
+    }
+    ImageRecord image{};
+    image.fileHandle = handle;
+    (void)CopyText(image.imageFileName, std::size(image.imageFileName), state->imageFileName);
+    std::uint32_t selectedCount = 0;
+    if (!ReadImage(&image, ShowExtractorProgress)) {
+        state->resultCode = kExitError;
+    } else {
+        FatVolume volume{};
+        OpenFatVolume(&image, &volume);
+        bool outOfMemory = false;
+        TreeNode* root = BuildDirectoryTree(&volume, &outOfMemory);
+        if (outOfMemory) {
+            ReportMessage("Not enough memory.", kMessageError, 0);
+            state->resultCode = kExitError;
+        } else {
+            WalkTree(state, &volume, root, &selectedCount);
+        }
+        FreeDirectoryTree(root);
+    }
+    FreeImage(&image);
+    if (selectedCount == 0) ConsolePrint("No corresponding files found.\r\n");
+    CloseImageFile(handle);
+    return state->resultCode;
 }

@@ -41,3 +41,56 @@ struct TreeNode {
     TreeNode* firstChild;                  // a directory's first entry, or nullptr
     const std::uint8_t* entry;             // the 32-byte directory entry inside the image buffer
 };
+
+// The layout of the volume, worked out once from the device parameter block
+// and the size of the image buffer; every address derived from it is checked
+// against the buffer.
+struct FatVolume {
+    const std::uint8_t* imageBuffer;       // the diskette in memory
+    std::uint64_t imageSize;               // bytes of imageBuffer
+    std::uint64_t fatStart;                // byte offset of the first FAT
+    std::uint64_t rootStart;               // byte offset of the root directory
+    std::uint32_t rootEntries;             // entries of the root directory
+    std::uint64_t dataStart;               // byte offset of cluster 2
+    std::uint32_t clusterSize;             // bytes; 0 when the volume has no data area
+    std::uint32_t lastCluster;             // highest cluster number lying inside the buffer;
+                                           //   below 2 when there is none
+};
+
+// Fills volume from the image record (buffer, track count, parameters).
+void OpenFatVolume(const ImageRecord* image, FatVolume* volume);
+
+// True for a cluster number that names a cluster inside the image buffer.
+[[nodiscard]] bool IsDataCluster(const FatVolume* volume, std::uint32_t cluster);
+
+// The 12-bit FAT entry of cluster from the first FAT; kClusterChainEnd (or
+// above) ends a chain. An entry lying outside the image buffer reads as 0xFFF.
+[[nodiscard]] std::uint16_t NextCluster(const FatVolume* volume, std::uint16_t cluster);
+
+// Where cluster begins in the image buffer; nullptr unless IsDataCluster.
+[[nodiscard]] const std::uint8_t* ClusterAddress(const FatVolume* volume, std::uint16_t cluster);
+
+// One bit per possible FAT12 cluster number, for walks that must not visit a
+// cluster twice.
+inline constexpr std::size_t kClusterBitmapSize = 4096 / 8;
+struct ClusterBitmap {
+    std::uint8_t bits[kClusterBitmapSize];
+};
+// Marks cluster; returns false when it was marked already.
+[[nodiscard]] bool MarkCluster(ClusterBitmap* bitmap, std::uint16_t cluster);
+
+// Builds the directory tree: the root directory and, depth first, every
+// subdirectory. Entries that are volume labels or long names, and "." and
+// "..", are left out; deleted entries are kept. A directory ends early where
+// its chain leaves the data area or comes back to a cluster already read as a
+// directory (a loop, or a directory holding an ancestor). Returns the first
+// node of the root list, nullptr for an empty tree. *outOfMemory tells that a
+// node could not be allocated (the tree is then released and nullptr given).
+// FreeDirectoryTree releases the nodes.
+[[nodiscard]] TreeNode* BuildDirectoryTree(const FatVolume* volume, bool* outOfMemory);
+void FreeDirectoryTree(TreeNode* root);
+
+// The next node of the depth-first pre-order walk: first child, else next
+// sibling, else the next sibling of the nearest ancestor that has one;
+// nullptr at the end.
+[[nodiscard]] TreeNode* NextInWalk(TreeNode* node);

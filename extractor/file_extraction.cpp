@@ -1,0 +1,274 @@
+// file_extraction.cpp - one entry into the host file system.
+#include "extractor/file_extraction.h"
+
+#include <cstring>
+
+#include "console/console.h"
+#include "console/keys.h"
+#include "console/message.h"
+#include "console/system_error.h"
+#include "extractor/host.h"
+#include "image/byte_order.h"
+
+// An answer needs only its first character; the rest of a line is dropped.
+static constexpr std::size_t kAnswerSize = 16;
+
+bool IsNameUsableOnHost(const char* name) {
+    if (name[0] == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
+    return std::strpbrk(name, "/?") == nullptr;
+}
+
+// The name of a directory entry as stored, for the host path: NUL bytes among
+// the stored bytes make it unusable (the text would end there).
+static bool EntryNameForHost(const std::uint8_t* entry, char* name, std::size_t nameSize) {
+    std::size_t nameLength = kEntryNameLength;
+    while (nameLength > 0 && entry[kEntryName + nameLength - 1] == ' ') --nameLength;
+    std::size_t extensionLength = kEntryExtensionLength;
+    while (extensionLength > 0 && entry[kEntryExtension + extensionLength - 1] == ' ') --extensionLength;
+    for (std::size_t i = 0; i < nameLength; ++i) {
+        if (entry[kEntryName + i] == 0) return false;
+    }
+    for (std::size_t i = 0; i < extensionLength; ++i) {
+        if (entry[kEntryExtension + i] == 0) return false;
+    }
+    if (nameSize < kEntryNameLength + kEntryExtensionLength + 2) return false;
+    std::memcpy(name, entry + kEntryName, nameLength);
+    std::size_t length = nameLength;
+    if (extensionLength > 0) {
+        name[length++] = '.';
+        std::memcpy(name + length, entry + kEntryExtension, extensionLength);
+        length += extensionLength;
+    }
+    name[length] = '\0';
+    return IsNameUsableOnHost(name);
+}
+
+// The host path of the directories that hold node, from the outermost one
+// down, joined by "/". *usable is cleared when a directory's name cannot be
+// one here. False when the path does not fit the field.
+static bool BuildHostDirectoryPath(const TreeNode* node, char* path, std::size_t pathSize,
+                                   bool* usable) {
+    const TreeNode* chain[kPathSize / 2];
+    std::size_t depth = 0;
+    for (const TreeNode* parent = node->parent; parent != nullptr; parent = parent->parent) {
+        if (depth == std::size(chain)) return false;   // each level needs at least two characters
+        chain[depth++] = parent;
+    }
+    std::size_t length = 0;
+    path[0] = '\0';
+    *usable = true;
+    while (depth > 0) {
+        const TreeNode* directory = chain[--depth];
+        char name[kNameSize + 1];
+        if (!EntryNameForHost(directory->entry, name, sizeof(name))) *usable = false;
+        if (!FormatText(path + length, pathSize - length, "%s%s", length > 0 ? "/" : "", name)) {
+            return false;
+        }
+        length += std::strlen(path + length);
+    }
+    return true;
+}
+
+// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar.
+static std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
+    year -= month <= 2 ? 1 : 0;
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
+}
+
+bool ModificationTimeFromDos(std::uint16_t dateWord, std::uint16_t timeWord,
+                             std::int64_t* seconds) {
+    const unsigned year = 1980u + (dateWord >> 9);
+    const unsigned month = (dateWord >> 5) & 0x0Fu;
+    const unsigned day = dateWord & 0x1Fu;
+    const unsigned hours = timeWord >> 11;
+    const unsigned minutes = (timeWord >> 5) & 0x3Fu;
+    const unsigned twoSeconds = timeWord & 0x1Fu;
+    static constexpr unsigned kDaysInMonth[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1 || day > kDaysInMonth[month - 1]) return false;
+    const bool leapYear = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (month == 2 && day == 29 && !leapYear) return false;
+    if (hours > 23 || minutes > 59 || twoSeconds > 29) return false;
+    *seconds = DaysFromCivil(year, month, day) * 86400 + hours * 3600 + minutes * 60 +
+               twoSeconds * 2 - 3600;
+    return true;
+}
+
+// Writes the file's bytes from its cluster chain: whole clusters up to the
+// size in the entry, the last one as far as the size reaches, contiguous
+// clusters in one write. Stops where the chain ends, leaves the data area or
+// comes back to a cluster already written; a file that got fewer bytes than
+// its size is incomplete (kErrorReadFault).
+static std::uint32_t WriteChain(const FatVolume* volume, const std::uint8_t* entry, int handle) {
+    std::uint32_t remaining = ReadLe32(entry + kEntryFileSize);
+    std::uint16_t cluster = ReadLe16(entry + kEntryFirstCluster);
+    ClusterBitmap written{};
+    const std::uint8_t* runStart = nullptr;
+    std::size_t runLength = 0;
+    while (remaining > 0 && IsDataCluster(volume, cluster) && MarkCluster(&written, cluster)) {
+        const std::uint8_t* address = ClusterAddress(volume, cluster);
+        const std::uint32_t count = remaining < volume->clusterSize ? remaining : volume->clusterSize;
+        if (runStart != nullptr && address != runStart + runLength) {
+            std::uint32_t code = WriteHostFile(handle, runStart, runLength);
+            if (code != 0) return code;
+            runStart = nullptr;
+            runLength = 0;
+        }
+        if (runStart == nullptr) runStart = address;
+        runLength += count;
+        remaining -= count;
+        cluster = NextCluster(volume, cluster);
+    }
+    if (runLength > 0) {
+        std::uint32_t code = WriteHostFile(handle, runStart, runLength);
+        if (code != 0) return code;
+    }
+    return remaining > 0 ? kErrorReadFault : 0;
+}
+
+// Creates the file at destination from the entry; 0 or a system error code.
+static std::uint32_t WriteEntryFile(const FatVolume* volume, const std::uint8_t* entry,
+                                    const char* destination, bool nameUsable) {
+    if (!nameUsable) return kErrorOpenFailed;
+    int handle = -1;
+    std::uint32_t code = CreateHostFile(destination, &handle);
+    if (code != 0) return code;
+    code = WriteChain(volume, entry, handle);
+    std::int64_t modificationTime = 0;
+    const bool setTime = ModificationTimeFromDos(ReadLe16(entry + kEntryDate),
+                                                 ReadLe16(entry + kEntryTime), &modificationTime);
+    const bool readOnly = (entry[kEntryAttributes] & kAttributeReadOnly) != 0;
+    std::uint32_t finishCode = FinishHostFile(handle, setTime, modificationTime, readOnly);
+    return code != 0 ? code : finishCode;
+}
+
+// Asks whether an existing file is to be replaced; true for replace. End of
+// input counts as "N".
+static bool AskToReplace(ExtractorRunState* state, const char* destination, bool* skip) {
+    for (;;) {
+        ConsolePrint("%s replace? [y]es [n]o [A]ll [N]one: ", destination);
+        char answer[kAnswerSize];
+        if (!ReadInputLine(answer, std::size(answer))) {
+            ConsolePrint("\r\n");
+            state->neverOverwrite = true;
+            return false;
+        }
+        switch (answer[0]) {
+            case 'y':
+                return true;
+            case 'n':
+                *skip = true;
+                return false;
+            case 'A':
+                state->overwriteAll = true;
+                return true;
+            case 'N':
+                state->neverOverwrite = true;
+                return false;
+            default:
+                break;
+        }
+    }
+}
+
+// Makes sure the directories of directoryPath exist below the extraction
+// directory, creating the missing ones one after the other; combined receives
+// the whole path for the message. 0 or the first error code.
+static std::uint32_t CreateDirectoryPath(const char* base, const char* directoryPath,
+                                         char* combined, std::size_t combinedSize) {
+    const std::size_t baseLength = std::strlen(base);
+    const bool slash = baseLength > 0 && base[baseLength - 1] == '/';
+    if (!FormatText(combined, combinedSize, "%s%s%s", base, slash ? "" : "/", directoryPath)) {
+        return kErrorFileNameTooLong;
+    }
+    char* component = combined + baseLength + (slash ? 0 : 1);
+    for (;;) {
+        char* end = std::strchr(component, '/');
+        if (end != nullptr) *end = '\0';
+        std::uint32_t code = CreateHostDirectory(combined);
+        if (end == nullptr) return code;
+        *end = '/';
+        if (code != 0) return code;
+        component = end + 1;
+    }
+}
+
+int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNode* node,
+                 const EntryFields* fields) {
+    const std::uint8_t* entry = node->entry;
+    const bool isDirectory = (entry[kEntryAttributes] & kAttributeDirectory) != 0;
+    char name[kNameSize + 1];
+    const bool nameUsable = EntryNameForHost(entry, name, sizeof(name)) &&
+                            IsNameUsableOnHost(fields->name);
+    char directoryPath[kPathSize];
+    bool directoriesUsable = true;
+    const bool pathFits =
+        BuildHostDirectoryPath(node, directoryPath, std::size(directoryPath), &directoriesUsable);
+    const bool intoDirectories = directoryPath[0] != '\0' && !state->junkPaths;
+
+    char destination[kPathSize];
+    bool destinationFits = pathFits;
+    if (intoDirectories) {
+        destinationFits = destinationFits && FormatText(destination, std::size(destination), "%s/%s/%s",
+                                                        state->extractionDirectory, directoryPath,
+                                                        fields->name);
+    } else {
+        destinationFits = destinationFits && FormatText(destination, std::size(destination), "%s/%s",
+                                                        state->extractionDirectory, fields->name);
+    }
+    if (!destinationFits) {
+        if (isDirectory) return 0;
+        ReportMessage("File '%s' could not be created.", kMessageError, kErrorFileNameTooLong,
+                      destination);
+        return kExitError;
+    }
+
+    const bool safeToLook = nameUsable && (!intoDirectories || directoriesUsable);
+    const bool exists = safeToLook && IsExistingPath(destination, isDirectory);
+    bool replace = true;
+    bool skip = false;
+    if (exists) {
+        if (state->overwriteAll) {
+            replace = true;
+        } else if (state->neverOverwrite) {
+            replace = false;
+        } else if (!isDirectory) {
+            replace = AskToReplace(state, destination, &skip);
+        }
+    }
+    if (isDirectory) return 0;
+    if ((exists && !replace) || skip) {
+        ConsolePrint("%s skipped.\r\n", fields->name);
+        return 0;
+    }
+
+    if (intoDirectories && std::strcmp(directoryPath, state->verifiedDirectory) != 0) {
+        char combined[kPathSize];
+        std::uint32_t code = kErrorInvalidName;
+        if (directoriesUsable) {
+            code = CreateDirectoryPath(state->extractionDirectory, directoryPath, combined,
+                                       std::size(combined));
+        } else {
+            (void)FormatText(combined, std::size(combined), "%s/%s", state->extractionDirectory,
+                             directoryPath);   // shown as far as it fits
+        }
+        if (code != 0) {
+            ReportMessage("Directory %s could not be created.", kMessageError, code, combined);
+            return kExitError;
+        }
+        if (!CopyText(state->verifiedDirectory, std::size(state->verifiedDirectory), directoryPath)) {
+            state->verifiedDirectory[0] = '\0';
+        }
+    }
+
+    std::uint32_t code = WriteEntryFile(volume, entry, destination, nameUsable);
+    if (code != 0) {
+        ReportMessage("File '%s' could not be created.", kMessageError, code, destination);
+        return kExitError;
+    }
+    ConsolePrint(exists ? "%s replaced.\r\n" : "%s created.\r\n", destination);
+    return 0;
+}
