@@ -9,13 +9,13 @@
 
 // A path component is at least the "\" before it (a stored name may be all
 // spaces, so empty), so no path with more components fits its field.
-inline constexpr std::size_t kMaxPathDepth = kPathSize;
+static constexpr std::size_t kMaxPathDepth = kPathSize;
 // A FAT12 volume has fewer than 4085 clusters and each directory of a chain
 // holds at least one, so a longer climb can only be a fault of the tree.
-inline constexpr std::size_t kMaxClimbSteps = 4096;
+static constexpr std::size_t kMaxClimbSteps = 4096;
 
-inline constexpr std::size_t kHeaderFormatSize = 80;
-inline constexpr std::size_t kDigitsSize = 11;   // 4294967295 and the NUL
+static constexpr std::size_t kHeaderFormatSize = 80;
+static constexpr std::size_t kDigitsSize = 11;   // 4294967295 and the NUL
 
 // The entry's name and extension without their padding spaces, joined by "."
 // when the extension is not empty; the bytes are taken as stored.

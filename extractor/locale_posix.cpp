@@ -12,8 +12,8 @@
 static constexpr const char* kPosixDateFormat = "%m/%d/%y";
 static constexpr const char* kPosixTimeFormat = "%H:%M:%S";
 
-inline constexpr std::size_t kLocaleTextSize = 128;   // a copied format; a longer one is cut
-inline constexpr std::size_t kMaxTokenCount = 64;     // later parts of a format are ignored
+static constexpr std::size_t kLocaleTextSize = 128;   // a copied format; a longer one is cut
+static constexpr std::size_t kMaxTokenCount = 64;     // later parts of a format are ignored
 
 // One part of a strftime format: a field such as 'd' for %d, or a literal byte.
 struct FormatToken {

@@ -8,11 +8,11 @@
 
 // A state list holds positions in increasing pattern order and ends at its
 // first empty slot, so 22 slots hold at most 21 states.
-inline constexpr std::size_t kStateListSize = 22;
-inline constexpr std::size_t kMaxStateCount = kStateListSize - 1;
-inline constexpr std::size_t kNoState = SIZE_MAX;   // the empty slot that ends a list
+static constexpr std::size_t kStateListSize = 22;
+static constexpr std::size_t kMaxStateCount = kStateListSize - 1;
+static constexpr std::size_t kNoState = SIZE_MAX;   // the empty slot that ends a list
 
-static_assert(kMaxStateCount == 21, "every state of a full list must still leave its end slot");
+static_assert(kMaxStateCount == 21, "a list holds at most 21 states");
 
 // Outcome of testing one name byte against the set that starts at a "<".
 enum class SetResult : std::uint8_t {
