@@ -1,16 +1,15 @@
 #!/usr/bin/env bash
 # Shows the image extractor at work on the bundled demo image: the listing,
 # then the extraction into demo-out/.
-set -u
+set -eu
 program=${1:-build/bin/imgextract}
 image=samples/demo.img
-if [ ! -f "$image" ]; then
-  "$program"
-  exit 0
-fi
 "$program" -v "$image"
-rm -rf demo-out && mkdir -p demo-out
+rm -rf demo-out
+mkdir -p demo-out
 "$program" "$image" -d demo-out
 echo
-echo "Extracted into demo-out/:"
-find demo-out -exec ls -ld --time-style=+%Y-%m-%d\ %H:%M {} + | sed 's/^/  /'
+echo "Extracted into demo-out/ (times shown in UTC):"
+TZ=UTC find demo-out -mindepth 1 | sort | while read -r path; do
+  TZ=UTC ls -ld --time-style='+%Y-%m-%d %H:%M' "$path" | awk '{ printf "  %s %8s %s %s %s\n", $1, $5, $6, $7, $8 }'
+done

@@ -37,10 +37,10 @@ LocaleSettings MakeLocale(char dateOrder, const char* dateSeparator, bool twelve
                           const char* timeSeparator, const char* thousandsSeparator) {
     LocaleSettings locale{};
     locale.dateOrder = dateOrder;
-    std::strncpy(locale.dateSeparator, dateSeparator, 1);
+    locale.dateSeparator[0] = dateSeparator[0];
     locale.twelveHourClock = twelveHourClock;
-    std::strncpy(locale.timeSeparator, timeSeparator, 1);
-    std::strncpy(locale.thousandsSeparator, thousandsSeparator, 1);
+    locale.timeSeparator[0] = timeSeparator[0];
+    locale.thousandsSeparator[0] = thousandsSeparator[0];
     return locale;
 }
 

@@ -479,11 +479,11 @@ std::vector<std::uint8_t> WrapPlain(const FatImage& image) { return image.bytes;
 std::vector<std::uint8_t> WrapEightByteHeader(const FatImage& image,
                                               std::optional<std::uint8_t> sidesByte,
                                               std::optional<std::uint16_t> sectorSizeWord) {
-    std::vector<std::uint8_t> file(8, 0);
+    std::vector<std::uint8_t> file(8 + image.bytes.size(), 0);
     file.at(1) = sidesByte ? *sidesByte : static_cast<std::uint8_t>(image.layout.sides);
     PutLe16(file, 2, static_cast<std::uint16_t>(TrackCount(image.layout)));
     PutLe16(file, 4, image.layout.sectorsPerTrack);
     PutLe16(file, 6, sectorSizeWord ? *sectorSizeWord : image.layout.bytesPerSector);
-    file.insert(file.end(), image.bytes.begin(), image.bytes.end());
+    std::copy(image.bytes.begin(), image.bytes.end(), file.begin() + 8);
     return file;
 }
