@@ -167,6 +167,7 @@ void GetVolumeLabel(const std::uint8_t* imageBuffer, std::uint64_t imageSize, ch
     if (labelSize == 0) return;
     label[0] = '\0';
     if (labelSize < kVolumeLabelSize) return;
+    std::memset(label, 0, kVolumeLabelSize);
     std::uint64_t offset = 0;
     if (!FindLabelEntry(imageBuffer, imageSize, &offset)) {
         if (!FitsInside(kBootVolumeLabel, kLabelLength, imageSize)) return;

@@ -80,7 +80,8 @@ inline constexpr std::size_t kVolumeLabelSize = 12;   // 11 characters and a NUL
 // the first root entry whose attribute has bit 0x08, else the boot sector's
 // label field; trailing bytes below 0x20 become NUL (trailing spaces stay).
 // Entries or fields lying outside the buffer count as absent, so inconsistent
-// layout fields give at worst an empty label. label holds labelSize bytes,
+// layout fields give at worst an empty label. All 12 bytes of label are
+// written (NUL after the text). label holds labelSize bytes,
 // at least kVolumeLabelSize; a smaller field receives an empty text.
 void GetVolumeLabel(const std::uint8_t* imageBuffer, std::uint64_t imageSize, char* label,
                     std::size_t labelSize);

@@ -418,6 +418,22 @@ std::vector<std::uint8_t> RebuiltImage(const FatImage& image, const std::vector<
     return rebuilt;
 }
 
+NativeOptions NativeWith(bool sparse, bool withCrc) {
+    NativeOptions options;
+    options.sparse = sparse;
+    options.withCrc = withCrc;
+    return options;
+}
+
+SavedskfOptions SavedskfWith(std::uint16_t formatWord, std::uint16_t dataOffsetField,
+                             std::optional<std::uint16_t> storedSectors) {
+    SavedskfOptions options;
+    options.formatWord = formatWord;
+    options.dataOffsetField = dataOffsetField;
+    options.storedSectors = storedSectors;
+    return options;
+}
+
 std::vector<std::uint8_t> WrapNative(const FatImage& image, const NativeOptions& options) {
     const DisketteLayout& l = image.layout;
     std::vector<std::uint8_t> file(kNativeHeaderBytes, 0);

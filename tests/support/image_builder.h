@@ -249,6 +249,10 @@ struct NativeOptions {
     std::vector<bool> storedTrackSides;     // sparse: overrides ReferenceUsedTrackSides()
 };
 
+// Shorthand for the common cases (aggregate initialisation with fewer fields
+// than the record has trips -Wmissing-field-initializers).
+NativeOptions NativeWith(bool sparse, bool withCrc = false);
+
 // Native image: "Velmoratrax", the 36-byte block (boot-sector bytes 11 to 35,
 // sparse flag, CRC flag, CRC, tracks, device type, device attributes), then
 // every track side, or with sparse only the flagged ones, in track side order.
@@ -260,6 +264,9 @@ struct SavedskfOptions {
     std::optional<std::uint16_t> storedSectors;  // 512-byte sectors stored; default: all
     std::optional<std::uint16_t> sidesField;     // default: the layout's sides
 };
+SavedskfOptions SavedskfWith(std::uint16_t formatWord, std::uint16_t dataOffsetField,
+                             std::optional<std::uint16_t> storedSectors = {});
+
 // SAVEDSKF image: a header of the data offset's length (format word at 0,
 // sides at 26, stored sectors at 34, data offset at 38, other bytes 0), then
 // the first stored sectors x 512 bytes of the diskette.
