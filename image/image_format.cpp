@@ -3,6 +3,7 @@
 #include "image/image_format.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "console/console.h"
 
@@ -20,7 +21,21 @@ static constexpr std::size_t kBootVolumeLabel = 43;
 static constexpr std::size_t kLabelLength = 11;
 static constexpr std::uint8_t kShortJump = 0xEB;
 static_assert(kBootBytesPerSector + kBootParametersLength == kBootFieldsSize, "boot fields");
-static_assert(offsetof(DeviceParameterBlock, imageBytes) == kBootParametersLength, "block fields");
+// The conversion copies boot-sector bytes 11 to 35 in one piece, so every
+// block field must sit at its boot-sector offset less 11.
+static_assert(offsetof(DeviceParameterBlock, bytesPerSector) == 11 - 11, "block layout");
+static_assert(offsetof(DeviceParameterBlock, sectorsPerCluster) == 13 - 11, "block layout");
+static_assert(offsetof(DeviceParameterBlock, reservedSectors) == 14 - 11, "block layout");
+static_assert(offsetof(DeviceParameterBlock, fatCount) == 16 - 11, "block layout");
+static_assert(offsetof(DeviceParameterBlock, rootEntries) == 17 - 11, "block layout");
+static_assert(offsetof(DeviceParameterBlock, totalSectors) == 19 - 11, "block layout");
+static_assert(offsetof(DeviceParameterBlock, mediaDescriptor) == 21 - 11, "block layout");
+static_assert(offsetof(DeviceParameterBlock, sectorsPerFat) == 22 - 11, "block layout");
+static_assert(offsetof(DeviceParameterBlock, sectorsPerTrack) == 24 - 11, "block layout");
+static_assert(offsetof(DeviceParameterBlock, sides) == 26 - 11, "block layout");
+static_assert(offsetof(DeviceParameterBlock, hiddenSectors) == 28 - 11, "block layout");
+static_assert(offsetof(DeviceParameterBlock, totalSectors32) == 32 - 11, "block layout");
+static_assert(offsetof(DeviceParameterBlock, imageBytes) == kBootParametersLength, "block layout");
 
 // SAVEDSKF header: 16-bit words at these file offsets.
 static constexpr std::size_t kSavedskfFormatWord = 0;
