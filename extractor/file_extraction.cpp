@@ -18,20 +18,22 @@ bool IsNameUsableOnHost(const char* name) {
     return std::strpbrk(name, "/?") == nullptr;
 }
 
-// The name of a directory entry as stored, for the host path: NUL bytes among
-// the stored bytes make it unusable (the text would end there).
+// The name of a directory entry as stored, for the host path; the text ends
+// at a NUL byte among the stored bytes, as in the listing. False when it
+// cannot be a name here: NUL bytes among the stored bytes make it unusable
+// (the text would end there). name always receives a text, for the messages.
 static bool EntryNameForHost(const std::uint8_t* entry, char* name, std::size_t nameSize) {
+    if (nameSize < kEntryNameLength + kEntryExtensionLength + 2) {
+        if (nameSize > 0) name[0] = '\0';
+        return false;
+    }
     std::size_t nameLength = kEntryNameLength;
     while (nameLength > 0 && entry[kEntryName + nameLength - 1] == ' ') --nameLength;
     std::size_t extensionLength = kEntryExtensionLength;
     while (extensionLength > 0 && entry[kEntryExtension + extensionLength - 1] == ' ') --extensionLength;
-    for (std::size_t i = 0; i < nameLength; ++i) {
-        if (entry[kEntryName + i] == 0) return false;
-    }
-    for (std::size_t i = 0; i < extensionLength; ++i) {
-        if (entry[kEntryExtension + i] == 0) return false;
-    }
-    if (nameSize < kEntryNameLength + kEntryExtensionLength + 2) return false;
+    const bool holdsNul =
+        std::memchr(entry + kEntryName, 0, nameLength) != nullptr ||
+        std::memchr(entry + kEntryExtension, 0, extensionLength) != nullptr;
     std::memcpy(name, entry + kEntryName, nameLength);
     std::size_t length = nameLength;
     if (extensionLength > 0) {
@@ -40,7 +42,7 @@ static bool EntryNameForHost(const std::uint8_t* entry, char* name, std::size_t 
         length += extensionLength;
     }
     name[length] = '\0';
-    return IsNameUsableOnHost(name);
+    return !holdsNul && IsNameUsableOnHost(name);
 }
 
 // The host path of the directories that hold node, from the outermost one

@@ -450,6 +450,7 @@ TEST(UnsafeNames, NothingAppearsOutsideTheExtractionDirectory) {
         {"question mark in the name", "WHAT?   TXT", false, "WHAT?.TXT"},
         {"nothing but spaces", "           ", false, ""},
         {"slash in a directory name", "UP/..      ", true, "UP/.."},
+        {"NUL byte in a directory name", std::string("D\0SC    DIR", 11), true, "D"},
         {"question mark in a directory name", "DIR?       ", true, "DIR?"},
     };
     for (const Row& row : rows) {
