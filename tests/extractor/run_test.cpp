@@ -1,0 +1,310 @@
+// Tests of the whole run of imgextract: reading the image, the listing, the
+// selection by include and exclude lists, and how a run ends.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/extractor/program_helper.h"
+#include "tests/support/image_builder.h"
+
+namespace {
+
+const std::string kInfoLine1440 =
+    "Diskette: NO NAME    , Type: 3,5\" HD  (2 sides, 80 tracks / 18 sec.,1440 K)\r\n";
+const std::string kNothingFound = "No corresponding files found.\r\n";
+
+// The lines before the entries of a run in the C locale: dates of 10 and
+// times of 5 characters give columns of 9, 10, 5, 4 and 12, two spaces apart.
+const std::string kListingHeader =
+    "Size       Date        Time   Att.  Name        \r\n"
+    "---------  ----------  -----  ----  ------------\r\n";
+
+// A native image stored sparse, with its CRC.
+std::vector<std::uint8_t> SparseWithCrc(const FatImage& image) {
+    NativeOptions options;
+    options.sparse = true;
+    options.withCrc = true;
+    return WrapNative(image, options);
+}
+
+// Runs imgextract in a temporary directory holding the image as disk.img.
+ChildResult RunOnImage(const TempDirectory& temp, const std::vector<std::uint8_t>& file,
+                       const std::vector<std::string>& arguments, const std::string& input = "") {
+    WriteBytes(temp / "disk.img", file);
+    return RunExtractor(arguments, input, temp.Path());
+}
+
+// The names column of the listing lines of a run (everything after the
+// header; the name starts after 9 + 2 + 10 + 2 + 5 + 2 + 4 + 2 = 36
+// characters in the C locale).
+std::vector<std::string> ListedPaths(const std::string& output) {
+    std::vector<std::string> paths;
+    const std::size_t header = output.find(kListingHeader);
+    if (header == std::string::npos) return paths;
+    std::size_t start = header + kListingHeader.size();
+    while (start < output.size()) {
+        const std::size_t end = output.find("\r\n", start);
+        if (end == std::string::npos) break;
+        const std::string line = output.substr(start, end - start);
+        paths.push_back(line.size() > 36 ? line.substr(36) : "(short line: " + line + ")");
+        start = end + 2;
+    }
+    return paths;
+}
+
+TEST(ExtractorRun, ListsASmallImageByteForByteInTheCLocale) {
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440), "BOOTLABEL");
+    AppendEntry(&image, kRootDirectory, VolumeLabelEntry("MY DISK"));
+    DirectoryEntry readme = FileEntry("README", "TXT", kAttrArchive | kAttrReadOnly);
+    readme.date = DosDate(1998, 12, 31);
+    readme.time = DosTime(23, 59, 58);
+    readme.size = 1234567;   // the listing shows the entry's size; no data needed
+    AppendEntry(&image, kRootDirectory, readme);
+    DirectoryEntry dir = FileEntry("DIR", "", 0);
+    dir.date = DosDate(1980, 1, 1);
+    dir.time = DosTime(0, 0, 0);
+    const std::uint16_t dirCluster = AddDirectory(&image, kRootDirectory, dir);
+    DirectoryEntry sub = FileEntry("SUB", "DAT", kAttrArchive | kAttrSystem | kAttrHidden);
+    sub.date = DosDate(2000, 2, 29);
+    sub.time = DosTime(12, 34, 56);
+    AddFile(&image, dirCluster, sub, {});
+    DirectoryEntry deleted = FileEntry("\xE5" "ONE", "TXT");
+    deleted.date = DosDate(2107, 12, 31);
+    deleted.time = DosTime(0, 1, 0);
+    AddFile(&image, kRootDirectory, deleted, PatternBytes(42, 1));
+    TempDirectory temp;
+    const ChildResult result = RunOnImage(temp, SparseWithCrc(image),
+                                          {"-v", "disk.img"});
+    EXPECT_EQ(result.exitCode, 0);
+    // The root's label entry names the diskette (padded to 11), not the boot
+    // sector's. Month/day/year with "/", 24-hour clock, no thousands separator;
+    // attributes in the order archive, read-only, system, hidden.
+    EXPECT_EQ(result.output,
+              kBanner + "Reading image file disk.img ...\r\n" +
+                  "Diskette: MY DISK    , Type: 3,5\" HD  (2 sides, 80 tracks / 18 sec.,1440 K)\r\n" +
+                  kListingHeader +
+                  "  1234567  12/31/1998  23:59  AR--  README.TXT\r\n"
+                  "    <DIR>  01/01/1980  00:00  ----  DIR\r\n"
+                  "        0  02/29/2000  12:34  A-SH  DIR\\SUB.DAT\r\n"
+                  "       42  12/31/2107  00:01  A---  ?ONE.TXT\r\n");
+}
+
+TEST(ExtractorRun, ReadsEveryImageFormat) {
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    AddFile(&image, kRootDirectory, FileEntry("A", "TXT"), TextBytes("a"));
+    struct Row {
+        const char* name;
+        std::vector<std::uint8_t> file;
+    };
+    const Row rows[] = {
+        {"native", WrapNative(image)},
+        {"native, sparse with CRC", SparseWithCrc(image)},
+        {"SAVEDSKF", WrapSavedskf(image)},
+        {"plain", WrapPlain(image)},
+        {"eight-byte header", WrapEightByteHeader(image)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDirectory temp;
+        ASSERT_EQ(mkdir((temp / "out").c_str(), 0777), 0);
+        const ChildResult result = RunOnImage(temp, row.file, {"disk.img", "-d", "out"});
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.output, kBanner + "Reading image file disk.img ...\r\n" + kInfoLine1440 +
+                                     "out/A.TXT created.\r\n");
+        EXPECT_EQ(ReadText(temp / "out/A.TXT"), "a");
+    }
+}
+
+// Root: README.TXT, MAIN.EXE, DIR, DOCS; DIR: README.TXT, DATA.DAT, SUB;
+// DIR\SUB: README.TXT, TOOL.EXE; DOCS: GUIDE.TXT.
+FatImage SelectionImage() {
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    AddFile(&image, kRootDirectory, FileEntry("README", "TXT"), TextBytes("r"));
+    AddFile(&image, kRootDirectory, FileEntry("MAIN", "EXE"), TextBytes("m"));
+    const std::uint16_t dir = AddDirectory(&image, kRootDirectory, FileEntry("DIR", ""));
+    AddFile(&image, dir, FileEntry("README", "TXT"), TextBytes("dr"));
+    AddFile(&image, dir, FileEntry("DATA", "DAT"), TextBytes("dd"));
+    const std::uint16_t sub = AddDirectory(&image, dir, FileEntry("SUB", ""));
+    AddFile(&image, sub, FileEntry("README", "TXT"), TextBytes("sr"));
+    AddFile(&image, sub, FileEntry("TOOL", "EXE"), TextBytes("st"));
+    const std::uint16_t docs = AddDirectory(&image, kRootDirectory, FileEntry("DOCS", ""));
+    AddFile(&image, docs, FileEntry("GUIDE", "TXT"), TextBytes("g"));
+    return image;
+}
+
+TEST(ExtractorRunSelection, TakesTheEntriesTheIncludeAndExcludeListsDescribe) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> patterns;   // after the image file name
+        std::vector<std::string> listed;     // empty: nothing selected
+    };
+    const std::vector<Row> rows = {
+        {"no list selects everything",
+         {},
+         {"README.TXT", "MAIN.EXE", "DIR", "DIR\\README.TXT", "DIR\\DATA.DAT", "DIR\\SUB",
+          "DIR\\SUB\\README.TXT", "DIR\\SUB\\TOOL.EXE", "DOCS", "DOCS\\GUIDE.TXT"}},
+        // Match paths: "\README.TXT" in the root, "DIR\README.TXT" below it.
+        {"a bare name matches no path", {"README.TXT"}, {}},
+        {"a star before the name matches it everywhere",
+         {"*README.TXT"},
+         {"README.TXT", "DIR\\README.TXT", "DIR\\SUB\\README.TXT"}},
+        {"a backslash before the name matches it in the root", {"\\README.TXT"}, {"README.TXT"}},
+        {"a full path from the root names one entry", {"DIR\\SUB\\README.TXT"},
+         {"DIR\\SUB\\README.TXT"}},
+        {"an extension pattern matches in every directory",
+         {"*.txt"},
+         {"README.TXT", "DIR\\README.TXT", "DIR\\SUB\\README.TXT", "DOCS\\GUIDE.TXT"}},
+        {"letters match in either case", {"dir\\Sub\\tool.EXE"}, {"DIR\\SUB\\TOOL.EXE"}},
+        // Only a root entry's match path begins with "\".
+        {"a leading backslash before a deeper path", {"\\DIR\\SUB\\TOOL.EXE"}, {}},
+        // Neither DIR nor SUB matches, yet what they hold is examined.
+        {"unselected directories are still walked", {"*.EXE"},
+         {"MAIN.EXE", "DIR\\SUB\\TOOL.EXE"}},
+        {"the contents of a directory, not the directory",
+         {"DIR\\*"},
+         {"DIR\\README.TXT", "DIR\\DATA.DAT", "DIR\\SUB", "DIR\\SUB\\README.TXT",
+          "DIR\\SUB\\TOOL.EXE"}},
+        {"several include patterns, in walk order",
+         {"\\DOCS", "*.EXE"},
+         {"MAIN.EXE", "DIR\\SUB\\TOOL.EXE", "DOCS"}},
+        {"include then exclude", {"*.TXT", "-x", "DIR\\*"}, {"README.TXT", "DOCS\\GUIDE.TXT"}},
+        {"exclude list only",
+         {"-x", "*.TXT", "*.EXE"},
+         {"DIR", "DIR\\DATA.DAT", "DIR\\SUB", "DOCS"}},
+        // "-d" and its directory stand in the exclude list and match nothing
+        // (a match path always holds a "\").
+        {"the help text's example",
+         {"*.d*", "*.exe", "-x", "*.dat", "*.ddd", "-d", "elsewhere"},
+         {"MAIN.EXE", "DIR\\SUB\\TOOL.EXE"}},
+        {"an exclude pattern that matches everything", {"*", "-x", "*"}, {}},
+        {"an escaped question mark is a literal one", {"*/?*"}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDirectory temp;
+        std::vector<std::string> arguments = {"-v", "disk.img"};
+        arguments.insert(arguments.end(), row.patterns.begin(), row.patterns.end());
+        const ChildResult result = RunOnImage(temp, WrapNative(SelectionImage()), arguments);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(ListedPaths(result.output), row.listed);
+        if (row.listed.empty()) {
+            EXPECT_EQ(AfterInfoLine(result.output), kNothingFound);
+        } else {
+            EXPECT_EQ(result.output.find(kNothingFound), std::string::npos);
+        }
+    }
+}
+
+TEST(ExtractorRunSelection, ExtractsOnlyTheSelectedFiles) {
+    TempDirectory temp;
+    ASSERT_EQ(mkdir((temp / "out").c_str(), 0777), 0);
+    const ChildResult result = RunOnImage(temp, WrapNative(SelectionImage()),
+                                          {"disk.img", "*readme*", "-x", "\\*", "-d", "out"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(AfterInfoLine(result.output),
+              "out/DIR/README.TXT created.\r\nout/DIR/SUB/README.TXT created.\r\n");
+    EXPECT_EQ(TreeBelow(temp / "out"),
+              (std::set<std::string>{"DIR/", "DIR/README.TXT", "DIR/SUB/", "DIR/SUB/README.TXT"}));
+    EXPECT_EQ(ReadText(temp / "out/DIR/SUB/README.TXT"), "sr");
+}
+
+TEST(ExtractorRun, SaysSoWhenNothingIsFound) {
+    struct Row {
+        const char* name;
+        bool withLabel;
+        std::vector<std::string> arguments;
+    };
+    const Row rows[] = {
+        {"empty root, listing", false, {"-v", "disk.img"}},
+        {"empty root, extracting", false, {"disk.img", "-d", "out"}},
+        {"root with only a label", true, {"-v", "disk.img"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+        if (row.withLabel) AppendEntry(&image, kRootDirectory, VolumeLabelEntry("NO NAME"));
+        TempDirectory temp;
+        ASSERT_EQ(mkdir((temp / "out").c_str(), 0777), 0);
+        const ChildResult result = RunOnImage(temp, WrapNative(image), row.arguments);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.output,
+                  kBanner + "Reading image file disk.img ...\r\n" + kInfoLine1440 + kNothingFound);
+        EXPECT_TRUE(TreeBelow(temp / "out").empty());
+    }
+}
+
+TEST(ExtractorRun, ReportsAnImageFileItCannotOpen) {
+    struct Row {
+        const char* name;
+        const char* imageFile;
+    };
+    const Row rows[] = {
+        {"no such file", "missing.img"},
+        {"a directory", "folder"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDirectory temp;
+        ASSERT_EQ(mkdir((temp / "folder").c_str(), 0777), 0);
+        const ChildResult result = RunExtractor({"-v", row.imageFile}, "", temp.Path());
+        EXPECT_EQ(result.exitCode, 3);
+        EXPECT_EQ(result.output,
+                  kBanner + "Reading image file " + row.imageFile + " ...\r\n" +
+                      ErrorText(std::string("Image data of '") + row.imageFile +
+                                "' could not be accessed."));
+    }
+}
+
+TEST(ExtractorRun, EndsWithTheReadersMessageForATruncatedImage) {
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    AddFile(&image, kRootDirectory, FileEntry("A", "TXT"), TextBytes("a"));
+    // A plain image of 100 KB where 1440 KB belong: track 0 is there, so the
+    // info line comes, then the reader fails on a later track side.
+    std::vector<std::uint8_t> file = WrapPlain(image);
+    file.resize(100 * 1024);
+    TempDirectory temp;
+    ASSERT_EQ(mkdir((temp / "out").c_str(), 0777), 0);
+    const ChildResult result = RunOnImage(temp, file, {"disk.img", "-d", "out"});
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_EQ(result.output,
+              kBanner + "Reading image file disk.img ...\r\n" + kInfoLine1440 +
+                  ErrorText("Error while reading image data from 'disk.img'.", 30) + kNothingFound);
+    EXPECT_TRUE(TreeBelow(temp / "out").empty());
+}
+
+TEST(ExtractorRun, StopsTheWalkAtTheFirstFailedEntry) {
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    const std::uint16_t dir = AddDirectory(&image, kRootDirectory, FileEntry("DIR", ""));
+    AddFile(&image, dir, FileEntry("FIRST", "TXT"), TextBytes("1"));
+    AddFile(&image, dir, FileEntry("\xE5" "ONE", "TXT"), TextBytes("2"));
+    AddFile(&image, dir, FileEntry("THIRD", "TXT"), TextBytes("3"));
+    AddFile(&image, kRootDirectory, FileEntry("LAST", "TXT"), TextBytes("4"));
+    TempDirectory temp;
+    ASSERT_EQ(mkdir((temp / "out").c_str(), 0777), 0);
+    const ChildResult result = RunOnImage(temp, WrapNative(image), {"disk.img", "-d", "out"});
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_EQ(AfterInfoLine(result.output),
+              "out/DIR/FIRST.TXT created.\r\n" +
+                  ErrorText("File 'out/DIR/?ONE.TXT' could not be created.", 110));
+    EXPECT_EQ(TreeBelow(temp / "out"), (std::set<std::string>{"DIR/", "DIR/FIRST.TXT"}));
+}
+
+TEST(ExtractorRun, ExtractsIntoTheCurrentDirectoryWithoutD) {
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    AddFile(&image, kRootDirectory, FileEntry("A", "TXT"), TextBytes("a"));
+    TempDirectory temp;
+    WriteBytes(temp / "disk.img", WrapNative(image));
+    ASSERT_EQ(mkdir((temp / "work").c_str(), 0777), 0);
+    const ChildResult result = RunExtractor({"../disk.img"}, "", temp / "work");
+    EXPECT_EQ(result.exitCode, 0);
+    // The default extraction directory is the current one, as an absolute path.
+    char real[4096];
+    ASSERT_NE(realpath((temp / "work").c_str(), real), nullptr);
+    EXPECT_EQ(AfterInfoLine(result.output), std::string(real) + "/A.TXT created.\r\n");
+    EXPECT_EQ(ReadText(temp / "work/A.TXT"), "a");
+}
+
+}  // namespace
