@@ -70,6 +70,19 @@ void PrintExtractorHelp(const char* programName) {
                  programName, programName, programName);
 }
 
+// An argument that starts with "-" is a switch. One that starts with "/" is a
+// switch only when a switch name follows: here "/" also begins every absolute
+// path, and in a pattern it is the escape character.
+static bool IsSwitch(const char* argument) {
+    if (argument[0] == '-') return true;
+    if (argument[0] != '/') return false;
+    static const char* const kSwitchNames[] = {"v", "j", "n", "o", "d", "x"};
+    for (const char* name : kSwitchNames) {
+        if (std::strcmp(argument + 1, name) == 0) return true;
+    }
+    return false;
+}
+
 // Copies an argument into a 260-byte field; refuses one that does not fit.
 static int CopyArgument(char* field, std::size_t fieldSize, const char* argument) {
     if (CopyText(field, fieldSize, argument)) return 1;
@@ -83,7 +96,7 @@ int ParseExtractorArguments(ExtractorRunState* state) {
     for (int position = 1; position < state->argumentCount && ok; ++position) {
         const char* argument = state->arguments[position];
         const bool haveImage = state->imageFileName[0] != '\0';
-        if (argument[0] == '/' || argument[0] == '-') {
+        if (IsSwitch(argument)) {
             const char* name = argument + 1;
             if (std::strcmp(name, "v") == 0 && !haveImage) {
                 state->listingMode = true;

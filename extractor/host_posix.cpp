@@ -62,6 +62,8 @@ std::uint32_t CreateHostDirectory(const char* path) {
         if (S_ISDIR(status.st_mode)) return 0;
         return kErrorAlreadyExists;
     }
+    // A missing directory on the way is a missing path, not a missing file.
+    if (mkdirError == ENOENT) return kErrorPathNotFound;
     return SystemCodeFromPlatformError(mkdirError);
 }
 

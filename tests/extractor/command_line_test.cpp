@@ -54,6 +54,8 @@ TEST(ExtractorCommandLine, SetsFlagsSpansAndDirectory) {
          false, "a.img", "two", -1, 5, -1, 5},
         {"d inside the include span", {"a.img", "P1", "-d", "o", "P2"}, false, false, false,
          false, "a.img", "o", 2, 5, -1, 5},
+        {"absolute image path and slash patterns", {"/tmp/a.img", "/?*", "/V"}, false, false,
+         false, false, "/tmp/a.img", nullptr, 2, 3, -1, 3},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

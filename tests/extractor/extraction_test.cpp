@@ -408,7 +408,7 @@ TEST(ExtractionErrors, ReportTheFailureAndEndTheRun) {
          },
          [](const ExtractionPlace&) {}, "missing",
          // The whole combined path is named; the first component failed (ENOENT).
-         ErrorText("Directory missing/DIR/SUB could not be created.", 2)},
+         ErrorText("Directory missing/DIR/SUB could not be created.", 3)},
         {"deleted entry selected",
          [](FatImage* image) {
              AddFile(image, kRootDirectory, FileEntry("\xE5" "ONE", "TXT"), TextBytes("gone"));
