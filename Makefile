@@ -2,12 +2,13 @@
 #   make         build the programs into build/bin
 #   make demo    list and extract the bundled demo image
 #   make test    install what the tests need (Debian), build, run every test
+#                (also with the sanitizers: make test-sanitized)
 #   make demo-image  rebuild samples/demo.img
 BUILD ?= build
 JOBS ?= 2
 PACKAGES = cmake g++ make libgtest-dev dosfstools mtools
 
-.PHONY: all build demo demo-image test deps clean
+.PHONY: all build demo demo-image test test-sanitized deps clean
 
 all: build
 
@@ -23,8 +24,21 @@ demo: deps build
 
 test: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DWARNINGS_AS_ERRORS=ON >/dev/null
-	cmake --build $(BUILD) -j$(JOBS) --target imgextract
+	cmake --build $(BUILD) -j$(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+	$(MAKE) test-sanitized
+
+# The whole suite again with ASan and UBSan; any report fails the run. The
+# test that limits the address space is left out: the sanitizers' own
+# mappings do not fit under its limit.
+ASAN_BUILD ?= build-asan
+SANITIZER_OPTIONS = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+test-sanitized: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=ON >/dev/null
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+	cd $(ASAN_BUILD) && $(SANITIZER_OPTIONS) ctest --output-on-failure -j$(JOBS) \
+		-E 'ReportsNotEnoughMemoryWhenTheBufferCannotBeHad'
 
 # Rebuilds samples/demo.img with the tests' image builder.
 demo-image: deps
@@ -33,4 +47,4 @@ demo-image: deps
 	$(BUILD)/bin/make_demo_image samples/demo.img
 
 clean:
-	rm -rf $(BUILD) demo-out
+	rm -rf $(BUILD) $(ASAN_BUILD) demo-out
