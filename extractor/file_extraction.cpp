@@ -47,20 +47,26 @@ static bool EntryNameForHost(const std::uint8_t* entry, char* name, std::size_t 
 
 // The host path of the directories that hold node, from the outermost one
 // down, joined by "/". *usable is cleared when a directory's name cannot be
-// one here. False when the path does not fit the field.
+// one here. False when the path does not fit the field; path then holds its
+// beginning, for the messages.
 static bool BuildHostDirectoryPath(const TreeNode* node, char* path, std::size_t pathSize,
                                    bool* usable) {
-    const TreeNode* chain[kPathSize / 2];
+    // Each level takes at least two characters, so no more than the outermost
+    // kPathSize / 2 directories can show; the walk up keeps the last ones it
+    // passes in a ring, and a deeper nesting is too long in any case.
+    const TreeNode* outermost[kPathSize / 2];
+    const std::size_t ringSize = std::size(outermost);
     std::size_t depth = 0;
     for (const TreeNode* parent = node->parent; parent != nullptr; parent = parent->parent) {
-        if (depth == std::size(chain)) return false;   // each level needs at least two characters
-        chain[depth++] = parent;
+        outermost[depth % ringSize] = parent;
+        ++depth;
     }
+    const std::size_t shown = depth < ringSize ? depth : ringSize;
     std::size_t length = 0;
     path[0] = '\0';
     *usable = true;
-    while (depth > 0) {
-        const TreeNode* directory = chain[--depth];
+    for (std::size_t level = 0; level < shown; ++level) {
+        const TreeNode* directory = outermost[(depth - 1 - level) % ringSize];
         char name[kNameSize + 1];
         if (!EntryNameForHost(directory->entry, name, sizeof(name))) *usable = false;
         if (!FormatText(path + length, pathSize - length, "%s%s", length > 0 ? "/" : "", name)) {
@@ -68,7 +74,7 @@ static bool BuildHostDirectoryPath(const TreeNode* node, char* path, std::size_t
         }
         length += std::strlen(path + length);
     }
-    return true;
+    return depth <= ringSize;
 }
 
 // Days from 1970-01-01 to the given day of the proleptic Gregorian calendar.
@@ -211,15 +217,18 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
         BuildHostDirectoryPath(node, directoryPath, std::size(directoryPath), &directoriesUsable);
     const bool intoDirectories = directoryPath[0] != '\0' && !state->junkPaths;
 
+    // Formatted even when the directory path is cut, so that the message shows
+    // the destination as far as it fits; with junk paths the directories do
+    // not count.
     char destination[kPathSize];
-    bool destinationFits = pathFits;
+    bool destinationFits;
     if (intoDirectories) {
-        destinationFits = destinationFits && FormatText(destination, std::size(destination), "%s/%s/%s",
-                                                        state->extractionDirectory, directoryPath,
-                                                        fields->name);
+        destinationFits = FormatText(destination, std::size(destination), "%s/%s/%s",
+                                     state->extractionDirectory, directoryPath, fields->name) &&
+                          pathFits;
     } else {
-        destinationFits = destinationFits && FormatText(destination, std::size(destination), "%s/%s",
-                                                        state->extractionDirectory, fields->name);
+        destinationFits = FormatText(destination, std::size(destination), "%s/%s",
+                                     state->extractionDirectory, fields->name);
     }
     if (!destinationFits) {
         if (isDirectory) return 0;

@@ -453,6 +453,40 @@ std::vector<CraftedImage> NameImages() {
     return rows;
 }
 
+// TOP.TXT in the root, then 200 directories D/D/.../D, the last holding BOTTOM.TXT.
+GoodImage NestedImage() {
+    GoodImage good;
+    good.image = FormatImage(StandardLayout(DisketteSize::k720), "NESTED");
+    good.truth["TOP.TXT"] = Pattern(100, 7);
+    AddFile(&good.image, kRootDirectory, FileEntry("TOP", "TXT"), good.truth["TOP.TXT"]);
+    std::uint16_t directory = kRootDirectory;
+    for (int level = 0; level < 200; ++level) {
+        directory = AddDirectory(&good.image, directory, FileEntry("D", "", 0));
+    }
+    const Bytes bottom = Pattern(50, 8);
+    AddFile(&good.image, directory, FileEntry("BOTTOM", "TXT"), bottom);
+    good.truth["BOTTOM.TXT"] = bottom;   // only with -j does it land in a path that fits
+    return good;
+}
+
+std::vector<CraftedImage> NestingImages() {
+    std::vector<CraftedImage> rows;
+    {
+        // The message names the destination as far as it fits.
+        CraftedImage row = Row("200 nested directories", NestedImage(), Outcome::kError,
+                               "File '../out/D/D/D/D/D/D/D/D/D/D/D/D/D/D/D/D/D/D/D/D/D/D/D/D/D/");
+        row.complete = {"TOP.TXT"};
+        rows.push_back(row);
+    }
+    {
+        CraftedImage row = Row("200 nested directories, junk paths", NestedImage(), Outcome::kSuccess);
+        row.switches = {"-j"};
+        row.complete = {"TOP.TXT", "BOTTOM.TXT"};
+        rows.push_back(row);
+    }
+    return rows;
+}
+
 Bytes ReadWholeFile(const fs::path& path) {
     std::ifstream stream(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
@@ -575,5 +609,9 @@ TEST(CraftedImages, LoopingDirectoriesEndWithoutHanging) { RunRows(DirectoryImag
 TEST(CraftedImages, ImpossibleLayoutsEndInAMessageOrAnEmptyRun) { RunRows(LayoutImages()); }
 
 TEST(CraftedImages, NamesThatCannotBeHostNamesAreRefused) { RunRows(NameImages()); }
+
+TEST(CraftedImages, DeeplyNestedDirectoriesStayInsideTheExtractionDirectory) {
+    RunRows(NestingImages());
+}
 
 }  // namespace
