@@ -87,6 +87,18 @@ static int ReadTrackSide(ImageRecord* image, std::uint8_t* destination, std::uin
     return 1;
 }
 
+// The track sides from first on that the file stores one after the other:
+// every one in a full image, the used ones in a sparse image.
+static std::uint64_t CountStoredRun(const ImageRecord* image, const DisketteGeometry* geometry,
+                                    bool sparse, std::uint64_t first) {
+    std::uint64_t last = first;
+    while (last + 1 < geometry->trackSideCount &&
+           (!sparse || image->usedTrackMap[last + 1] == kTrackSideUsed)) {
+        ++last;
+    }
+    return last - first + 1;
+}
+
 int ReadImage(ImageRecord* image, ProgressRoutine progress) {
     FreeImage(image);
     Recognition recognition{};
@@ -122,6 +134,14 @@ int ReadImage(ImageRecord* image, ProgressRoutine progress) {
     }
     InitUsedTrackMap(image->usedTrackMap, &geometry);
 
+    // Without key polls between tracks nothing has to happen between two
+    // track sides, so after track 0 each run of track sides that the file
+    // stores one after the other arrives with one read. Track 0 is read side
+    // by side as ever, so the FAT scan and the info line after its last side
+    // see the same bytes. Data limits keep the reading side by side.
+    const bool readRuns = !image->pollKeys && recognition.dataLimit == 0;
+    std::uint64_t runEnd = 0;      // track sides before this one are in the buffer
+    bool runShort = false;         // the file ended (or failed) at runEnd
     std::uint64_t consumed = 0;
     bool fatScanned = false;
     for (std::uint32_t track = 0; track < geometry.trackCount; ++track) {
@@ -133,8 +153,19 @@ int ReadImage(ImageRecord* image, ProgressRoutine progress) {
                 SendProgress(progress, track, side, ProgressAction::kTrackSideUnused, image);
                 continue;
             }
-            if (ReadTrackSide(image, destination, geometry.trackSideSize, recognition.dataLimit,
-                              &consumed) == 0) {
+            const bool arrived = trackSide < runEnd;   // with a run read before
+            if (!arrived && runShort) return ReportReadError(image);
+            if (!arrived && readRuns && track > 0) {
+                const std::uint64_t runCount = CountStoredRun(image, &geometry, sparse, trackSide);
+                const std::uint64_t byteCount = runCount * geometry.trackSideSize;
+                std::uint64_t readCount = 0;
+                const std::uint32_t code =
+                    ReadFileBytes(image->fileHandle, destination, byteCount, &readCount);
+                runEnd = trackSide + readCount / geometry.trackSideSize;
+                runShort = code != 0 || readCount < byteCount;
+                if (trackSide >= runEnd) return ReportReadError(image);
+            } else if (!arrived && ReadTrackSide(image, destination, geometry.trackSideSize,
+                                                 recognition.dataLimit, &consumed) == 0) {
                 return 0;
             }
             // Track side 0 is always read first; it holds the first FAT of
