@@ -7,7 +7,26 @@
 
 #include "console/console_platform.h"
 
+// True when text holds no ESC and no byte above 0x7F: it then reaches a
+// terminal byte for byte as it reaches a file. *length gets its length.
+static bool IsPlainAscii(const char* text, std::size_t* length) {
+    std::size_t index = 0;
+    for (; text[index] != '\0'; ++index) {
+        const unsigned char byte = static_cast<unsigned char>(text[index]);
+        if (byte == static_cast<unsigned char>(kEsc) || byte > 0x7F) return false;
+    }
+    *length = index;
+    return true;
+}
+
 void ConsoleWrite(const char* text) {
+    // The file variant delivers plain text alike wherever the output goes,
+    // so most lines (one per extracted file) need not ask what it is.
+    std::size_t plainLength = 0;
+    if (GetOutputVariant() == OutputVariant::kFile && IsPlainAscii(text, &plainLength)) {
+        if (plainLength > 0) WriteOutputRun(text, plainLength, false);
+        return;
+    }
     const bool terminal = IsOutputTerminal();
     if (!terminal && GetOutputVariant() == OutputVariant::kConsole) return;
     const char* position = text;
