@@ -34,6 +34,7 @@ inline constexpr std::uint32_t kErrorDirectoryNotEmpty = 145;
 inline constexpr std::uint32_t kErrorIoDevice = 1117;
 inline constexpr std::uint32_t kErrorCancelled = 1223;
 inline constexpr std::uint32_t kErrorTimeout = 1460;
+inline constexpr std::uint32_t kErrorUnrecognizedMedia = 1785;   // a diskette of no known format
 inline constexpr std::uint32_t kErrorTooManyLinks = 1921;
 
 // A platform error with no counterpart in the numbering keeps its own value

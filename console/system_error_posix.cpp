@@ -35,6 +35,7 @@ static constexpr ErrnoCode kErrnoCodes[] = {
     {EIO, kErrorSectorNotFound},
     {EBUSY, kErrorSharingViolation},
     {ETXTBSY, kErrorSharingViolation},
+    {EWOULDBLOCK, kErrorSharingViolation},   // a lock another holder keeps
     {EOPNOTSUPP, kErrorNotSupported},
     {ENOTTY, kErrorInvalidFunction},
     {ENOSYS, kErrorInvalidFunction},
@@ -48,6 +49,7 @@ static constexpr ErrnoCode kErrnoCodes[] = {
     {ECANCELED, kErrorCancelled},
     {ETIMEDOUT, kErrorTimeout},
     {ELOOP, kErrorTooManyLinks},
+    {EMEDIUMTYPE, kErrorUnrecognizedMedia},
 };
 
 std::uint32_t SystemCodeFromPlatformError(int platformError) {

@@ -19,6 +19,7 @@ TEST(SystemErrorCodes, TranslateErrnoIntoTheCommonNumbering) {
         {"not permitted", EPERM, 5},  {"read-only", EROFS, 19},   {"no medium", ENOMEDIUM, 21},
         {"no device", ENXIO, 21},     {"i/o", EIO, 30},           {"busy", EBUSY, 32},
         {"exists", EEXIST, 183},      {"full", ENOSPC, 112},      {"no memory", ENOMEM, 8},
+        {"lock held", EWOULDBLOCK, 32}, {"unknown medium", EMEDIUMTYPE, 1785},
         {"none", 0, 0},
     };
     for (const Row& row : rows) {

@@ -1,0 +1,69 @@
+// device.cpp - the parts of the device layer that no platform changes: the
+// media type selection and the wait for a diskette.
+#include "diskette/device.h"
+
+#include "console/keys.h"
+#include "console/system_error.h"
+#include "diskette/device_platform.h"
+
+static constexpr std::uint8_t kDeviceType720K = 2;
+static constexpr std::uint8_t kDeviceType288M = 9;
+static constexpr std::uint8_t kMediaF0 = 0xF0;
+static constexpr std::uint8_t kMediaF9 = 0xF9;
+static constexpr std::uint32_t kPollIntervalMilliseconds = 500;
+
+MediaType SelectMediaType(std::uint8_t deviceType, std::uint8_t mediaDescriptor,
+                          std::uint32_t sectorsPerTrack) {
+    if (deviceType == kDeviceType288M && sectorsPerTrack >= 36) return MediaType::F3_2Pt88_512;
+    if (mediaDescriptor == kMediaF0) return MediaType::F3_1Pt44_512;
+    if (deviceType == kDeviceType720K || (mediaDescriptor == kMediaF9 && sectorsPerTrack == 9)) {
+        return MediaType::F3_720_512;
+    }
+    if (mediaDescriptor == kMediaF9 && sectorsPerTrack == 15) return MediaType::F5_1Pt2_512;
+    return MediaType::F5_360_512;
+}
+
+// One pass: open, lock, read the first sector, then release whatever was
+// taken. Returns the code of the first step that failed; *generation is set
+// (and *generationKnown true) when the drive keeps a count of changes.
+static std::uint32_t ProbeDiskette(const char* driveName, std::uint64_t* generation,
+                                   bool* generationKnown) {
+    DeviceHandle* device = nullptr;
+    std::uint32_t code = OpenDiskette(driveName, &device);
+    if (code != 0) return code;
+    *generationKnown = ReadMediaGeneration(device, generation);
+    code = SetVolumeLock(device, true);
+    if (code == 0) {
+        std::uint8_t sector[kSectorSize];
+        code = ReadFirstSector(device, sector);
+    }
+    (void)SetVolumeLock(device, false);
+    CloseDiskette(device);
+    return code;
+}
+
+int WaitForDiskette(const char* driveName, bool acceptPresent, int cancelKey) {
+    // A diskette swapped quickly (or by an emulator, at once) may never make
+    // the drive look empty; where the drive counts diskette changes, a count
+    // that moved since the first pass means the same as an empty drive seen.
+    bool seenEmpty = false;
+    bool baselineKnown = false;
+    std::uint64_t baseline = 0;
+    for (;;) {
+        std::uint64_t generation = 0;
+        bool generationKnown = false;
+        std::uint32_t code = ProbeDiskette(driveName, &generation, &generationKnown);
+        if (generationKnown) {
+            if (!baselineKnown) {
+                baseline = generation;
+                baselineKnown = true;
+            } else if (generation != baseline) {
+                seenEmpty = true;
+            }
+        }
+        if (code == 0 && (seenEmpty || acceptPresent)) return 1;
+        if (code == kErrorNotReady) seenEmpty = true;
+        if (PollKey() == cancelKey) return 0;
+        PauseMilliseconds(kPollIntervalMilliseconds);
+    }
+}

@@ -1,0 +1,124 @@
+// device.h - raw access to one diskette drive, one whole track side at a time.
+// Every operation returns 0 or a system error code (console/system_error.h) and
+// reports nothing: the caller reports once, with the drive, track and side.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "image/device_parameter_block.h"
+
+struct DeviceHandle;                       // opaque; defined in device_<platform>.cpp
+
+inline constexpr std::size_t kSectorSize = 512;   // bytes read by ReadFirstSector
+
+// The largest track side a transfer may move: 36 sectors of 512 bytes (2.88 MB
+// diskettes) with room to spare. A longer request fails with code 87.
+inline constexpr std::size_t kTrackSideBufferSize = 32768;
+
+// The diskette in the drive at the time of the query.
+struct DriveGeometry {
+    std::uint32_t heads;                   // tracks per cylinder, 1 or 2
+    std::uint32_t cylinders;               // tracks per side
+    std::uint32_t sectorsPerTrack;
+    std::uint32_t bytesPerSector;          // 512 on every standard diskette
+};
+
+// The layout a diskette is formatted with; the values are those of the
+// classic disk media types, so that every platform names the same layouts.
+enum class MediaType : std::uint8_t {
+    F5_1Pt2_512 = 1,                       // 5.25" 1.2 MB, 15 sectors
+    F3_1Pt44_512 = 2,                      // 3.5" 1.44 MB, 18 sectors
+    F3_2Pt88_512 = 3,                      // 3.5" 2.88 MB, 36 sectors
+    F3_720_512 = 5,                        // 3.5" 720 KB, 9 sectors
+    F5_360_512 = 6,                        // 5.25" 360 KB, 9 sectors, 40 tracks
+};
+
+// Chooses the format layout for an image from its device type byte, media
+// descriptor and sectors per track; the first matching rule wins. The same
+// chain picks the diskette type name of the info line (image/image_format.h),
+// so a diskette is always formatted as the type shown for it.
+[[nodiscard]] MediaType SelectMediaType(std::uint8_t deviceType, std::uint8_t mediaDescriptor,
+                                        std::uint32_t sectorsPerTrack);
+
+// Byte offset of a track side on the device. The device is addressed as
+// two-sided whatever the image says: (track x 2 + side) x sectors per track x
+// bytes per sector. Track 79, side 1 of an 18-sector diskette: 1,465,344.
+[[nodiscard]] constexpr std::uint64_t TrackSideOffset(std::uint32_t track, std::uint32_t side,
+                                                      std::uint32_t sectorsPerTrack,
+                                                      std::uint32_t bytesPerSector) {
+    return (static_cast<std::uint64_t>(track) * 2 + side) * sectorsPerTrack * bytesPerSector;
+}
+
+// Writes into path (pathSize bytes, NUL included) the device path that a drive
+// name ("A:" ... "Z:", a letter and a colon) stands for: the value of the
+// environment variable DISKETTE_<letter> when it is set and not empty, else the
+// platform's own device of that drive. Returns 0, 87 for a malformed drive name
+// or 206 when the path does not fit.
+[[nodiscard]] std::uint32_t DevicePathForDrive(const char* driveName, char* path,
+                                               std::size_t pathSize);
+
+// True when the drive name means a diskette drive: one that can be opened and
+// either holds no diskette or holds one of a diskette's capacity. Every
+// failure is an answer (no); nothing is reported.
+[[nodiscard]] bool IsDisketteDrive(const char* driveName);
+
+// Opens the drive exclusively (no other opener, which also keeps a mounted
+// volume out) for reading and writing, past the system's cache. On success
+// *device is the open drive, which CloseDiskette releases; on failure it is
+// nullptr. 21: no diskette in the drive; 19: the diskette is write-protected;
+// 32: someone else has the drive open.
+[[nodiscard]] std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device);
+
+// Fills *geometry with the diskette in the drive. Fails when the diskette's
+// format cannot be recognised; *geometry is then meaningless.
+[[nodiscard]] std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry);
+
+// Locks (lock true) or unlocks the volume. The exclusive open already holds
+// the drive, so both succeed for an open device.
+[[nodiscard]] std::uint32_t SetVolumeLock(DeviceHandle* device, bool lock);
+
+// Readies the drive for formatting the layout that parameters describe (two
+// sides, its tracks and sectors per track). Called once before the first
+// FormatTrack. 50: the drive cannot format diskettes.
+[[nodiscard]] std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameters);
+
+// Formats one side of one track with the layout SelectMediaType chooses
+// (bytes per sector takes no part in the choice). side is 0 or 1.
+[[nodiscard]] std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side,
+                                        std::uint32_t track, std::uint32_t sectorsPerTrack,
+                                        std::uint32_t bytesPerSector, std::uint8_t deviceType,
+                                        std::uint8_t mediaDescriptor);
+
+// Writes one whole track side (sectors per track x bytes per sector bytes of
+// buffer) at TrackSideOffset, in one request. Any buffer alignment is fine.
+// side is 0 or 1; bytes per sector is a multiple of 512. A transfer that ends
+// short, as past the end of the diskette, fails with 27.
+[[nodiscard]] std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer,
+                                       std::uint32_t side, std::uint32_t track,
+                                       std::uint32_t sectorsPerTrack,
+                                       std::uint32_t bytesPerSector);
+
+// Reads one whole track side into buffer; otherwise as WriteTrack.
+[[nodiscard]] std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer,
+                                      std::uint32_t side, std::uint32_t track,
+                                      std::uint32_t sectorsPerTrack,
+                                      std::uint32_t bytesPerSector);
+
+// Reads the kSectorSize bytes at the start of the diskette into buffer; tells
+// whether a readable diskette is in the drive.
+[[nodiscard]] std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer);
+
+// Ends the work on the volume after the last track: everything written reaches
+// the diskette and the system forgets what it knew of its contents. Called
+// while the volume is still locked; the first failing step's code is returned.
+[[nodiscard]] std::uint32_t DismountVolume(DeviceHandle* device, DeviceParameterBlock parameters);
+
+// Closes the drive and frees the handle; accepts nullptr.
+void CloseDiskette(DeviceHandle* device);
+
+// Waits until a readable diskette is in the drive, polling every 500 ms, and
+// returns 1; returns 0 when the key poll gives cancelKey. With acceptPresent
+// false a diskette is taken only after the drive has been seen without one
+// (or a diskette change has been seen), so the diskette just written must be
+// taken out first. Reports nothing.
+[[nodiscard]] int WaitForDiskette(const char* driveName, bool acceptPresent, int cancelKey);

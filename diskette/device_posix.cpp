@@ -1,0 +1,607 @@
+// device_posix.cpp - the diskette operations on Linux, for the three forms a
+// drive path can take: the kernel floppy driver, a USB floppy drive (a
+// removable SCSI disk) and a file that stands for a drive.
+#include "diskette/device.h"
+
+#include <fcntl.h>
+#include <linux/fd.h>
+#include <linux/fs.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "console/system_error.h"
+#include "console/text.h"
+#include "diskette/device_platform.h"
+
+// Direct transfers need buffers and lengths aligned to the device's logical
+// block; 4096 covers USB drives with large blocks as well as 512.
+static constexpr std::size_t kTransferAlignment = 4096;
+static constexpr std::uint32_t kSectorUnit = 512;    // bytes per sector must be a multiple
+static constexpr std::uint8_t kFormatFillerByte = 0xF6;
+static constexpr std::size_t kSysfsValueSize = 32;    // bytes, NUL included
+static constexpr std::uint32_t kMaximumTracks = 255;  // a cylinder count no diskette passes
+
+enum class DriveForm : std::uint8_t {
+    kFloppyDriver = 1,                     // /dev/fdN: the kernel floppy driver
+    kUsbFloppy = 2,                        // removable block device of a diskette's capacity
+    kFile = 3,                             // a regular file: present = a diskette in the drive
+};
+
+struct DeviceHandle {
+    alignas(kTransferAlignment) std::uint8_t transferBuffer[kTrackSideBufferSize];
+    int descriptor;                        // open for reading and writing
+    DriveForm form;
+    bool formatKnown;                      // floppy driver: the driver recognised the diskette at open
+    bool formatting;                       // floppy driver: FDFMTBEG accepted, FDFMTEND still due
+    bool prepared;                         // PrepareFormat set the layout below
+    MediaType preparedMedia;
+    std::uint32_t preparedSectorsPerTrack;
+};
+
+// Capacities of standard diskettes and their layouts. Files stand only for
+// the five two-sided layouts an image can be written to.
+struct StandardCapacity {
+    std::uint64_t byteCount;
+    std::uint32_t cylinders;
+    std::uint32_t heads;
+    std::uint32_t sectorsPerTrack;
+    bool fileLayout;                       // accepted as the size of a file-backed diskette
+};
+static constexpr StandardCapacity kStandardCapacities[] = {
+    {163840, 40, 1, 8, false},             // 160 KB
+    {184320, 40, 1, 9, false},             // 180 KB
+    {327680, 40, 2, 8, false},             // 320 KB
+    {368640, 40, 2, 9, true},              // 360 KB
+    {737280, 80, 2, 9, true},              // 720 KB
+    {1228800, 80, 2, 15, true},            // 1.2 MB
+    {1474560, 80, 2, 18, true},            // 1.44 MB
+    {2949120, 80, 2, 36, true},            // 2.88 MB
+};
+
+// The standard formats' data rate, gaps and stepping, as the floppy
+// controller needs them (the same values as the kernel's own format table):
+// size, sect, head, track, stretch, gap, rate, spec1, fmt_gap.
+static constexpr floppy_struct kFormat360InDoubleDensityDrive = {720, 9, 2, 40, 0, 0x2A, 0x02, 0xDF, 0x50, nullptr};
+static constexpr floppy_struct kFormat360InHighDensityDrive = {720, 9, 2, 40, 1, 0x23, 0x01, 0xDF, 0x50, nullptr};
+static constexpr floppy_struct kFormat720 = {1440, 9, 2, 80, 0, 0x2A, 0x02, 0xDF, 0x50, nullptr};
+static constexpr floppy_struct kFormat1200 = {2400, 15, 2, 80, 0, 0x1B, 0x00, 0xDF, 0x54, nullptr};
+static constexpr floppy_struct kFormat1440 = {2880, 18, 2, 80, 0, 0x1B, 0x00, 0xCF, 0x6C, nullptr};
+static constexpr floppy_struct kFormat2880 = {5760, 36, 2, 80, 0, 0x1B, 0x43, 0xAF, 0x54, nullptr};
+static constexpr int kCmos1200Drive = 2;  // FDGETDRVPRM cmos type of a 5.25" 1.2 MB drive
+
+static std::uint32_t LastErrorCode() {
+    return SystemCodeFromPlatformError(errno);
+}
+
+// A failed write: EIO means a write fault here, not a read fault.
+static std::uint32_t WriteErrorCode(int errorNumber) {
+    if (errorNumber == EIO) return kErrorWriteFault;
+    return SystemCodeFromPlatformError(errorNumber);
+}
+
+void PauseMilliseconds(std::uint32_t milliseconds) {
+    struct timespec remaining {};
+    remaining.tv_sec = static_cast<time_t>(milliseconds / 1000);
+    remaining.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}
+
+std::uint32_t DevicePathForDrive(const char* driveName, char* path, std::size_t pathSize) {
+    if (driveName == nullptr || std::strlen(driveName) != 2 || driveName[1] != ':') {
+        return kErrorInvalidParameter;
+    }
+    char letter = driveName[0];
+    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+    if (letter < 'A' || letter > 'Z') return kErrorInvalidParameter;
+    char variableName[] = "DISKETTE_?";
+    variableName[std::size(variableName) - 2] = letter;
+    const char* named = std::getenv(variableName);
+    int length = 0;
+    if (named != nullptr && named[0] != '\0') {
+        length = std::snprintf(path, pathSize, "%s", named);
+    } else {
+        length = std::snprintf(path, pathSize, "/dev/fd%d", letter - 'A');
+    }
+    if (length < 0 || static_cast<std::size_t>(length) >= pathSize) return kErrorFileNameTooLong;
+    return 0;
+}
+
+// Reads a small decimal value from a sysfs file; false when there is none.
+static bool ReadSysfsNumber(const char* fileName, std::uint64_t* value) {
+    int descriptor = open(fileName, O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    char text[kSysfsValueSize] = {};
+    ssize_t count = read(descriptor, text, std::size(text) - 1);
+    close(descriptor);
+    if (count <= 0) return false;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long number = std::strtoull(text, &end, 10);
+    if (errno != 0 || end == text) return false;
+    *value = number;
+    return true;
+}
+
+// Finds the layout of a standard diskette capacity; false for any other.
+static bool GeometryFromCapacity(std::uint64_t byteCount, bool fileBacked,
+                                 DriveGeometry* geometry) {
+    for (const StandardCapacity& row : kStandardCapacities) {
+        if (row.byteCount != byteCount || (fileBacked && !row.fileLayout)) continue;
+        geometry->heads = row.heads;
+        geometry->cylinders = row.cylinders;
+        geometry->sectorsPerTrack = row.sectorsPerTrack;
+        geometry->bytesPerSector = kSectorUnit;
+        return true;
+    }
+    return false;
+}
+
+// A removable block device that holds nothing or a diskette's capacity. The
+// sysfs size counts 512-byte units whatever the device's block size.
+static bool IsUsbFloppy(dev_t device) {
+    char fileName[kPathSize];
+    std::snprintf(fileName, std::size(fileName), "/sys/dev/block/%u:%u/removable",
+                  major(device), minor(device));
+    std::uint64_t removable = 0;
+    if (!ReadSysfsNumber(fileName, &removable) || removable != 1) return false;
+    std::snprintf(fileName, std::size(fileName), "/sys/dev/block/%u:%u/size", major(device),
+                  minor(device));
+    std::uint64_t units = 0;
+    if (!ReadSysfsNumber(fileName, &units)) return false;
+    if (units == 0) return true;
+    DriveGeometry geometry{};
+    return GeometryFromCapacity(units * kSectorUnit, false, &geometry);
+}
+
+// True when the directory that would hold path exists.
+static bool HasExistingDirectory(const char* path) {
+    char directory[kPathSize];
+    int length = std::snprintf(directory, std::size(directory), "%s", path);
+    if (length < 0 || static_cast<std::size_t>(length) >= std::size(directory)) return false;
+    char* slash = std::strrchr(directory, '/');
+    if (slash == nullptr) {
+        directory[0] = '.';
+        directory[1] = '\0';
+    } else if (slash == directory) {
+        directory[1] = '\0';
+    } else {
+        *slash = '\0';
+    }
+    struct stat info {};
+    return stat(directory, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+static bool IsInDeviceDirectory(const char* path) {
+    return std::strncmp(path, "/dev/", 5) == 0;
+}
+
+// Decides what a drive path is. 0 and *form, or 3 when the directory of a
+// missing path does not exist, 20 when the path is no diskette drive.
+// Nothing under /dev stands for a file-backed drive: a missing device node
+// there (no floppy driver loaded) would otherwise become a file in memory.
+static std::uint32_t ClassifyDrivePath(const char* path, DriveForm* form) {
+    struct stat info {};
+    if (stat(path, &info) != 0) {
+        if (errno != ENOENT) return LastErrorCode();
+        if (IsInDeviceDirectory(path)) return kErrorBadUnit;
+        if (!HasExistingDirectory(path)) return kErrorPathNotFound;
+        *form = DriveForm::kFile;
+        return 0;
+    }
+    if (S_ISREG(info.st_mode)) {
+        if (IsInDeviceDirectory(path)) return kErrorBadUnit;
+        *form = DriveForm::kFile;
+        return 0;
+    }
+    if (!S_ISBLK(info.st_mode)) return kErrorBadUnit;
+    // O_NONBLOCK (O_NDELAY) opens a floppy drive even when it is empty.
+    int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) return LastErrorCode();
+    floppy_drive_name driveType = {};
+    bool isFloppy = ioctl(descriptor, FDGETDRVTYP, driveType) == 0;
+    close(descriptor);
+    if (isFloppy) {
+        *form = DriveForm::kFloppyDriver;
+        return 0;
+    }
+    if (!IsUsbFloppy(info.st_rdev)) return kErrorBadUnit;
+    *form = DriveForm::kUsbFloppy;
+    return 0;
+}
+
+bool IsDisketteDrive(const char* driveName) {
+    char path[kPathSize];
+    if (DevicePathForDrive(driveName, path, std::size(path)) != 0) return false;
+    DriveForm form = DriveForm::kFile;
+    return ClassifyDrivePath(path, &form) == 0;
+}
+
+// Opens the floppy driver's device. A normal open fails with ENXIO both for
+// an empty drive and for a diskette the driver cannot read (unformatted):
+// the open reads block 0 to detect the format. The disk-change line tells
+// them apart: it stays active while the drive is empty, and the failed open
+// stepped the head, which clears it when a diskette is in. A present but
+// unreadable diskette is then opened with O_NDELAY, so that it can be
+// formatted after PrepareFormat has set the layout.
+static std::uint32_t OpenFloppyDriver(const char* path, int* descriptor, bool* formatKnown) {
+    const int flags = O_RDWR | O_EXCL | O_DIRECT | O_CLOEXEC;
+    *descriptor = open(path, flags);
+    if (*descriptor >= 0) {
+        *formatKnown = true;
+        return 0;
+    }
+    if (errno != ENXIO) return LastErrorCode();
+    int undetected = open(path, flags | O_NONBLOCK);
+    if (undetected < 0) return LastErrorCode();
+    floppy_drive_struct state{};
+    bool changed = true;
+    for (int poll = 0; poll < 2 && changed; ++poll) {
+        if (ioctl(undetected, FDPOLLDRVSTAT, &state) != 0) {
+            std::uint32_t code = LastErrorCode();
+            close(undetected);
+            return code;
+        }
+        changed = (state.flags & FD_DISK_CHANGED) != 0;
+    }
+    if (changed) {
+        close(undetected);
+        return kErrorNotReady;
+    }
+    if ((state.flags & FD_DISK_WRITABLE) == 0) {
+        close(undetected);
+        return kErrorWriteProtect;
+    }
+    *descriptor = undetected;
+    *formatKnown = false;
+    return 0;
+}
+
+std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
+    *device = nullptr;
+    char path[kPathSize];
+    std::uint32_t code = DevicePathForDrive(driveName, path, std::size(path));
+    if (code != 0) return code;
+    DriveForm form = DriveForm::kFile;
+    code = ClassifyDrivePath(path, &form);
+    if (code != 0) return code;
+
+    int descriptor = -1;
+    bool formatKnown = true;
+    switch (form) {
+        case DriveForm::kFloppyDriver:
+            code = OpenFloppyDriver(path, &descriptor, &formatKnown);
+            if (code != 0) return code;
+            break;
+        case DriveForm::kUsbFloppy:
+            descriptor = open(path, O_RDWR | O_EXCL | O_DIRECT | O_CLOEXEC);
+            if (descriptor < 0) return LastErrorCode();
+            break;
+        case DriveForm::kFile:
+            // The file missing is the drive without a diskette; the flock is
+            // the exclusive hold of the drive.
+            descriptor = open(path, O_RDWR | O_CLOEXEC);
+            if (descriptor < 0) return errno == ENOENT ? kErrorNotReady : LastErrorCode();
+            if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+                code = LastErrorCode();
+                close(descriptor);
+                return code;
+            }
+            break;
+    }
+    DeviceHandle* opened = new (std::nothrow) DeviceHandle{};
+    if (opened == nullptr) {
+        close(descriptor);
+        return kErrorNotEnoughMemory;
+    }
+    opened->descriptor = descriptor;
+    opened->form = form;
+    opened->formatKnown = formatKnown;
+    *device = opened;
+    return 0;
+}
+
+std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry) {
+    *geometry = DriveGeometry{};
+    if (device == nullptr) return kErrorInvalidHandle;
+    if (device->form == DriveForm::kFloppyDriver) {
+        // Opened without a recognised format: nothing to tell until
+        // PrepareFormat has set a layout.
+        if (!device->formatKnown && !device->prepared) return kErrorUnrecognizedMedia;
+        floppy_struct parameters{};
+        if (ioctl(device->descriptor, FDGETPRM, &parameters) != 0) return LastErrorCode();
+        geometry->heads = parameters.head;
+        geometry->cylinders = parameters.track;
+        geometry->sectorsPerTrack = parameters.sect;
+        geometry->bytesPerSector = static_cast<std::uint32_t>(FD_SECTSIZE(&parameters));
+        return 0;
+    }
+    std::uint64_t byteCount = 0;
+    if (device->form == DriveForm::kUsbFloppy) {
+        if (ioctl(device->descriptor, BLKGETSIZE64, &byteCount) != 0) return LastErrorCode();
+    } else {
+        struct stat info {};
+        if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
+        byteCount = static_cast<std::uint64_t>(info.st_size);
+    }
+    const bool fileBacked = device->form == DriveForm::kFile;
+    if (!GeometryFromCapacity(byteCount, fileBacked, geometry)) return kErrorUnrecognizedMedia;
+    return 0;
+}
+
+std::uint32_t SetVolumeLock(DeviceHandle* device, bool lock) {
+    (void)lock;
+    if (device == nullptr) return kErrorInvalidHandle;
+    return 0;
+}
+
+// The floppy controller's values for a layout; the 360 KB layout differs
+// between a 40-track drive and a 1.2 MB drive (double stepping, 300 kbit/s).
+static floppy_struct FloppyFormatFor(MediaType media, int cmosType) {
+    switch (media) {
+        case MediaType::F3_2Pt88_512: return kFormat2880;
+        case MediaType::F3_1Pt44_512: return kFormat1440;
+        case MediaType::F3_720_512: return kFormat720;
+        case MediaType::F5_1Pt2_512: return kFormat1200;
+        case MediaType::F5_360_512: break;
+    }
+    if (cmosType == kCmos1200Drive) return kFormat360InHighDensityDrive;
+    return kFormat360InDoubleDensityDrive;
+}
+
+// The image's cylinder count: its tracks field, or its sector count over
+// sectors per track and two sides where the field is 0. 0 when unusable.
+static std::uint32_t CylindersOfImage(const DeviceParameterBlock* parameters) {
+    std::uint32_t cylinders = Tracks(parameters);
+    const std::uint32_t sectorsPerTrack = SectorsPerTrack(parameters);
+    if (cylinders == 0 && sectorsPerTrack != 0) {
+        cylinders = TotalSectors(parameters) / (sectorsPerTrack * 2);
+    }
+    if (cylinders > kMaximumTracks) return 0;
+    return cylinders;
+}
+
+static bool IsTransferSizeValid(std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector) {
+    if (sectorsPerTrack == 0 || bytesPerSector == 0 || bytesPerSector % kSectorUnit != 0) {
+        return false;
+    }
+    return static_cast<std::uint64_t>(sectorsPerTrack) * bytesPerSector <= kTrackSideBufferSize;
+}
+
+static std::uint32_t PrepareFloppyFormat(DeviceHandle* device, const DeviceParameterBlock* block,
+                                         std::uint32_t cylinders) {
+    const std::uint32_t sectorsPerTrack = SectorsPerTrack(block);
+    const MediaType media = SelectMediaType(block->deviceType, block->mediaDescriptor,
+                                            sectorsPerTrack);
+    floppy_drive_params driveParameters{};
+    int cmosType = 0;
+    if (ioctl(device->descriptor, FDGETDRVPRM, &driveParameters) == 0) {
+        cmosType = driveParameters.cmos;
+    }
+    floppy_struct layout = FloppyFormatFor(media, cmosType);
+    layout.sect = sectorsPerTrack;
+    layout.head = 2;
+    layout.track = cylinders;
+    layout.size = sectorsPerTrack * 2 * cylinders;
+    if (ioctl(device->descriptor, FDSETPRM, &layout) != 0) return LastErrorCode();
+    if (ioctl(device->descriptor, FDFMTBEG, nullptr) != 0) return LastErrorCode();
+    device->formatting = true;
+    device->prepared = true;
+    device->preparedMedia = media;
+    device->preparedSectorsPerTrack = sectorsPerTrack;
+    return 0;
+}
+
+std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameters) {
+    if (device == nullptr) return kErrorInvalidHandle;
+    const std::uint32_t sectorsPerTrack = SectorsPerTrack(&parameters);
+    const std::uint32_t bytesPerSector = BytesPerSector(&parameters);
+    const std::uint32_t cylinders = CylindersOfImage(&parameters);
+    if (!IsTransferSizeValid(sectorsPerTrack, bytesPerSector) || cylinders == 0) {
+        return kErrorInvalidParameter;
+    }
+    switch (device->form) {
+        case DriveForm::kFloppyDriver:
+            return PrepareFloppyFormat(device, &parameters, cylinders);
+        case DriveForm::kUsbFloppy:
+            // Formatting a USB floppy takes UFI commands this layer does not send.
+            return kErrorNotSupported;
+        case DriveForm::kFile:
+            break;
+    }
+    const std::uint64_t byteCount = TrackSideOffset(cylinders, 0, sectorsPerTrack, bytesPerSector);
+    if (ftruncate(device->descriptor, static_cast<off_t>(byteCount)) != 0) {
+        return WriteErrorCode(errno);
+    }
+    device->prepared = true;
+    device->preparedMedia = SelectMediaType(parameters.deviceType, parameters.mediaDescriptor,
+                                            sectorsPerTrack);
+    device->preparedSectorsPerTrack = sectorsPerTrack;
+    return 0;
+}
+
+// Tells a write-protected diskette from a write fault after EIO: the floppy
+// driver reports write protection only through its drive state.
+static std::uint32_t FloppyWriteErrorCode(DeviceHandle* device, int errorNumber) {
+    if (errorNumber != EIO) return WriteErrorCode(errorNumber);
+    floppy_drive_struct state{};
+    if (ioctl(device->descriptor, FDGETDRVSTAT, &state) == 0 &&
+        (state.flags & FD_DISK_WRITABLE) == 0) {
+        return kErrorWriteProtect;
+    }
+    return kErrorWriteFault;
+}
+
+// Moves byteCount bytes between the handle's aligned buffer and the device
+// at offset. A transfer that ends short is code 27.
+static std::uint32_t TransferAt(DeviceHandle* device, bool write, std::uint64_t offset,
+                                std::size_t byteCount) {
+    ssize_t count = 0;
+    do {
+        if (write) {
+            count = pwrite(device->descriptor, device->transferBuffer, byteCount,
+                           static_cast<off_t>(offset));
+        } else {
+            count = pread(device->descriptor, device->transferBuffer, byteCount,
+                          static_cast<off_t>(offset));
+        }
+    } while (count < 0 && errno == EINTR);
+    if (count < 0) {
+        if (!write) return LastErrorCode();
+        if (device->form == DriveForm::kFloppyDriver) return FloppyWriteErrorCode(device, errno);
+        return WriteErrorCode(errno);
+    }
+    if (static_cast<std::size_t>(count) != byteCount) return kErrorSectorNotFound;
+    return 0;
+}
+
+// A file-backed diskette does not grow: a track side past its end is not
+// there, as on a real diskette.
+static std::uint32_t CheckInsideFile(DeviceHandle* device, std::uint64_t offset,
+                                     std::size_t byteCount) {
+    if (device->form != DriveForm::kFile) return 0;
+    struct stat info {};
+    if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
+    if (!FitsInside(offset, byteCount, static_cast<std::uint64_t>(info.st_size))) {
+        return kErrorSectorNotFound;
+    }
+    return 0;
+}
+
+// Checks a track side request; 0 and *byteCount, *offset, or 87.
+static std::uint32_t CheckTrackSide(std::uint32_t side, std::uint32_t track,
+                                    std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector,
+                                    std::size_t* byteCount, std::uint64_t* offset) {
+    if (side > 1 || track > kMaximumTracks || !IsTransferSizeValid(sectorsPerTrack, bytesPerSector)) {
+        return kErrorInvalidParameter;
+    }
+    *byteCount = static_cast<std::size_t>(sectorsPerTrack) * bytesPerSector;
+    *offset = TrackSideOffset(track, side, sectorsPerTrack, bytesPerSector);
+    return 0;
+}
+
+std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_t track,
+                          std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector,
+                          std::uint8_t deviceType, std::uint8_t mediaDescriptor) {
+    if (device == nullptr) return kErrorInvalidHandle;
+    std::size_t byteCount = 0;
+    std::uint64_t offset = 0;
+    std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
+                                        &offset);
+    if (code != 0) return code;
+    // The layout was set once by PrepareFormat; a track of another layout
+    // would be formatted with the wrong gaps and rate.
+    const MediaType media = SelectMediaType(deviceType, mediaDescriptor, sectorsPerTrack);
+    if (device->prepared &&
+        (media != device->preparedMedia || sectorsPerTrack != device->preparedSectorsPerTrack)) {
+        return kErrorInvalidParameter;
+    }
+    switch (device->form) {
+        case DriveForm::kFloppyDriver: {
+            format_descr request{};
+            request.head = side;
+            request.track = track;
+            if (ioctl(device->descriptor, FDFMTTRK, &request) != 0) {
+                return FloppyWriteErrorCode(device, errno);
+            }
+            return 0;
+        }
+        case DriveForm::kUsbFloppy:
+            return kErrorNotSupported;
+        case DriveForm::kFile:
+            break;
+    }
+    code = CheckInsideFile(device, offset, byteCount);
+    if (code != 0) return code;
+    std::memset(device->transferBuffer, kFormatFillerByte, byteCount);
+    return TransferAt(device, true, offset, byteCount);
+}
+
+std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer, std::uint32_t side,
+                         std::uint32_t track, std::uint32_t sectorsPerTrack,
+                         std::uint32_t bytesPerSector) {
+    if (device == nullptr) return kErrorInvalidHandle;
+    std::size_t byteCount = 0;
+    std::uint64_t offset = 0;
+    std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
+                                        &offset);
+    if (code == 0) code = CheckInsideFile(device, offset, byteCount);
+    if (code != 0) return code;
+    std::memcpy(device->transferBuffer, buffer, byteCount);
+    return TransferAt(device, true, offset, byteCount);
+}
+
+std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_t side,
+                        std::uint32_t track, std::uint32_t sectorsPerTrack,
+                        std::uint32_t bytesPerSector) {
+    if (device == nullptr) return kErrorInvalidHandle;
+    std::size_t byteCount = 0;
+    std::uint64_t offset = 0;
+    std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
+                                        &offset);
+    if (code != 0) return code;
+    code = TransferAt(device, false, offset, byteCount);
+    if (code != 0) return code;
+    std::memcpy(buffer, device->transferBuffer, byteCount);
+    return 0;
+}
+
+std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer) {
+    if (device == nullptr) return kErrorInvalidHandle;
+    std::uint32_t code = TransferAt(device, false, 0, kSectorSize);
+    if (code != 0) return code;
+    std::memcpy(buffer, device->transferBuffer, kSectorSize);
+    return 0;
+}
+
+static void KeepFirstFailure(std::uint32_t* code, bool succeeded) {
+    if (*code == 0 && !succeeded) *code = LastErrorCode();
+}
+
+std::uint32_t DismountVolume(DeviceHandle* device, DeviceParameterBlock parameters) {
+    (void)parameters;
+    if (device == nullptr) return kErrorInvalidHandle;
+    std::uint32_t code = 0;
+    switch (device->form) {
+        case DriveForm::kFloppyDriver:
+            if (device->formatting) {
+                KeepFirstFailure(&code, ioctl(device->descriptor, FDFMTEND, nullptr) == 0);
+                device->formatting = false;
+            }
+            KeepFirstFailure(&code, ioctl(device->descriptor, FDFLUSH, nullptr) == 0);
+            KeepFirstFailure(&code, ioctl(device->descriptor, BLKFLSBUF, nullptr) == 0);
+            break;
+        case DriveForm::kUsbFloppy:
+            KeepFirstFailure(&code, fsync(device->descriptor) == 0);
+            KeepFirstFailure(&code, ioctl(device->descriptor, BLKFLSBUF, nullptr) == 0);
+            break;
+        case DriveForm::kFile:
+            KeepFirstFailure(&code, fsync(device->descriptor) == 0);
+            break;
+    }
+    return code;
+}
+
+void CloseDiskette(DeviceHandle* device) {
+    if (device == nullptr) return;
+    close(device->descriptor);
+    delete device;
+}
+
+bool ReadMediaGeneration(DeviceHandle* device, std::uint64_t* generation) {
+    if (device == nullptr || device->form != DriveForm::kFloppyDriver) return false;
+    floppy_drive_struct state{};
+    if (ioctl(device->descriptor, FDGETDRVSTAT, &state) != 0) return false;
+    *generation = static_cast<std::uint32_t>(state.generation);
+    return true;
+}

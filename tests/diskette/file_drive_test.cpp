@@ -1,0 +1,373 @@
+// Tests of the device operations on file-backed drives: a file stands for
+// the diskette in the drive, a missing file for an empty drive.
+#include "diskette/device.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "console/system_error.h"
+#include "console/text.h"
+#include "image/byte_order.h"
+#include "tests/diskette/drive_helper.h"
+
+namespace {
+
+constexpr std::size_t k360K = 368640;
+constexpr std::size_t k720K = 737280;
+constexpr std::size_t k144M = 1474560;
+
+// The 36-byte block of an image with the given layout.
+DeviceParameterBlock MakeBlock(std::uint16_t sectorsPerTrack, std::uint16_t tracks,
+                               std::uint8_t mediaDescriptor, std::uint8_t deviceType) {
+    DeviceParameterBlock block{};
+    WriteLe16(block.bytesPerSector, 512);
+    WriteLe16(block.sectorsPerTrack, sectorsPerTrack);
+    WriteLe16(block.sides, 2);
+    WriteLe16(block.tracks, tracks);
+    WriteLe16(block.totalSectors, static_cast<std::uint16_t>(sectorsPerTrack * 2 * tracks));
+    block.mediaDescriptor = mediaDescriptor;
+    block.deviceType = deviceType;
+    return block;
+}
+
+// Opens drive T: on a file of the directory; the handle closes with the object.
+class FileDrive {
+public:
+    explicit FileDrive(const std::string& path) : variable_("T:", path) {}
+    ~FileDrive() { CloseDiskette(device_); }
+    FileDrive(const FileDrive&) = delete;
+    FileDrive& operator=(const FileDrive&) = delete;
+    std::uint32_t Open() { return OpenDiskette("T:", &device_); }
+    void Close() {
+        CloseDiskette(device_);
+        device_ = nullptr;
+    }
+    DeviceHandle* device() const { return device_; }
+
+private:
+    DriveVariable variable_;
+    DeviceHandle* device_ = nullptr;
+};
+
+TEST(DrivePaths, NameTheVariableOrTheFloppyDevice) {
+    DriveVariable named("B:", "/tmp/b.img");
+    DriveVariable empty("C:", "");
+    struct Row {
+        const char* name;
+        const char* driveName;
+        std::uint32_t code;
+        const char* path;
+    };
+    const Row rows[] = {
+        {"A: without a variable", "A:", 0, "/dev/fd0"},
+        {"lower-case letter", "d:", 0, "/dev/fd3"},
+        {"variable set", "B:", 0, "/tmp/b.img"},
+        {"variable empty", "C:", 0, "/dev/fd2"},
+        {"no colon", "A", kErrorInvalidParameter, ""},
+        {"three characters", "A:\\", kErrorInvalidParameter, ""},
+        {"digit", "1:", kErrorInvalidParameter, ""},
+        {"empty", "", kErrorInvalidParameter, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        char path[kPathSize] = {};
+        EXPECT_EQ(DevicePathForDrive(row.driveName, path, std::size(path)), row.code);
+        if (row.code == 0) {
+            EXPECT_STREQ(path, row.path);
+        }
+    }
+}
+
+TEST(DrivePaths, RefuseAPathThatDoesNotFit) {
+    DriveVariable named("B:", std::string(300, 'x'));
+    char path[kPathSize] = {};
+    EXPECT_EQ(DevicePathForDrive("B:", path, std::size(path)), kErrorFileNameTooLong);
+    EXPECT_FALSE(IsDisketteDrive("B:"));
+}
+
+TEST(DisketteDriveQuestion, AcceptsFilesAndMissingFilesInExistingDirectories) {
+    TempDirectory directory;
+    WriteWholeFile(directory.Path() + "/present.img", std::vector<std::uint8_t>(k720K));
+    struct Row {
+        const char* name;
+        std::string path;
+        bool expected;
+    };
+    const Row rows[] = {
+        {"regular file", directory.Path() + "/present.img", true},
+        {"missing file: an empty drive", directory.Path() + "/absent.img", true},
+        {"missing directory", directory.Path() + "/none/absent.img", false},
+        {"a directory", directory.Path(), false},
+        {"a character device", "/dev/null", false},
+        {"missing node under /dev", "/dev/no-such-diskette-drive", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        DriveVariable variable("T:", row.path);
+        EXPECT_EQ(IsDisketteDrive("T:"), row.expected);
+    }
+    EXPECT_FALSE(IsDisketteDrive("T"));
+}
+
+TEST(FileDriveOpen, GivesNotReadyForAMissingFile) {
+    TempDirectory directory;
+    FileDrive drive(directory.Path() + "/absent.img");
+    EXPECT_EQ(drive.Open(), kErrorNotReady);
+    EXPECT_EQ(drive.device(), nullptr);
+}
+
+TEST(FileDriveOpen, RefusesAPathOutsideAnyDiskette) {
+    TempDirectory directory;
+    struct Row {
+        const char* name;
+        std::string path;
+        std::uint32_t code;
+    };
+    const Row rows[] = {
+        {"missing directory", directory.Path() + "/none/a.img", kErrorPathNotFound},
+        {"a directory", directory.Path(), kErrorBadUnit},
+        {"a character device", "/dev/null", kErrorBadUnit},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FileDrive drive(row.path);
+        EXPECT_EQ(drive.Open(), row.code);
+        EXPECT_EQ(drive.device(), nullptr);
+    }
+}
+
+TEST(FileDriveOpen, RefusesASecondHolderUntilTheFirstCloses) {
+    TempDirectory directory;
+    WriteWholeFile(directory.Path() + "/disk.img", std::vector<std::uint8_t>(k720K));
+    FileDrive first(directory.Path() + "/disk.img");
+    ASSERT_EQ(first.Open(), 0u);
+    EXPECT_EQ(SetVolumeLock(first.device(), true), 0u);
+    DeviceHandle* second = nullptr;
+    EXPECT_EQ(OpenDiskette("T:", &second), kErrorSharingViolation);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(SetVolumeLock(first.device(), false), 0u);
+    first.Close();
+    EXPECT_EQ(OpenDiskette("T:", &second), 0u);
+    CloseDiskette(second);
+}
+
+TEST(FileDriveGeometry, FollowsTheFileSize) {
+    TempDirectory directory;
+    struct Row {
+        const char* name;
+        std::size_t byteCount;
+        std::uint32_t code;
+        DriveGeometry geometry;
+    };
+    const Row rows[] = {
+        {"360 KB: 40 x 2 x 9 x 512", k360K, 0, {2, 40, 9, 512}},
+        {"720 KB: 80 x 2 x 9 x 512", k720K, 0, {2, 80, 9, 512}},
+        {"1.2 MB: 80 x 2 x 15 x 512", 1228800, 0, {2, 80, 15, 512}},
+        {"1.44 MB: 80 x 2 x 18 x 512", k144M, 0, {2, 80, 18, 512}},
+        {"2.88 MB: 80 x 2 x 36 x 512", 2949120, 0, {2, 80, 36, 512}},
+        {"empty file", 0, kErrorUnrecognizedMedia, {}},
+        {"one byte more than 1.44 MB", k144M + 1, kErrorUnrecognizedMedia, {}},
+        {"one sector less than 720 KB", k720K - 512, kErrorUnrecognizedMedia, {}},
+        {"160 KB, single-sided", 163840, kErrorUnrecognizedMedia, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = directory.Path() + "/disk.img";
+        WriteWholeFile(path, std::vector<std::uint8_t>(row.byteCount));
+        FileDrive drive(path);
+        ASSERT_EQ(drive.Open(), 0u);
+        DriveGeometry geometry{};
+        EXPECT_EQ(QueryDriveGeometry(drive.device(), &geometry), row.code);
+        if (row.code != 0) continue;
+        EXPECT_EQ(geometry.heads, row.geometry.heads);
+        EXPECT_EQ(geometry.cylinders, row.geometry.cylinders);
+        EXPECT_EQ(geometry.sectorsPerTrack, row.geometry.sectorsPerTrack);
+        EXPECT_EQ(geometry.bytesPerSector, row.geometry.bytesPerSector);
+    }
+}
+
+TEST(FileDriveTransfer, PutsEachTrackSideAtItsOffset) {
+    TempDirectory directory;
+    const std::string path = directory.Path() + "/disk.img";
+    const std::vector<std::uint8_t> before = CountingBytes(k720K, 0);
+    WriteWholeFile(path, before);
+    struct Row {
+        const char* name;
+        std::uint32_t track;
+        std::uint32_t side;
+        std::size_t offset;
+    };
+    const Row rows[] = {
+        {"track 0 side 0", 0, 0, 0},
+        {"track 0 side 1: 1 x 9 x 512", 0, 1, 4608},
+        {"track 1 side 0: 2 x 9 x 512", 1, 0, 9216},
+        {"track 79 side 1: 159 x 4608", 79, 1, 732672},
+    };
+    const std::size_t sideBytes = 9 * 512;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        WriteWholeFile(path, before);
+        FileDrive drive(path);
+        ASSERT_EQ(drive.Open(), 0u);
+        // One byte past a 512-byte boundary: the operations take any buffer.
+        std::vector<std::uint8_t> storage(sideBytes + 1);
+        std::uint8_t* data = storage.data() + 1;
+        for (std::size_t i = 0; i < sideBytes; ++i) data[i] = static_cast<std::uint8_t>(0xA5 ^ i);
+        ASSERT_EQ(WriteTrack(drive.device(), data, row.side, row.track, 9, 512), 0u);
+        EXPECT_EQ(DismountVolume(drive.device(), DeviceParameterBlock{}), 0u);
+
+        std::vector<std::uint8_t> expected = before;
+        std::memcpy(expected.data() + row.offset, data, sideBytes);
+        EXPECT_EQ(ReadWholeFile(path), expected);
+
+        std::vector<std::uint8_t> readBack(sideBytes + 1, 0);
+        ASSERT_EQ(ReadTrack(drive.device(), readBack.data() + 1, row.side, row.track, 9, 512), 0u);
+        EXPECT_EQ(0, std::memcmp(readBack.data() + 1, data, sideBytes));
+    }
+}
+
+TEST(FileDriveTransfer, RefusesRequestsOutsideTheDiskette) {
+    TempDirectory directory;
+    const std::string path = directory.Path() + "/disk.img";
+    const std::vector<std::uint8_t> before = CountingBytes(k360K, 3);
+    WriteWholeFile(path, before);
+    FileDrive drive(path);
+    ASSERT_EQ(drive.Open(), 0u);
+    std::vector<std::uint8_t> buffer(kTrackSideBufferSize + 512, 0x11);
+    struct Row {
+        const char* name;
+        std::uint32_t side;
+        std::uint32_t track;
+        std::uint32_t sectorsPerTrack;
+        std::uint32_t bytesPerSector;
+        std::uint32_t code;
+    };
+    const Row rows[] = {
+        {"side 2 would overlap the next track", 2, 0, 9, 512, kErrorInvalidParameter},
+        {"no sectors", 0, 0, 0, 512, kErrorInvalidParameter},
+        {"sector size not a multiple of 512", 0, 0, 9, 500, kErrorInvalidParameter},
+        {"track side larger than the buffer: 72 x 512", 0, 0, 72, 512, kErrorInvalidParameter},
+        {"track 40 of a 40-track diskette", 0, 40, 9, 512, kErrorSectorNotFound},
+        {"last side straddling the end: 10-sector tracks", 1, 39, 10, 512, kErrorSectorNotFound},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(WriteTrack(drive.device(), buffer.data(), row.side, row.track,
+                             row.sectorsPerTrack, row.bytesPerSector),
+                  row.code);
+        EXPECT_EQ(ReadTrack(drive.device(), buffer.data(), row.side, row.track,
+                            row.sectorsPerTrack, row.bytesPerSector),
+                  row.code);
+        EXPECT_EQ(FormatTrack(drive.device(), row.side, row.track, row.sectorsPerTrack,
+                              row.bytesPerSector, 0, 0xFD),
+                  row.code);
+    }
+    EXPECT_EQ(ReadWholeFile(path), before);   // nothing written, the file has not grown
+}
+
+TEST(FileDriveFormat, SizesTheFileAndFillsEachFormattedSide) {
+    struct Row {
+        const char* name;
+        DeviceParameterBlock block;
+        std::size_t startSize;
+        std::size_t formattedSize;
+    };
+    DeviceParameterBlock withoutTracks = MakeBlock(9, 0, 0xF9, 2);
+    WriteLe16(withoutTracks.totalSectors, 1440);
+    const Row rows[] = {
+        {"blank file to 1.44 MB: 80 x 2 x 18 x 512", MakeBlock(18, 80, 0xF0, 0), 0, k144M},
+        {"1.44 MB file to 720 KB", MakeBlock(9, 80, 0xF9, 2), k144M, k720K},
+        {"tracks from the sector count: 1440 / 18", withoutTracks, 0, k720K},
+        {"40-track 360 KB", MakeBlock(9, 40, 0xFD, 0), k720K, k360K},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDirectory directory;
+        const std::string path = directory.Path() + "/disk.img";
+        const std::vector<std::uint8_t> before = CountingBytes(row.startSize, 1);
+        WriteWholeFile(path, before);
+        FileDrive drive(path);
+        ASSERT_EQ(drive.Open(), 0u);
+        ASSERT_EQ(PrepareFormat(drive.device(), row.block), 0u);
+        const std::uint16_t sectorsPerTrack = SectorsPerTrack(&row.block);
+        ASSERT_EQ(FormatTrack(drive.device(), 1, 2, sectorsPerTrack, 512, row.block.deviceType,
+                              row.block.mediaDescriptor),
+                  0u);
+        const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
+        ASSERT_EQ(bytes.size(), row.formattedSize);
+        const std::size_t sideBytes = sectorsPerTrack * 512u;
+        const std::size_t formattedOffset = 5 * sideBytes;   // track 2 side 1: 2 x 2 + 1
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            const bool formatted = i >= formattedOffset && i < formattedOffset + sideBytes;
+            if (formatted) {
+                ASSERT_EQ(bytes[i], 0xF6) << "offset " << i;
+            } else if (i < row.startSize) {
+                ASSERT_EQ(bytes[i], before[i]) << "offset " << i;
+            } else {
+                ASSERT_EQ(bytes[i], 0) << "offset " << i;
+            }
+        }
+        DriveGeometry geometry{};
+        EXPECT_EQ(QueryDriveGeometry(drive.device(), &geometry), 0u);
+        EXPECT_EQ(geometry.sectorsPerTrack, sectorsPerTrack);
+    }
+}
+
+TEST(FileDriveFormat, RefusesUnusableLayouts) {
+    TempDirectory directory;
+    const std::string path = directory.Path() + "/disk.img";
+    WriteWholeFile(path, std::vector<std::uint8_t>(k720K));
+    FileDrive drive(path);
+    ASSERT_EQ(drive.Open(), 0u);
+    DeviceParameterBlock noSectors = MakeBlock(0, 80, 0xF0, 0);
+    DeviceParameterBlock oddSectorSize = MakeBlock(18, 80, 0xF0, 0);
+    WriteLe16(oddSectorSize.bytesPerSector, 256);
+    DeviceParameterBlock noTracks = MakeBlock(18, 0, 0xF0, 0);
+    DeviceParameterBlock tooManyTracks = MakeBlock(9, 300, 0xF9, 2);
+    for (const DeviceParameterBlock& block : {noSectors, oddSectorSize, noTracks, tooManyTracks}) {
+        EXPECT_EQ(PrepareFormat(drive.device(), block), kErrorInvalidParameter);
+    }
+    EXPECT_EQ(ReadWholeFile(path).size(), k720K);
+
+    // Once prepared for 720 KB, a track of another layout is refused.
+    ASSERT_EQ(PrepareFormat(drive.device(), MakeBlock(9, 80, 0xF9, 2)), 0u);
+    EXPECT_EQ(FormatTrack(drive.device(), 0, 0, 18, 512, 0, 0xF0), kErrorInvalidParameter);
+    EXPECT_EQ(FormatTrack(drive.device(), 0, 0, 9, 512, 2, 0xF9), 0u);
+}
+
+TEST(FileDriveFirstSector, ReadsTheStartOfTheDiskette) {
+    TempDirectory directory;
+    const std::string path = directory.Path() + "/disk.img";
+    const std::vector<std::uint8_t> bytes = CountingBytes(k720K, 9);
+    WriteWholeFile(path, bytes);
+    FileDrive drive(path);
+    ASSERT_EQ(drive.Open(), 0u);
+    std::uint8_t sector[kSectorSize] = {};
+    ASSERT_EQ(ReadFirstSector(drive.device(), sector), 0u);
+    EXPECT_EQ(0, std::memcmp(sector, bytes.data(), kSectorSize));
+}
+
+TEST(FileDriveFirstSector, FailsOnAnEmptyFile) {
+    TempDirectory directory;
+    const std::string path = directory.Path() + "/blank.img";
+    WriteWholeFile(path, {});
+    FileDrive drive(path);
+    ASSERT_EQ(drive.Open(), 0u);
+    std::uint8_t sector[kSectorSize] = {};
+    EXPECT_EQ(ReadFirstSector(drive.device(), sector), kErrorSectorNotFound);
+}
+
+TEST(FileDriveHandle, RefusesANullHandle) {
+    DriveGeometry geometry{};
+    std::uint8_t sector[kSectorSize] = {};
+    EXPECT_EQ(QueryDriveGeometry(nullptr, &geometry), kErrorInvalidHandle);
+    EXPECT_EQ(SetVolumeLock(nullptr, true), kErrorInvalidHandle);
+    EXPECT_EQ(ReadFirstSector(nullptr, sector), kErrorInvalidHandle);
+    EXPECT_EQ(DismountVolume(nullptr, DeviceParameterBlock{}), kErrorInvalidHandle);
+    CloseDiskette(nullptr);
+}
+
+}  // namespace
