@@ -2,13 +2,13 @@
 #   make         build the programs into build/bin
 #   make demo    list and extract the bundled demo image
 #   make test    install what the tests need (Debian), build, run every test
-#                (also with the sanitizers: make test-sanitized)
+#                (also with the sanitizers: make test-sanitized; fuzz smoke runs: make test-fuzz)
 #   make demo-image  rebuild samples/demo.img
 BUILD ?= build
 JOBS ?= 2
 PACKAGES = cmake g++ make libgtest-dev dosfstools mtools
 
-.PHONY: all build demo demo-image test test-sanitized deps clean
+.PHONY: all build demo demo-image test test-sanitized test-fuzz deps clean
 
 all: build
 
@@ -27,6 +27,7 @@ test: deps
 	cmake --build $(BUILD) -j$(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 	$(MAKE) test-sanitized
+	$(MAKE) test-fuzz
 
 # The whole suite again with ASan and UBSan; any report fails the run. The
 # test that limits the address space is left out: the sanitizers' own
@@ -40,6 +41,17 @@ test-sanitized: deps
 	cd $(ASAN_BUILD) && $(SANITIZER_OPTIONS) ctest --output-on-failure -j$(JOBS) \
 		-E 'ReportsNotEnoughMemoryWhenTheBufferCannotBeHad'
 
+# The fuzz targets, built with clang and libFuzzer, each run briefly from its
+# seeds with a fixed seed. Long runs: fuzz/run.sh SECONDS.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_PACKAGES = clang libclang-rt-14-dev
+test-fuzz: deps
+	@bash tools/install-packages.sh $(FUZZ_PACKAGES)
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DFUZZING=ON -DBUILD_TESTING=OFF >/dev/null
+	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	cd $(FUZZ_BUILD) && ctest --output-on-failure -j$(JOBS)
+
 # Rebuilds samples/demo.img with the tests' image builder.
 demo-image: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -47,4 +59,4 @@ demo-image: deps
 	$(BUILD)/bin/make_demo_image samples/demo.img
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) demo-out
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) demo-out
