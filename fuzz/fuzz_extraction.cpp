@@ -31,9 +31,18 @@ static char sandbox[kSandboxSize];
 static char outputDirectory[kSandboxSize];
 static char imagePath[kSandboxSize];
 
+static int CheckAndRemove(const char* path, const struct stat* status, int type, struct FTW*);
+
+// At the end of a run without a finding; after a finding the sandbox stays.
+static void RemoveSandbox() {
+    (void)nftw(sandbox, CheckAndRemove, 16, FTW_DEPTH | FTW_PHYS);
+}
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     SendOutputToNull();
     SetOutputVariant(OutputVariant::kFile);
+    // The run reads the locale settings each time; the C locale costs no file access.
+    setenv("LC_ALL", "C", 1);
     memoryFile = CreateMemoryFile();
     // /dev/shm keeps the many small files of a long run in memory.
     const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -44,6 +53,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::snprintf(outputDirectory, sizeof(outputDirectory), "%s/out", sandbox);
     std::snprintf(imagePath, sizeof(imagePath), "/proc/self/fd/%d", memoryFile);
     if (mkdir(working, 0700) != 0 || chdir(working) != 0) ReportFinding("cannot enter the sandbox");
+    std::atexit(RemoveSandbox);
     return 0;
 }
 
