@@ -1,0 +1,272 @@
+// diskette_guest_main.cpp - the device layer against the real Linux floppy
+// and USB storage drivers, run inside a qemu guest by tests/qemu/run.sh.
+//   diskette_guest run                        the guest's checks (A: B: floppy, C: USB)
+//   diskette_guest make-image FILE KB TAG     a tagged image for the host to attach
+//   diskette_guest check-image FILE KB TAG    on the host: every sector holds TAG's data
+// The guest prints "CHECK name ok|FAIL detail" lines, "STEP name" where the
+// host has to change a diskette, and "GUEST DONE failures=N" at the end.
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "console/keys.h"
+#include "console/system_error.h"
+#include "diskette/device.h"
+#include "image/byte_order.h"
+
+namespace {
+
+constexpr std::uint32_t kBytesPerSector = 512;
+int failureCount = 0;
+
+// Sector lba of a diskette tagged tag: its text, then bytes that depend on
+// the tag and the sector number, so data in the wrong place shows.
+void FillSector(std::uint8_t* sector, const char* tag, std::uint32_t lba) {
+    for (std::uint32_t i = 0; i < kBytesPerSector; ++i) {
+        sector[i] = static_cast<std::uint8_t>(lba * 7 + i + static_cast<std::uint8_t>(tag[0]));
+    }
+    char text[40];
+    int length = std::snprintf(text, sizeof(text), "TAG:%s LBA:%u.", tag, lba);
+    std::memcpy(sector, text, static_cast<std::size_t>(length));
+}
+
+void Check(const char* name, bool passed, const char* format, ...) {
+    char detail[200];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(detail, sizeof(detail), format, arguments);
+    va_end(arguments);
+    std::printf("CHECK %s %s %s\n", name, passed ? "ok" : "FAIL", detail);
+    std::fflush(stdout);
+    if (!passed) ++failureCount;
+}
+
+void Step(const char* name) {
+    std::printf("STEP %s\n", name);
+    std::fflush(stdout);
+}
+
+void Sleep(int milliseconds) {
+    struct timespec pause {};
+    pause.tv_sec = milliseconds / 1000;
+    pause.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+    nanosleep(&pause, nullptr);
+}
+
+DeviceParameterBlock MakeBlock(std::uint16_t sectorsPerTrack, std::uint16_t tracks,
+                               std::uint8_t mediaDescriptor) {
+    DeviceParameterBlock block{};
+    WriteLe16(block.bytesPerSector, kBytesPerSector);
+    WriteLe16(block.sectorsPerTrack, sectorsPerTrack);
+    WriteLe16(block.sides, 2);
+    WriteLe16(block.tracks, tracks);
+    WriteLe16(block.totalSectors, static_cast<std::uint16_t>(sectorsPerTrack * 2 * tracks));
+    block.mediaDescriptor = mediaDescriptor;
+    return block;
+}
+
+bool HasGeometry(DeviceHandle* device, const DriveGeometry& expected, const char* name) {
+    DriveGeometry geometry{};
+    std::uint32_t code = QueryDriveGeometry(device, &geometry);
+    bool passed = code == 0 && geometry.heads == expected.heads &&
+                  geometry.cylinders == expected.cylinders &&
+                  geometry.sectorsPerTrack == expected.sectorsPerTrack &&
+                  geometry.bytesPerSector == expected.bytesPerSector;
+    Check(name, passed, "code=%u heads=%u cylinders=%u sectors=%u bytes=%u", code, geometry.heads,
+          geometry.cylinders, geometry.sectorsPerTrack, geometry.bytesPerSector);
+    return passed;
+}
+
+// Writes every track side with tag's data, then reads each back and compares.
+void WriteAndReadEverySide(DeviceHandle* device, const char* tag, std::uint32_t cylinders,
+                           std::uint32_t sectorsPerTrack, const char* writeName,
+                           const char* readName) {
+    static std::uint8_t side[kTrackSideBufferSize];
+    static std::uint8_t readBack[kTrackSideBufferSize];
+    const std::uint32_t sideBytes = sectorsPerTrack * kBytesPerSector;
+    std::uint32_t code = 0;
+    std::uint32_t failedAt = 0;
+    for (std::uint32_t index = 0; index < cylinders * 2 && code == 0; ++index) {
+        for (std::uint32_t sector = 0; sector < sectorsPerTrack; ++sector) {
+            FillSector(side + sector * kBytesPerSector, tag, index * sectorsPerTrack + sector);
+        }
+        code = WriteTrack(device, side, index % 2, index / 2, sectorsPerTrack, kBytesPerSector);
+        failedAt = index;
+    }
+    Check(writeName, code == 0, "code=%u at track side %u", code, failedAt);
+    std::uint32_t mismatches = 0;
+    code = 0;
+    for (std::uint32_t index = 0; index < cylinders * 2 && code == 0; ++index) {
+        code = ReadTrack(device, readBack, index % 2, index / 2, sectorsPerTrack, kBytesPerSector);
+        failedAt = index;
+        for (std::uint32_t sector = 0; sector < sectorsPerTrack && code == 0; ++sector) {
+            FillSector(side + sector * kBytesPerSector, tag, index * sectorsPerTrack + sector);
+        }
+        if (code == 0 && std::memcmp(side, readBack, sideBytes) != 0) ++mismatches;
+    }
+    Check(readName, code == 0 && mismatches == 0, "code=%u at track side %u, %u sides differ",
+          code, failedAt, mismatches);
+}
+
+bool FirstSectorHasTag(const char* driveName, const char* tag, const char* name) {
+    DeviceHandle* device = nullptr;
+    std::uint32_t code = OpenDiskette(driveName, &device);
+    std::uint8_t sector[kSectorSize] = {};
+    if (code == 0) code = ReadFirstSector(device, sector);
+    CloseDiskette(device);
+    std::uint8_t expected[kSectorSize];
+    FillSector(expected, tag, 0);
+    bool passed = code == 0 && std::memcmp(sector, expected, kSectorSize) == 0;
+    Check(name, passed, "code=%u first bytes '%.12s'", code, reinterpret_cast<char*>(sector));
+    return passed;
+}
+
+// Opens the drive until it answers code 21 (the host has taken the diskette
+// out), for at most 30 s.
+void ExpectEmptyDrive(const char* driveName, const char* name) {
+    std::uint32_t code = 0;
+    for (int attempt = 0; attempt < 150; ++attempt) {
+        DeviceHandle* device = nullptr;
+        code = OpenDiskette(driveName, &device);
+        CloseDiskette(device);
+        if (code == kErrorNotReady) break;
+        Sleep(200);
+    }
+    Check(name, code == kErrorNotReady, "code=%u", code);
+}
+
+void RunFloppyChecks() {
+    Check("is-drive-floppy", IsDisketteDrive("A:"), "A: = /dev/fd0");
+    Check("is-drive-usb", IsDisketteDrive("C:"), "C: = %s", std::getenv("DISKETTE_C"));
+    Check("is-drive-hard-disk", !IsDisketteDrive("D:"), "D: = %s", std::getenv("DISKETTE_D"));
+
+    DeviceHandle* device = nullptr;
+    std::uint32_t code = OpenDiskette("B:", &device);
+    Check("open-write-protected", code == kErrorWriteProtect && device == nullptr, "code=%u",
+          code);
+    CloseDiskette(device);
+
+    code = OpenDiskette("A:", &device);
+    Check("open-1440", code == 0, "code=%u", code);
+    if (code != 0) return;
+    DeviceHandle* second = nullptr;
+    code = OpenDiskette("A:", &second);
+    Check("open-second-holder", code == kErrorSharingViolation, "code=%u", code);
+    CloseDiskette(second);
+    HasGeometry(device, DriveGeometry{2, 80, 18, 512}, "geometry-1440");
+    code = SetVolumeLock(device, true);
+    const DeviceParameterBlock block = MakeBlock(18, 80, 0xF0);
+    if (code == 0) code = PrepareFormat(device, block);
+    std::uint32_t formatted = 0;
+    for (std::uint32_t index = 0; index < 160 && code == 0; ++index) {
+        code = FormatTrack(device, index % 2, index / 2, 18, kBytesPerSector, 0, 0xF0);
+        if (code == 0) ++formatted;
+    }
+    Check("format-sequence", code == 0 && formatted == 160, "code=%u after %u track sides", code,
+          formatted);
+    WriteAndReadEverySide(device, "WA", 80, 18, "write-every-side", "read-every-side");
+    code = DismountVolume(device, block);
+    Check("dismount", code == 0, "code=%u", code);
+    code = SetVolumeLock(device, false);
+    CloseDiskette(device);
+    FirstSectorHasTag("A:", "WA", "first-sector-1440");
+}
+
+void RunUsbChecks() {
+    DeviceHandle* device = nullptr;
+    std::uint32_t code = OpenDiskette("C:", &device);
+    Check("usb-open", code == 0, "code=%u", code);
+    if (code != 0) return;
+    HasGeometry(device, DriveGeometry{2, 80, 18, 512}, "usb-geometry");
+    code = PrepareFormat(device, MakeBlock(18, 80, 0xF0));
+    Check("usb-format-not-supported", code == kErrorNotSupported, "code=%u", code);
+    WriteAndReadEverySide(device, "WC", 80, 18, "usb-write-every-side", "usb-read-every-side");
+    code = DismountVolume(device, DeviceParameterBlock{});
+    Check("usb-dismount", code == 0, "code=%u", code);
+    CloseDiskette(device);
+}
+
+void RunMediaChangeChecks() {
+    Step("eject-b");
+    ExpectEmptyDrive("B:", "open-empty");
+    Check("is-drive-empty-floppy", IsDisketteDrive("B:"), "B: empty");
+
+    Step("insert-b-later");
+    int result = WaitForDiskette("B:", false, kKeyEsc);
+    Check("wait-after-empty", result == 1, "result=%d", result);
+    DeviceHandle* device = nullptr;
+    std::uint32_t code = OpenDiskette("B:", &device);
+    Check("open-720", code == 0, "code=%u", code);
+    if (code == 0) HasGeometry(device, DriveGeometry{2, 80, 9, 512}, "geometry-720");
+    CloseDiskette(device);
+    FirstSectorHasTag("B:", "DA", "first-sector-720");
+
+    // The host swaps the diskette at once: the drive never looks empty.
+    Step("swap-b");
+    result = WaitForDiskette("B:", false, kKeyEsc);
+    Check("wait-after-swap", result == 1, "result=%d", result);
+    FirstSectorHasTag("B:", "DB", "first-sector-after-swap");
+
+    Step("eject-usb");
+    ExpectEmptyDrive("C:", "usb-open-empty");
+    Check("usb-is-drive-empty", IsDisketteDrive("C:"), "C: empty");
+}
+
+int MakeImage(const char* fileName, std::uint32_t kilobytes, const char* tag) {
+    std::FILE* file = std::fopen(fileName, "wb");
+    if (file == nullptr) return 2;
+    std::uint8_t sector[kBytesPerSector];
+    for (std::uint32_t lba = 0; lba < kilobytes * 2; ++lba) {
+        FillSector(sector, tag, lba);
+        std::fwrite(sector, 1, sizeof(sector), file);
+    }
+    return std::fclose(file) == 0 ? 0 : 2;
+}
+
+int CheckImage(const char* fileName, std::uint32_t kilobytes, const char* tag) {
+    std::FILE* file = std::fopen(fileName, "rb");
+    if (file == nullptr) return 2;
+    std::uint8_t sector[kBytesPerSector];
+    std::uint8_t expected[kBytesPerSector];
+    std::uint32_t wrong = 0;
+    std::uint32_t lba = 0;
+    for (; lba < kilobytes * 2; ++lba) {
+        if (std::fread(sector, 1, sizeof(sector), file) != sizeof(sector)) break;
+        FillSector(expected, tag, lba);
+        if (std::memcmp(sector, expected, sizeof(sector)) != 0) {
+            if (wrong < 5) std::printf("sector %u holds '%.16s'\n", lba, sector);
+            ++wrong;
+        }
+    }
+    std::fclose(file);
+    bool passed = wrong == 0 && lba == kilobytes * 2;
+    std::printf("CHECK host-image-%s %s %u of %u sectors read, %u wrong\n", tag,
+                passed ? "ok" : "FAIL", lba, kilobytes * 2, wrong);
+    return passed ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argumentCount, char** arguments) {
+    if (argumentCount == 5 && std::strcmp(arguments[1], "make-image") == 0) {
+        return MakeImage(arguments[2], static_cast<std::uint32_t>(std::atoi(arguments[3])),
+                         arguments[4]);
+    }
+    if (argumentCount == 5 && std::strcmp(arguments[1], "check-image") == 0) {
+        return CheckImage(arguments[2], static_cast<std::uint32_t>(std::atoi(arguments[3])),
+                          arguments[4]);
+    }
+    if (argumentCount != 2 || std::strcmp(arguments[1], "run") != 0) {
+        std::fprintf(stderr, "usage: diskette_guest run | make-image|check-image FILE KB TAG\n");
+        return 2;
+    }
+    std::printf("\nGUEST START\n");
+    RunFloppyChecks();
+    RunUsbChecks();
+    RunMediaChangeChecks();
+    std::printf("GUEST DONE failures=%d\n", failureCount);
+    std::fflush(stdout);
+    return failureCount == 0 ? 0 : 1;
+}

@@ -1,0 +1,209 @@
+#!/usr/bin/env bash
+# The device layer against the real floppy and USB storage drivers: boots
+# Debian's kernel (unpacked from its package, never installed) under qemu
+# with software emulation, two floppy drives and two USB disks, runs
+# diskette_guest in the guest, changes diskettes through qemu's monitor when
+# the guest asks, and judges by the guest's own CHECK lines and by the image
+# files afterwards.
+#   run.sh GUEST_PROGRAM CACHE_DIRECTORY
+# Exit 0: passed; 1: failed; 77: this machine cannot run the guest (skipped).
+set -euo pipefail
+
+guest_program=$1
+cache=$2
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+deadline_seconds=100
+
+skip() { echo "SKIPPED: $*"; exit 77; }
+fail() { echo "FAILED: $*"; exit 1; }
+
+# The kernel package is amd64; qemu emulates the machine in software, so any
+# amd64 Debian can run it.
+[ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ] || skip "not an amd64 Debian system"
+bash "$root/tools/install-packages.sh" qemu-system-x86 busybox-static cpio xz-utils
+qemu-system-x86_64 -version >/dev/null 2>&1 || skip "qemu-system-x86_64 does not start here"
+
+mkdir -p "$cache"
+# --- Kernel: the package linux-image-amd64 depends on, unpacked once. -------
+kernel_package=$(apt-cache depends linux-image-amd64 2>/dev/null |
+  sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -n1)
+if [ -z "$kernel_package" ]; then
+  apt-get update -qq >/dev/null
+  kernel_package=$(apt-cache depends linux-image-amd64 |
+    sed -n 's/^ *Depends: \(linux-image-[0-9].*\)$/\1/p' | head -n1)
+fi
+[ -n "$kernel_package" ] || fail "no kernel package behind linux-image-amd64"
+kernel_dir="$cache/$kernel_package"
+if [ ! -f "$kernel_dir/vmlinux" ]; then
+  rm -rf "$kernel_dir.part" && mkdir -p "$kernel_dir.part"
+  (cd "$kernel_dir.part" &&
+    { apt-get download "$kernel_package" >/dev/null 2>&1 ||
+      { apt-get update -qq >/dev/null && apt-get download "$kernel_package" >/dev/null; }; })
+  deb=$(ls "$kernel_dir.part"/*.deb)
+  dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$kernel_dir.part" --wildcards \
+    './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/block/floppy.ko*' \
+    './lib/modules/*/kernel/drivers/usb/*' './lib/modules/*/kernel/drivers/scsi/*' \
+    './lib/modules/*/kernel/lib/*' './lib/modules/*/kernel/crypto/*' \
+    './lib/modules/*/kernel/arch/x86/crypto/*' './lib/modules/*/kernel/block/*'
+  rm -f "$deb"
+  # The uncompressed kernel inside the bzImage boots through qemu's PVH entry,
+  # which spares the guest seconds of decompression under emulation.
+  bzimage=$(ls "$kernel_dir.part"/boot/vmlinuz-*)
+  setup_sectors=$(od -An -tu1 -j $((0x1F1)) -N1 "$bzimage" | tr -d ' ')
+  payload_offset=$(od -An -tu4 -j $((0x248)) -N4 "$bzimage" | tr -d ' ')
+  payload_length=$(od -An -tu4 -j $((0x24C)) -N4 "$bzimage" | tr -d ' ')
+  start=$(( (setup_sectors + 1) * 512 + payload_offset ))
+  { tail -c +$((start + 1)) "$bzimage" | head -c "$payload_length" |
+      xz -dc --single-stream >"$kernel_dir.part/vmlinux"; } 2>/dev/null || true
+  [ "$(head -c 4 "$kernel_dir.part/vmlinux" | od -An -tx1 | tr -d ' ')" = 7f454c46 ] ||
+    fail "could not take the uncompressed kernel out of $bzimage"
+  rm -rf "$kernel_dir" && mv "$kernel_dir.part" "$kernel_dir"
+fi
+modules_root=$(ls -d "$kernel_dir"/lib/modules/*)
+
+# --- Initramfs: busybox, the modules with their dependencies, the guest. ----
+work=$(mktemp -d "${TMPDIR:-/tmp}/diskette-qemu.XXXXXX")
+qemu_pid=""
+cleanup() {
+  if [ -n "$qemu_pid" ] && kill -0 "$qemu_pid" 2>/dev/null; then kill "$qemu_pid"; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+initramfs="$work/root"
+mkdir -p "$initramfs"/{bin,dev,proc,sys,lib}
+cp /bin/busybox "$initramfs/bin/busybox"
+cp "$guest_program" "$initramfs/bin/diskette_guest"
+
+module_file() { find "$modules_root" -name "$1.ko*" | head -n1; }
+module_order=()
+add_module() {
+  local name=${1//-/_} file dependency
+  for done_name in "${module_order[@]:-}"; do [ "$done_name" = "$name" ] && return 0; done
+  file=$(module_file "$name")
+  [ -z "$file" ] && file=$(module_file "${name//_/-}")
+  [ -z "$file" ] && return 0    # built into the kernel
+  for dependency in $(tr '\0' '\n' <"$file" | sed -n 's/^depends=//p' | tr ',' ' '); do
+    add_module "$dependency"
+  done
+  case $file in
+    *.ko) cp "$file" "$initramfs/lib/$name.ko" ;;
+    *.ko.xz) xz -dc "$file" >"$initramfs/lib/$name.ko" ;;
+    *) fail "compressed module format of $file not handled" ;;
+  esac
+  module_order+=("$name")
+}
+for module in floppy xhci_pci usb_storage sd_mod; do add_module "$module"; done
+printf '%s\n' "${module_order[@]}" >"$initramfs/modules"
+
+cat >"$initramfs/init" <<'EOF'
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mount -t proc proc /proc; mount -t sysfs sys /sys; mount -t devtmpfs dev /dev
+for module in $(cat /modules); do insmod /lib/$module.ko || echo "insmod $module failed"; done
+# Wait for both floppy drives and both USB disks; the removable one is C:.
+for attempt in $(seq 100); do
+  [ -b /dev/fd0 ] && [ -b /dev/fd1 ] && [ -b /dev/sda ] && [ -b /dev/sdb ] && break
+  sleep 0.1
+done
+for disk in sda sdb; do
+  if [ "$(cat /sys/block/$disk/removable)" = 1 ]; then export DISKETTE_C=/dev/$disk
+  else export DISKETTE_D=/dev/$disk; fi
+done
+/bin/diskette_guest run </dev/null
+echo "GUEST EXIT $?"
+poweroff -f
+EOF
+chmod +x "$initramfs/init"
+(cd "$initramfs" && find . | cpio -o -H newc --quiet >"$work/initramfs.cpio")
+
+# --- Diskettes. --------------------------------------------------------------
+"$guest_program" make-image "$work/a.img" 1440 A0
+"$guest_program" make-image "$work/ro.img" 720 RO
+"$guest_program" make-image "$work/da.img" 720 DA
+"$guest_program" make-image "$work/db.img" 720 DB
+"$guest_program" make-image "$work/usb.img" 1440 U0
+truncate -s 4M "$work/hard.img"
+
+# --- Boot, answering the guest's STEP lines through QMP. ---------------------
+mkfifo "$work/mon.in" "$work/mon.out"
+exec 3<>"$work/mon.in" 4<>"$work/mon.out"
+console="$work/console.log"
+: >"$console"
+qemu-system-x86_64 -M pc -accel tcg -m 256 -smp 1 -display none -no-reboot -nic none \
+  -kernel "$kernel_dir/vmlinux" -initrd "$work/initramfs.cpio" \
+  -append "console=ttyS0 rdinit=/init panic=-1 quiet" \
+  -global isa-fdc.fallback=144 \
+  -drive if=floppy,index=0,format=raw,file="$work/a.img" \
+  -drive if=floppy,index=1,format=raw,file="$work/ro.img",readonly=on \
+  -device qemu-xhci \
+  -drive if=none,id=usbfloppy,format=raw,file="$work/usb.img" \
+  -device usb-storage,drive=usbfloppy,removable=on \
+  -drive if=none,id=harddisk,format=raw,file="$work/hard.img" \
+  -device usb-storage,drive=harddisk \
+  -serial file:"$console" \
+  -chardev pipe,id=monitor,path="$work/mon" -mon chardev=monitor,mode=control \
+  </dev/null >"$work/qemu.log" 2>&1 &
+qemu_pid=$!
+
+# Sends one QMP command and waits for its answer; events in between are skipped.
+qmp() {
+  echo "$1" >&3
+  local line
+  while IFS= read -r -t 20 line <&4; do
+    case $line in
+      *'"return"'*) return 0 ;;
+      *'"error"'*) echo "QMP error: $line"; return 1 ;;
+    esac
+  done
+  echo "QMP: no answer to $1"
+  return 1
+}
+IFS= read -r -t 20 greeting <&4 || fail "qemu's monitor did not answer: $(cat "$work/qemu.log")"
+qmp '{"execute":"qmp_capabilities"}'
+change() {
+  qmp "{\"execute\":\"blockdev-change-medium\",\"arguments\":{\"device\":\"$1\",\"filename\":\"$2\",\"format\":\"raw\",\"read-only-mode\":\"read-write\"}}"
+}
+eject() { qmp "{\"execute\":\"eject\",\"arguments\":{\"device\":\"$1\",\"force\":true}}"; }
+
+steps_done=0
+started=$SECONDS
+while kill -0 "$qemu_pid" 2>/dev/null; do
+  if [ $((SECONDS - started)) -gt $deadline_seconds ]; then
+    cat "$console"
+    fail "the guest did not finish within $deadline_seconds s"
+  fi
+  mapfile -t steps < <(tr -d '\r' <"$console" | sed -n 's/^STEP //p')
+  while [ "$steps_done" -lt "${#steps[@]}" ]; do
+    step=${steps[$steps_done]}
+    steps_done=$((steps_done + 1))
+    case $step in
+      eject-b) eject floppy1 ;;
+      insert-b-later) sleep 1.5; change floppy1 "$work/da.img" ;;
+      swap-b) sleep 1.5; change floppy1 "$work/db.img" ;;
+      eject-usb) eject usbfloppy ;;
+      *) fail "unknown step $step" ;;
+    esac
+  done
+  sleep 0.2
+done
+qemu_pid=""
+
+tr -d '\r' <"$console" | grep -E '^(CHECK|STEP|GUEST)' || true
+result=0
+tr -d '\r' <"$console" | grep -q '^GUEST DONE failures=0$' || {
+  echo "--- guest console ---"; cat "$console"; result=1; }
+tr -d '\r' <"$console" | grep -q '^GUEST EXIT 0$' || result=1
+if tr -d '\r' <"$console" | grep -q '^CHECK .* FAIL'; then result=1; fi
+for name in is-drive-floppy is-drive-usb is-drive-hard-disk open-write-protected geometry-1440 \
+  format-sequence write-every-side read-every-side usb-geometry usb-format-not-supported \
+  usb-write-every-side usb-read-every-side open-empty wait-after-empty geometry-720 \
+  wait-after-swap first-sector-after-swap usb-open-empty; do
+  tr -d '\r' <"$console" | grep -q "^CHECK $name ok" || { echo "missing: CHECK $name ok"; result=1; }
+done
+# Every track side the guest wrote is at its offset in the image files.
+"$guest_program" check-image "$work/a.img" 1440 WA || result=1
+"$guest_program" check-image "$work/usb.img" 1440 WC || result=1
+[ "$result" -eq 0 ] && echo "PASSED in $((SECONDS - started)) s" || echo "FAILED"
+exit "$result"
