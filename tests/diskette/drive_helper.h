@@ -3,6 +3,7 @@
 // file in it.
 #pragma once
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
