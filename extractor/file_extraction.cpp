@@ -137,20 +137,42 @@ static std::uint32_t WriteChain(const FatVolume* volume, const std::uint8_t* ent
     return remaining > 0 ? kErrorReadFault : 0;
 }
 
-// Creates the file at destination from the entry; 0 or a system error code.
-static std::uint32_t WriteEntryFile(const FatVolume* volume, const std::uint8_t* entry,
-                                    const char* destination, bool nameUsable) {
-    if (!nameUsable) return kErrorOpenFailed;
-    int handle = -1;
-    std::uint32_t code = CreateHostFile(destination, &handle);
-    if (code != 0) return code;
-    code = WriteChain(volume, entry, handle);
+// Writes the entry's bytes, time and attributes into the file just created
+// (handle) and closes it; 0 or a system error code.
+static std::uint32_t FillHostFile(const FatVolume* volume, const std::uint8_t* entry, int handle) {
+    std::uint32_t code = WriteChain(volume, entry, handle);
     std::int64_t modificationTime = 0;
     const bool setTime = ModificationTimeFromDos(ReadLe16(entry + kEntryDate),
                                                  ReadLe16(entry + kEntryTime), &modificationTime);
     const bool readOnly = (entry[kEntryAttributes] & kAttributeReadOnly) != 0;
     std::uint32_t finishCode = FinishHostFile(handle, setTime, modificationTime, readOnly);
     return code != 0 ? code : finishCode;
+}
+
+// Creates the file at destination from the entry; 0 or a system error code.
+// existed tells what the exists check found: when it found nothing, the file
+// is first created exclusively, which needs no look at what it opened.
+static std::uint32_t WriteEntryFile(const FatVolume* volume, const std::uint8_t* entry,
+                                    const char* destination, bool nameUsable, bool existed) {
+    if (!nameUsable) return kErrorOpenFailed;
+    int handle = -1;
+    if (!existed && CreateNewHostFile(destination, &handle) == 0) {
+        return FillHostFile(volume, entry, handle);
+    }
+    std::uint32_t code = CreateHostFile(destination, &handle);
+    if (code != 0) return code;
+    return FillHostFile(volume, entry, handle);
+}
+
+// Reports a failed file (code not 0) and gives kExitError, or prints its
+// result line and gives 0.
+static int FinishEntry(const char* destination, std::uint32_t code, bool existed) {
+    if (code != 0) {
+        ReportMessage("File '%s' could not be created.", kMessageError, code, destination);
+        return kExitError;
+    }
+    ConsolePrint(existed ? "%s replaced.\r\n" : "%s created.\r\n", destination);
+    return 0;
 }
 
 // Asks whether an existing file is to be replaced; true for replace. End of
@@ -238,6 +260,18 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
     }
 
     const bool safeToLook = nameUsable && (!intoDirectories || directoriesUsable);
+    // Where the file's directories were verified before (for the file that
+    // came before it, as a rule) and nothing stands at the destination,
+    // creating the file exclusively answers the exists check as well. Any
+    // other case takes the whole way below, as though this had not been tried.
+    const bool directoriesVerified =
+        !intoDirectories || std::strcmp(directoryPath, state->verifiedDirectory) == 0;
+    if (!isDirectory && safeToLook && directoriesVerified) {
+        int handle = -1;
+        if (CreateNewHostFile(destination, &handle) == 0) {
+            return FinishEntry(destination, FillHostFile(volume, entry, handle), false);
+        }
+    }
     const bool exists = safeToLook && IsExistingPath(destination, isDirectory);
     bool replace = true;
     bool skip = false;
@@ -275,11 +309,6 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
         }
     }
 
-    std::uint32_t code = WriteEntryFile(volume, entry, destination, nameUsable);
-    if (code != 0) {
-        ReportMessage("File '%s' could not be created.", kMessageError, code, destination);
-        return kExitError;
-    }
-    ConsolePrint(exists ? "%s replaced.\r\n" : "%s created.\r\n", destination);
-    return 0;
+    return FinishEntry(destination, WriteEntryFile(volume, entry, destination, nameUsable, exists),
+                       exists);
 }

@@ -31,6 +31,12 @@ void CloseImageFile(int fileHandle);   // accepts -1
 // handle in *fileHandle, or kErrorOpenFailed.
 [[nodiscard]] std::uint32_t CreateHostFile(const char* path, int* fileHandle);
 
+// Creates a regular file for writing where nothing stands yet (not even a
+// link); gives the handle in *fileHandle. kErrorOpenFailed when something is
+// in the way or the file cannot be made there (a directory missing, no
+// permission): the caller then takes the way of CreateHostFile.
+[[nodiscard]] std::uint32_t CreateNewHostFile(const char* path, int* fileHandle);
+
 // Writes byteCount bytes; kErrorWriteFault when that fails or falls short.
 [[nodiscard]] std::uint32_t WriteHostFile(int fileHandle, const std::uint8_t* bytes,
                                           std::size_t byteCount);

@@ -85,6 +85,18 @@ std::uint32_t CreateHostFile(const char* path, int* fileHandle) {
     return 0;
 }
 
+std::uint32_t CreateNewHostFile(const char* path, int* fileHandle) {
+    *fileHandle = -1;
+    // O_EXCL refuses whatever stands at path, a link or a FIFO included.
+    int handle;
+    do {
+        handle = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    } while (handle < 0 && errno == EINTR);
+    if (handle < 0) return kErrorOpenFailed;
+    *fileHandle = handle;
+    return 0;
+}
+
 std::uint32_t WriteHostFile(int fileHandle, const std::uint8_t* bytes, std::size_t byteCount) {
     while (byteCount > 0) {
         ssize_t written = write(fileHandle, bytes, byteCount);
