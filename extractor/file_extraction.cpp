@@ -204,21 +204,34 @@ static bool AskToReplace(ExtractorRunState* state, const char* destination, bool
     }
 }
 
+// True when the first length characters of directoryPath name verified or
+// one of its enclosing directories.
+static bool IsVerifiedPrefix(const char* directoryPath, std::size_t length, const char* verified) {
+    return std::strncmp(directoryPath, verified, length) == 0 &&
+           (verified[length] == '\0' || verified[length] == '/');
+}
+
 // Makes sure the directories of directoryPath exist below the extraction
 // directory, creating the missing ones one after the other; combined receives
-// the whole path for the message. 0 or the first error code.
+// the whole path for the message. The directories of verified (the path last
+// made sure of, relative like directoryPath) are taken as they were found
+// then. 0 or the first error code.
 static std::uint32_t CreateDirectoryPath(const char* base, const char* directoryPath,
-                                         char* combined, std::size_t combinedSize) {
+                                         const char* verified, char* combined,
+                                         std::size_t combinedSize) {
     const std::size_t baseLength = std::strlen(base);
     const bool slash = baseLength > 0 && base[baseLength - 1] == '/';
     if (!FormatText(combined, combinedSize, "%s%s%s", base, slash ? "" : "/", directoryPath)) {
         return kErrorFileNameTooLong;
     }
-    char* component = combined + baseLength + (slash ? 0 : 1);
+    char* relative = combined + baseLength + (slash ? 0 : 1);
+    char* component = relative;
     for (;;) {
         char* end = std::strchr(component, '/');
         if (end != nullptr) *end = '\0';
-        std::uint32_t code = CreateHostDirectory(combined);
+        const std::size_t length = std::strlen(relative);
+        const bool known = verified[0] != '\0' && IsVerifiedPrefix(directoryPath, length, verified);
+        std::uint32_t code = known ? 0 : CreateHostDirectory(combined);
         if (end == nullptr) return code;
         *end = '/';
         if (code != 0) return code;
@@ -294,8 +307,8 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
         char combined[kPathSize];
         std::uint32_t code = kErrorInvalidName;
         if (directoriesUsable) {
-            code = CreateDirectoryPath(state->extractionDirectory, directoryPath, combined,
-                                       std::size(combined));
+            code = CreateDirectoryPath(state->extractionDirectory, directoryPath,
+                                       state->verifiedDirectory, combined, std::size(combined));
         } else {
             (void)FormatText(combined, std::size(combined), "%s/%s", state->extractionDirectory,
                              directoryPath);   // shown as far as it fits
