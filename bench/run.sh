@@ -3,8 +3,8 @@
 # diskette images, and against two floors: reading the image once into
 # memory, and a minimal program that writes the same tree (bench/floor_*.c).
 #
-#   bash bench/run.sh            # about two to four minutes
-#   RUNS=50 bash bench/run.sh    # more runs per figure
+#   bash bench/run.sh            # about three minutes (20 runs per figure)
+#   RUNS=50 bash bench/run.sh    # more runs per figure (steadier medians)
 #
 # Makes the images with mkfs.fat and mtools (raw) and bench/wrap_native
 # (native: sparse, with CRC), times every command with hyperfine (warm-up,
@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD=${BUILD:-$ROOT/build-bench}
-RUNS=${RUNS:-30}
+RUNS=${RUNS:-20}
 WARMUP=${WARMUP:-3}
 WORK=${WORK:-/dev/shm/imgextract-bench}
 KEEP=${KEEP:-0}
