@@ -20,3 +20,9 @@ bool FormatText(char* field, std::size_t fieldSize, const char* format, ...) {
     }
     return static_cast<std::size_t>(length) < fieldSize;
 }
+
+void UpperCaseAscii(char* text) {
+    for (char* p = text; *p != '\0'; ++p) {
+        if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
+    }
+}

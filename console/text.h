@@ -14,3 +14,6 @@ inline constexpr std::size_t kPathSize = 260;   // bytes of a path or name field
 // (the field then holds its beginning) or could not be formatted.
 [[nodiscard]] bool FormatText(char* field, std::size_t fieldSize, const char* format, ...)
     PRINTF_LIKE(3, 4);
+
+// Upper-cases the letters a to z in place; every other byte stays.
+void UpperCaseAscii(char* text);

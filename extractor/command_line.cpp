@@ -6,24 +6,9 @@
 
 #include "console/console.h"
 #include "console/message.h"
+#include "console/program.h"
 #include "extractor/extractor_run.h"
 #include "extractor/host.h"
-
-// Program name: the base name of the program's own file without its extension.
-static void SetProgramName(ExtractorRunState* state) {
-    char path[kPathSize];
-    if (!GetProgramPath(path, std::size(path))) {
-        const char* fallback = state->argumentCount > 0 ? state->arguments[0] : "imgextract";
-        if (!CopyText(path, std::size(path), fallback)) path[0] = '\0';
-    }
-    const char* slash = std::strrchr(path, '/');
-    const char* baseName = slash != nullptr ? slash + 1 : path;
-    if (!CopyText(state->programName, std::size(state->programName), baseName)) {
-        state->programName[0] = '\0';
-    }
-    char* dot = std::strrchr(state->programName, '.');
-    if (dot != nullptr && dot != state->programName) *dot = '\0';
-}
 
 void StartExtractorRun(ExtractorRunState* state, int argumentCount, char** arguments) {
     *state = ExtractorRunState{};
@@ -33,7 +18,8 @@ void StartExtractorRun(ExtractorRunState* state, int argumentCount, char** argum
     state->includeLast = kSpanNotSet;
     state->excludeFirst = kSpanNotSet;
     state->excludeLast = kSpanNotSet;
-    SetProgramName(state);
+    GetProgramName(argumentCount > 0 ? arguments[0] : "imgextract", state->programName,
+                   std::size(state->programName));
     // A current directory too long for the field is still reachable as ".".
     if (!GetWorkingDirectory(state->extractionDirectory, std::size(state->extractionDirectory))) {
         state->extractionDirectory[0] = '.';

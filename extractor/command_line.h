@@ -3,11 +3,9 @@
 #pragma once
 #include <cstdint>
 
+#include "console/message.h"
 #include "console/text.h"
 
-inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitHelp = 1;
-inline constexpr int kExitError = 3;
 inline constexpr int kSpanNotSet = -1;
 
 // Everything one run of the extractor needs; owned by main.

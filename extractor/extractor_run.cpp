@@ -11,15 +11,9 @@
 #include "extractor/host.h"
 #include "extractor/listing.h"
 #include "extractor/wildcard.h"
+#include "image/image_file.h"
 #include "image/image_format.h"
 #include "image/image_reader.h"
-
-// Upper-cases the letters a to z in place; every other byte stays.
-static void UpperCaseAscii(char* text) {
-    for (char* p = text; *p != '\0'; ++p) {
-        if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
-    }
-}
 
 // True when a pattern of the span first..last matches the match path; the
 // patterns are upper-cased in place as they are tested.

@@ -1,21 +1,13 @@
-// host.h - what the image extractor asks of the host system: its own path,
-// the current directory, the image file, and the files and directories it
-// extracts. File operations return 0 or a system error code and report nothing.
+// host.h - what the image extractor asks of the host system: the current
+// directory, and the files and directories it extracts. File operations
+// return 0 or a system error code and report nothing.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
-// Writes the path of the running program into buffer; false when it cannot be
-// found or does not fit.
-[[nodiscard]] bool GetProgramPath(char* buffer, std::size_t bufferSize);
-
 // Writes the current working directory into buffer; false when it cannot be
 // found or does not fit.
 [[nodiscard]] bool GetWorkingDirectory(char* buffer, std::size_t bufferSize);
-
-// Opens an image file for reading (binary); -1 when it cannot be opened.
-[[nodiscard]] int OpenImageFile(const char* path);
-void CloseImageFile(int fileHandle);   // accepts -1
 
 // True when path names an existing directory (directory set) or an existing
 // thing that is not a directory (directory clear). Follows links.

@@ -10,17 +10,6 @@
 
 #include "console/system_error.h"
 
-bool GetProgramPath(char* buffer, std::size_t bufferSize) {
-    if (bufferSize == 0) return false;
-    ssize_t length = readlink("/proc/self/exe", buffer, bufferSize);
-    if (length <= 0 || static_cast<std::size_t>(length) >= bufferSize) {
-        buffer[0] = '\0';
-        return false;
-    }
-    buffer[length] = '\0';
-    return true;
-}
-
 bool GetWorkingDirectory(char* buffer, std::size_t bufferSize) {
     if (bufferSize == 0) return false;
     if (getcwd(buffer, bufferSize) == nullptr) {
@@ -28,24 +17,6 @@ bool GetWorkingDirectory(char* buffer, std::size_t bufferSize) {
         return false;
     }
     return true;
-}
-
-int OpenImageFile(const char* path) {
-    int handle;
-    do {
-        handle = open(path, O_RDONLY | O_CLOEXEC);
-    } while (handle < 0 && errno == EINTR);
-    if (handle < 0) return -1;
-    struct stat status {};
-    if (fstat(handle, &status) != 0 || S_ISDIR(status.st_mode)) {
-        close(handle);
-        return -1;
-    }
-    return handle;
-}
-
-void CloseImageFile(int fileHandle) {
-    if (fileHandle >= 0) close(fileHandle);
 }
 
 bool IsExistingPath(const char* path, bool directory) {

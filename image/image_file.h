@@ -1,8 +1,14 @@
-// image_file.h - the descriptor I/O the image reader needs; implemented in
-// image_file_<platform>.cpp. Every operation returns 0 or a system error code
-// and reports nothing: the reader reports, with the file name.
+// image_file.h - opening an image file and the descriptor I/O the image
+// reader needs; implemented in image_file_<platform>.cpp. The reading
+// operations return 0 or a system error code and report nothing: the reader
+// reports, with the file name.
 #pragma once
 #include <cstdint>
+
+// Opens an image file for reading, byte for byte; -1 when it cannot be
+// opened or is a directory.
+[[nodiscard]] int OpenImageFile(const char* path);
+void CloseImageFile(int fileHandle);   // accepts -1
 
 // Reads up to byteCount bytes into buffer. A read that delivers fewer bytes
 // (a pipe, a signal) is continued until byteCount bytes have arrived or the

@@ -1,6 +1,8 @@
 // image_file_posix.cpp - image file reading with read(2) and lseek(2).
 #include "image/image_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -8,6 +10,24 @@
 #include <cstddef>
 
 #include "console/system_error.h"
+
+int OpenImageFile(const char* path) {
+    int handle;
+    do {
+        handle = open(path, O_RDONLY | O_CLOEXEC);
+    } while (handle < 0 && errno == EINTR);
+    if (handle < 0) return -1;
+    struct stat status {};
+    if (fstat(handle, &status) != 0 || S_ISDIR(status.st_mode)) {
+        close(handle);
+        return -1;
+    }
+    return handle;
+}
+
+void CloseImageFile(int fileHandle) {
+    if (fileHandle >= 0) close(fileHandle);
+}
 
 // Linux moves at most about 2 GiB per call; one read asks for less.
 static constexpr std::uint64_t kLargestRead = 0x40000000;

@@ -1,0 +1,15 @@
+// program.h - the running program's own file: its path (the self-creating
+// diskette reads its payload from it) and the name that banners and help
+// texts show.
+#pragma once
+#include <cstddef>
+
+// Writes the path of the running program's file into buffer; false when it
+// cannot be found or does not fit (buffer then holds an empty text).
+[[nodiscard]] bool GetProgramPath(char* buffer, std::size_t bufferSize);
+
+// Writes the program's name into name: the last component of its path, cut
+// at its last "." (cutting the whole path would cut at a dot in a directory
+// name). fallbackPath (argument 0, as a rule) stands in when the program's
+// path cannot be found; nullptr gives an empty name then.
+void GetProgramName(const char* fallbackPath, char* name, std::size_t nameSize);
