@@ -5,22 +5,24 @@
 #include "console/keys.h"
 #include "console/system_error.h"
 #include "diskette/device_platform.h"
+#include "image/image_format.h"
 
-static constexpr std::uint8_t kDeviceType720K = 2;
-static constexpr std::uint8_t kDeviceType288M = 9;
-static constexpr std::uint8_t kMediaF0 = 0xF0;
-static constexpr std::uint8_t kMediaF9 = 0xF9;
 static constexpr std::uint32_t kPollIntervalMilliseconds = 500;
+
+static_assert(static_cast<int>(MediaType::F5_1Pt2_512) ==
+              static_cast<int>(DisketteType::k525HighDensity), "one numbering");
+static_assert(static_cast<int>(MediaType::F3_1Pt44_512) ==
+              static_cast<int>(DisketteType::k35HighDensity), "one numbering");
+static_assert(static_cast<int>(MediaType::F3_2Pt88_512) ==
+              static_cast<int>(DisketteType::k35ExtraDensity), "one numbering");
+static_assert(static_cast<int>(MediaType::F3_720_512) ==
+              static_cast<int>(DisketteType::k35DoubleDensity), "one numbering");
+static_assert(static_cast<int>(MediaType::F5_360_512) ==
+              static_cast<int>(DisketteType::k525DoubleDensity), "one numbering");
 
 MediaType SelectMediaType(std::uint8_t deviceType, std::uint8_t mediaDescriptor,
                           std::uint32_t sectorsPerTrack) {
-    if (deviceType == kDeviceType288M && sectorsPerTrack >= 36) return MediaType::F3_2Pt88_512;
-    if (mediaDescriptor == kMediaF0) return MediaType::F3_1Pt44_512;
-    if (deviceType == kDeviceType720K || (mediaDescriptor == kMediaF9 && sectorsPerTrack == 9)) {
-        return MediaType::F3_720_512;
-    }
-    if (mediaDescriptor == kMediaF9 && sectorsPerTrack == 15) return MediaType::F5_1Pt2_512;
-    return MediaType::F5_360_512;
+    return static_cast<MediaType>(ClassifyDiskette(deviceType, mediaDescriptor, sectorsPerTrack));
 }
 
 // One pass: open, lock, read the first sector, then release whatever was

@@ -34,9 +34,9 @@ enum class MediaType : std::uint8_t {
 };
 
 // Chooses the format layout for an image from its device type byte, media
-// descriptor and sectors per track; the first matching rule wins. The same
-// chain picks the diskette type name of the info line (image/image_format.h),
-// so a diskette is always formatted as the type shown for it.
+// descriptor and sectors per track: the layout of the diskette type that
+// ClassifyDiskette (image/image_format.h) finds, the same that the info line
+// names, so a diskette is always formatted as the type shown for it.
 [[nodiscard]] MediaType SelectMediaType(std::uint8_t deviceType, std::uint8_t mediaDescriptor,
                                         std::uint32_t sectorsPerTrack);
 

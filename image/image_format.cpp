@@ -142,15 +142,25 @@ void ParametersFromBootSector(const std::uint8_t* bootSector, DeviceParameterBlo
     }
 }
 
-const char* DisketteTypeName(const DeviceParameterBlock* block) {
-    const std::uint16_t sectorsPerTrack = SectorsPerTrack(block);
-    const std::uint8_t media = block->mediaDescriptor;
-    if (block->deviceType == kDeviceType288M && sectorsPerTrack >= 36) return "3,5\" XD";
-    if (media == kMediaF0) return "3,5\" HD";
-    if (block->deviceType == kDeviceType720K || (media == kMediaF9 && sectorsPerTrack == 9)) {
-        return "3,5\" DD";
+DisketteType ClassifyDiskette(std::uint8_t deviceType, std::uint8_t mediaDescriptor,
+                              std::uint32_t sectorsPerTrack) {
+    if (deviceType == kDeviceType288M && sectorsPerTrack >= 36) return DisketteType::k35ExtraDensity;
+    if (mediaDescriptor == kMediaF0) return DisketteType::k35HighDensity;
+    if (deviceType == kDeviceType720K || (mediaDescriptor == kMediaF9 && sectorsPerTrack == 9)) {
+        return DisketteType::k35DoubleDensity;
     }
-    if (media == kMediaF9 && sectorsPerTrack == 15) return "5,25\" HD";
+    if (mediaDescriptor == kMediaF9 && sectorsPerTrack == 15) return DisketteType::k525HighDensity;
+    return DisketteType::k525DoubleDensity;
+}
+
+const char* DisketteTypeName(const DeviceParameterBlock* block) {
+    switch (ClassifyDiskette(block->deviceType, block->mediaDescriptor, SectorsPerTrack(block))) {
+        case DisketteType::k35ExtraDensity: return "3,5\" XD";
+        case DisketteType::k35HighDensity: return "3,5\" HD";
+        case DisketteType::k35DoubleDensity: return "3,5\" DD";
+        case DisketteType::k525HighDensity: return "5,25\" HD";
+        case DisketteType::k525DoubleDensity: break;
+    }
     return "5,25\" DD";
 }
 

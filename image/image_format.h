@@ -69,6 +69,23 @@ struct Recognition {
 // 36 sectors per track, else 0.
 void ParametersFromBootSector(const std::uint8_t* bootSector, DeviceParameterBlock* block);
 
+// The kinds of diskette an image can describe. The values are those of the
+// classic disk media types, with which a diskette of the kind is formatted.
+enum class DisketteType : std::uint8_t {
+    k525HighDensity = 1,                // 5.25" 1.2 MB
+    k35HighDensity = 2,                 // 3.5" 1.44 MB
+    k35ExtraDensity = 3,                // 3.5" 2.88 MB
+    k35DoubleDensity = 5,               // 3.5" 720 KB
+    k525DoubleDensity = 6,              // 5.25" 360 KB, and whatever else
+};
+
+// The one chain of tests that decides the kind of a diskette, both for the
+// type name shown and for the layout it is formatted with; the first rule
+// that matches wins: device type 9 with 36 or more sectors per track, media
+// 0xF0, device type 2 or media 0xF9 with 9 sectors, media 0xF9 with 15.
+[[nodiscard]] DisketteType ClassifyDiskette(std::uint8_t deviceType, std::uint8_t mediaDescriptor,
+                                            std::uint32_t sectorsPerTrack);
+
 // One of "3,5\" XD", "3,5\" HD", "3,5\" DD", "5,25\" HD", "5,25\" DD"; a
 // static text.
 [[nodiscard]] const char* DisketteTypeName(const DeviceParameterBlock* block);
