@@ -8,19 +8,16 @@
 
 void OpenFatVolume(const ImageRecord* image, FatVolume* volume) {
     *volume = FatVolume{};
-    const DeviceParameterBlock* block = &image->parameters;
-    const std::uint64_t bytesPerSector = BytesPerSector(block);
+    DisketteGeometry geometry{};
+    if (image->imageBuffer == nullptr || !GetDisketteGeometry(&image->parameters, &geometry)) return;
+    const std::uint64_t bytesPerSector = geometry.bytesPerSector;
     volume->imageBuffer = image->imageBuffer;
-    volume->imageSize = image->imageBuffer == nullptr ? 0 : ImageBufferSize(image);
-    const std::uint64_t reserved = ReservedSectors(block);
-    const std::uint64_t fatSectors = static_cast<std::uint64_t>(block->fatCount) * SectorsPerFat(block);
-    const std::uint64_t rootSectors =
-        bytesPerSector == 0 ? 0 : RootEntries(block) * std::uint64_t{32} / bytesPerSector;
-    volume->fatStart = reserved * bytesPerSector;
-    volume->rootStart = (reserved + fatSectors) * bytesPerSector;
-    volume->rootEntries = RootEntries(block);
-    volume->dataStart = (reserved + fatSectors + rootSectors) * bytesPerSector;
-    volume->clusterSize = static_cast<std::uint32_t>(block->sectorsPerCluster * bytesPerSector);
+    volume->imageSize = ImageBufferSize(image);
+    volume->fatStart = geometry.reservedSectors * bytesPerSector;
+    volume->rootStart = geometry.rootStartSector * bytesPerSector;
+    volume->rootEntries = RootEntries(&image->parameters);
+    volume->dataStart = geometry.dataStartSector * bytesPerSector;
+    volume->clusterSize = geometry.sectorsPerCluster * geometry.bytesPerSector;
     volume->lastCluster = 0;
     if (volume->clusterSize > 0 && volume->dataStart < volume->imageSize) {
         std::uint64_t clusters = (volume->imageSize - volume->dataStart) / volume->clusterSize;

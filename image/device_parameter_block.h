@@ -1,6 +1,7 @@
 // device_parameter_block.h - the 36-byte description of a diskette, the same in
-// a native image header, in memory and in the device layer. Multi-byte fields
-// are little-endian and read and written only through the accessors below.
+// a native image header, in memory and in the device layer, and the layout
+// arithmetic on it. Multi-byte fields are little-endian and read and written
+// only through the accessors below.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -58,3 +59,30 @@ static_assert(offsetof(DeviceParameterBlock, deviceAttributes) == 34, "layout");
 [[nodiscard]] inline std::uint16_t Tracks(const DeviceParameterBlock* block) {
     return ReadLe16(block->tracks);
 }
+
+// The layout of a diskette: the numbers the reader, the used-track map, the
+// FAT volume, the info line and the device layer compute with, derived in
+// one place from a device parameter block and checked there.
+struct DisketteGeometry {
+    std::uint32_t bytesPerSector;       // at least 1
+    std::uint32_t sectorsPerTrack;      // at least 1
+    std::uint32_t sides;                // at least 1
+    std::uint32_t trackCount;           // at least 1: total sectors / sectors per track / sides
+    std::uint32_t sectorsPerCluster;    // at least 1
+    std::uint32_t reservedSectors;      // sectors before the first FAT, boot sector included
+    std::uint32_t systemSectors;        // root entries x 32 / bytes per sector + FATs x sectors per FAT
+    std::uint64_t rootStartSector;      // reserved + FATs x sectors per FAT
+    std::uint64_t dataStartSector;      // reserved + system sectors: cluster 2
+    std::uint64_t clusterCount;         // (total - data start sectors) / sectors per cluster; 0 when
+                                        //   the system area fills the diskette
+    std::uint32_t totalSectors;         // the 16-bit count
+    std::uint64_t trackSideSize;        // bytes: sectors per track x bytes per sector
+    std::uint64_t trackSideCount;       // sides x track count: the bytes of the map
+    std::uint64_t imageSize;            // trackSideCount x trackSideSize: the bytes of the image buffer
+};
+
+// Derives the geometry of block. Returns false when the block cannot be
+// computed with: zero bytes per sector, sectors per track, sides or sectors
+// per cluster, or less than one track (track count 0). Reports nothing.
+[[nodiscard]] bool GetDisketteGeometry(const DeviceParameterBlock* block,
+                                       DisketteGeometry* geometry);

@@ -205,12 +205,10 @@ void GetVolumeLabel(const std::uint8_t* imageBuffer, std::uint64_t imageSize, ch
     }
 }
 
-std::uint64_t TrackSideSize(const DeviceParameterBlock* block) {
-    return static_cast<std::uint64_t>(BytesPerSector(block)) * SectorsPerTrack(block);
-}
-
 std::uint64_t ImageBufferSize(const ImageRecord* image) {
-    return TrackSideSize(&image->parameters) * Sides(&image->parameters) * image->trackCount;
+    DisketteGeometry geometry{};
+    if (!GetDisketteGeometry(&image->parameters, &geometry)) return 0;
+    return geometry.trackSideSize * geometry.sides * image->trackCount;
 }
 
 void PrintDisketteInfoLine(const ImageRecord* image, InfoLineWording wording) {

@@ -103,9 +103,9 @@ inline constexpr std::size_t kVolumeLabelSize = 12;   // 11 characters and a NUL
 void GetVolumeLabel(const std::uint8_t* imageBuffer, std::uint64_t imageSize, char* label,
                     std::size_t labelSize);
 
-// Bytes of one track side and of the whole image buffer of an image the
-// reader has read (0 when the block gives no usable geometry).
-[[nodiscard]] std::uint64_t TrackSideSize(const DeviceParameterBlock* block);
+// Bytes of the whole image buffer of an image the reader has read: its track
+// count times the block's track sides (0 when the block gives no usable
+// geometry).
 [[nodiscard]] std::uint64_t ImageBufferSize(const ImageRecord* image);
 
 // The three wordings of the diskette info line.

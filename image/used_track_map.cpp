@@ -3,41 +3,13 @@
 
 #include "image/byte_order.h"
 
-static constexpr std::uint64_t kRootEntrySize = 32;
 static constexpr std::uint64_t kFatPairSize = 3;        // two 12-bit entries
 static constexpr std::uint64_t kFatFirstPair = 3;       // entries 0 and 1 hold media byte and filler
 static constexpr std::uint16_t kFatFree = 0x000;
 static constexpr std::uint16_t kFatBad = 0xFF7;
 
-bool GetDisketteGeometry(const DeviceParameterBlock* block, DisketteGeometry* geometry) {
-    DisketteGeometry g{};
-    g.bytesPerSector = BytesPerSector(block);
-    g.sectorsPerTrack = SectorsPerTrack(block);
-    g.sides = Sides(block);
-    g.sectorsPerCluster = block->sectorsPerCluster;
-    if (g.bytesPerSector == 0 || g.sectorsPerTrack == 0 || g.sides == 0 || g.sectorsPerCluster == 0) {
-        return false;
-    }
-    g.totalSectors = TotalSectors(block);
-    g.trackCount = g.totalSectors / g.sectorsPerTrack / g.sides;
-    if (g.trackCount == 0) return false;
-    g.reservedSectors = ReservedSectors(block);
-    // At most 65535 x 32 / 1 + 255 x 65535: well inside 32 bits.
-    g.systemSectors = static_cast<std::uint32_t>(RootEntries(block) * kRootEntrySize / g.bytesPerSector) +
-                      static_cast<std::uint32_t>(block->fatCount) * SectorsPerFat(block);
-    g.trackSideSize = static_cast<std::uint64_t>(g.sectorsPerTrack) * g.bytesPerSector;
-    g.trackSideCount = static_cast<std::uint64_t>(g.sides) * g.trackCount;
-    g.imageSize = g.trackSideCount * g.trackSideSize;
-    *geometry = g;
-    return true;
-}
-
-static std::uint64_t DataStartSector(const DisketteGeometry* geometry) {
-    return static_cast<std::uint64_t>(geometry->reservedSectors) + geometry->systemSectors;
-}
-
 void InitUsedTrackMap(std::uint8_t* map, const DisketteGeometry* geometry) {
-    const std::uint64_t lastSystemSide = DataStartSector(geometry) / geometry->sectorsPerTrack;
+    const std::uint64_t lastSystemSide = geometry->dataStartSector / geometry->sectorsPerTrack;
     for (std::uint64_t side = 0; side < geometry->trackSideCount; ++side) {
         map[side] = side <= lastSystemSide ? kTrackSideUsed : kTrackSideUnused;
     }
@@ -56,7 +28,7 @@ static void MarkCluster(std::uint8_t* map, const DisketteGeometry* geometry, std
                         std::uint16_t entry, bool wholeCluster) {
     if (entry == kFatFree || entry == kFatBad) return;
     const std::uint64_t firstSector =
-        DataStartSector(geometry) + (cluster - 2) * geometry->sectorsPerCluster;
+        geometry->dataStartSector + (cluster - 2) * geometry->sectorsPerCluster;
     const std::uint64_t lastSector =
         wholeCluster ? firstSector + geometry->sectorsPerCluster - 1 : firstSector;
     MarkSectors(map, geometry, firstSector, lastSector);
@@ -64,12 +36,7 @@ static void MarkCluster(std::uint8_t* map, const DisketteGeometry* geometry, std
 
 static void MarkAllocatedClusters(std::uint8_t* map, const DisketteGeometry* geometry,
                                   const std::uint8_t* imageBuffer, bool wholeCluster) {
-    const std::uint64_t dataStart = DataStartSector(geometry);
-    const std::uint64_t clusterCount =
-        geometry->totalSectors > dataStart
-            ? (geometry->totalSectors - dataStart) / geometry->sectorsPerCluster
-            : 0;
-    const std::uint64_t pairCount = (clusterCount + 1) / 2;
+    const std::uint64_t pairCount = (geometry->clusterCount + 1) / 2;
     const std::uint64_t fatOffset =
         static_cast<std::uint64_t>(geometry->reservedSectors) * geometry->bytesPerSector;
     for (std::uint64_t pair = 0; pair < pairCount; ++pair) {

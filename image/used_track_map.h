@@ -11,28 +11,6 @@
 inline constexpr std::uint8_t kTrackSideUsed = 0xFF;
 inline constexpr std::uint8_t kTrackSideUnused = 0x00;
 
-// The numbers the map, the FAT scan and the reader compute with, derived from
-// a device parameter block and checked by GetDisketteGeometry.
-struct DisketteGeometry {
-    std::uint32_t bytesPerSector;       // at least 1
-    std::uint32_t sectorsPerTrack;      // at least 1
-    std::uint32_t sides;                // at least 1
-    std::uint32_t trackCount;           // at least 1: total sectors / sectors per track / sides
-    std::uint32_t sectorsPerCluster;    // at least 1
-    std::uint32_t reservedSectors;      // sectors before the first FAT, boot sector included
-    std::uint32_t systemSectors;        // root entries x 32 / bytes per sector + FATs x sectors per FAT
-    std::uint32_t totalSectors;         // the 16-bit count
-    std::uint64_t trackSideSize;        // bytes: sectors per track x bytes per sector
-    std::uint64_t trackSideCount;       // sides x track count: the bytes of the map
-    std::uint64_t imageSize;            // trackSideCount x trackSideSize: the bytes of the image buffer
-};
-
-// Derives the geometry of block. Returns false when the block cannot be
-// computed with: zero bytes per sector, sectors per track, sides or sectors
-// per cluster, or less than one track (track count 0). Reports nothing.
-[[nodiscard]] bool GetDisketteGeometry(const DeviceParameterBlock* block,
-                                       DisketteGeometry* geometry);
-
 // Marks the system area: map entries 0 to (reserved + system sectors) /
 // sectors per track inclusive become used, all others unused. map holds
 // geometry->trackSideCount bytes.

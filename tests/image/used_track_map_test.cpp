@@ -152,6 +152,9 @@ static DisketteGeometry HandGeometry(std::uint32_t bytesPerSector, std::uint32_t
     g.reservedSectors = reservedSectors;
     g.systemSectors = 0;
     g.totalSectors = totalSectors;
+    g.rootStartSector = reservedSectors;
+    g.dataStartSector = reservedSectors;
+    g.clusterCount = totalSectors > reservedSectors ? totalSectors - reservedSectors : 0;
     g.trackSideSize = static_cast<std::uint64_t>(sectorsPerTrack) * bytesPerSector;
     g.trackSideCount = static_cast<std::uint64_t>(sides) * g.trackCount;
     g.imageSize = g.trackSideCount * g.trackSideSize;
