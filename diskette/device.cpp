@@ -63,7 +63,10 @@ int WaitForDiskette(const char* driveName, bool acceptPresent, int cancelKey) {
                 seenEmpty = true;
             }
         }
-        if (code == 0 && (seenEmpty || acceptPresent)) return 1;
+        // A write-protected diskette is a diskette all the same: the caller
+        // learns of the protection from its own open, with its own message.
+        const bool present = code == 0 || code == kErrorWriteProtect;
+        if (present && (seenEmpty || acceptPresent)) return 1;
         if (code == kErrorNotReady) seenEmpty = true;
         if (PollKey() == cancelKey) return 0;
         PauseMilliseconds(kPollIntervalMilliseconds);

@@ -77,8 +77,10 @@ enum class MediaType : std::uint8_t {
 // the drive, so both succeed for an open device.
 [[nodiscard]] std::uint32_t SetVolumeLock(DeviceHandle* device, bool lock);
 
-// Readies the drive for formatting the layout that parameters describe (two
-// sides, its tracks and sectors per track). Called once before the first
+// Readies the drive for formatting the layout that parameters describe: its
+// sectors per track and as many cylinders as the image reader reads (total
+// sectors / sectors per track / sides), always on two sides, since the
+// device is addressed as two-sided. Called once before the first
 // FormatTrack. 50: the drive cannot format diskettes.
 [[nodiscard]] std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameters);
 
@@ -111,13 +113,16 @@ enum class MediaType : std::uint8_t {
 // Ends the work on the volume after the last track: everything written reaches
 // the diskette and the system forgets what it knew of its contents. Called
 // while the volume is still locked; the first failing step's code is returned.
+// Dropping the system's cache takes privileges an ordinary user lacks: the
+// data is synced to the device first, and a refused cache drop is no failure.
 [[nodiscard]] std::uint32_t DismountVolume(DeviceHandle* device, DeviceParameterBlock parameters);
 
 // Closes the drive and frees the handle; accepts nullptr.
 void CloseDiskette(DeviceHandle* device);
 
 // Waits until a readable diskette is in the drive, polling every 500 ms, and
-// returns 1; returns 0 when the key poll gives cancelKey. With acceptPresent
+// returns 1 (a write-protected diskette counts as one, so that the writer
+// reports the protection instead of waiting for ever); returns 0 when the key poll gives cancelKey. With acceptPresent
 // false a diskette is taken only after the drive has been seen without one
 // (or a diskette change has been seen), so the diskette just written must be
 // taken out first. Reports nothing.

@@ -359,16 +359,14 @@ static floppy_struct FloppyFormatFor(MediaType media, int cmosType) {
     return kFormat360InDoubleDensityDrive;
 }
 
-// The image's cylinder count: its tracks field, or its sector count over
-// sectors per track and two sides where the field is 0. 0 when unusable.
+// The image's cylinder count, as the image reader counts its tracks; 0 when
+// the block gives no usable layout or more cylinders than a diskette has.
 static std::uint32_t CylindersOfImage(const DeviceParameterBlock* parameters) {
-    std::uint32_t cylinders = Tracks(parameters);
-    const std::uint32_t sectorsPerTrack = SectorsPerTrack(parameters);
-    if (cylinders == 0 && sectorsPerTrack != 0) {
-        cylinders = TotalSectors(parameters) / (sectorsPerTrack * 2);
+    DisketteGeometry geometry{};
+    if (!GetDisketteGeometry(parameters, &geometry) || geometry.trackCount > kMaximumTracks) {
+        return 0;
     }
-    if (cylinders > kMaximumTracks) return 0;
-    return cylinders;
+    return geometry.trackCount;
 }
 
 static bool IsTransferSizeValid(std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector) {
@@ -568,6 +566,14 @@ static void KeepFirstFailure(std::uint32_t* code, bool succeeded) {
     if (*code == 0 && !succeeded) *code = LastErrorCode();
 }
 
+// Drops the system's cache of the device. Only a privileged user may; for
+// anyone else the data already synced is all that counts.
+static void DropDeviceCache(std::uint32_t* code, int descriptor) {
+    if (ioctl(descriptor, BLKFLSBUF, nullptr) == 0) return;
+    if (errno == EACCES || errno == EPERM) return;
+    KeepFirstFailure(code, false);
+}
+
 std::uint32_t DismountVolume(DeviceHandle* device, DeviceParameterBlock parameters) {
     (void)parameters;
     if (device == nullptr) return kErrorInvalidHandle;
@@ -578,12 +584,13 @@ std::uint32_t DismountVolume(DeviceHandle* device, DeviceParameterBlock paramete
                 KeepFirstFailure(&code, ioctl(device->descriptor, FDFMTEND, nullptr) == 0);
                 device->formatting = false;
             }
+            KeepFirstFailure(&code, fsync(device->descriptor) == 0);
             KeepFirstFailure(&code, ioctl(device->descriptor, FDFLUSH, nullptr) == 0);
-            KeepFirstFailure(&code, ioctl(device->descriptor, BLKFLSBUF, nullptr) == 0);
+            DropDeviceCache(&code, device->descriptor);
             break;
         case DriveForm::kUsbFloppy:
             KeepFirstFailure(&code, fsync(device->descriptor) == 0);
-            KeepFirstFailure(&code, ioctl(device->descriptor, BLKFLSBUF, nullptr) == 0);
+            DropDeviceCache(&code, device->descriptor);
             break;
         case DriveForm::kFile:
             KeepFirstFailure(&code, fsync(device->descriptor) == 0);

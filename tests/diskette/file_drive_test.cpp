@@ -24,6 +24,7 @@ DeviceParameterBlock MakeBlock(std::uint16_t sectorsPerTrack, std::uint16_t trac
                                std::uint8_t mediaDescriptor, std::uint8_t deviceType) {
     DeviceParameterBlock block{};
     WriteLe16(block.bytesPerSector, 512);
+    block.sectorsPerCluster = 1;
     WriteLe16(block.sectorsPerTrack, sectorsPerTrack);
     WriteLe16(block.sides, 2);
     WriteLe16(block.tracks, tracks);
@@ -275,12 +276,23 @@ TEST(FileDriveFormat, SizesTheFileAndFillsEachFormattedSide) {
         std::size_t startSize;
         std::size_t formattedSize;
     };
+    // Images often leave the tracks field 0 or wrong: the cylinders are the
+    // ones the image reader reads, total sectors / sectors per track / sides.
     DeviceParameterBlock withoutTracks = MakeBlock(9, 0, 0xF9, 2);
     WriteLe16(withoutTracks.totalSectors, 1440);
+    DeviceParameterBlock fewerTracks = MakeBlock(18, 80, 0xF0, 0);
+    WriteLe16(fewerTracks.tracks, 79);
+    // 180 KB, one side: 360 / 9 / 1 = 40 tracks, each on side 0 of its
+    // cylinder of a two-sided device: 40 x 2 x 4608 = 368640.
+    DeviceParameterBlock oneSided = MakeBlock(9, 0, 0xFC, 0);
+    WriteLe16(oneSided.sides, 1);
+    WriteLe16(oneSided.totalSectors, 360);
     const Row rows[] = {
         {"blank file to 1.44 MB: 80 x 2 x 18 x 512", MakeBlock(18, 80, 0xF0, 0), 0, k144M},
         {"1.44 MB file to 720 KB", MakeBlock(9, 80, 0xF9, 2), k144M, k720K},
-        {"tracks from the sector count: 1440 / 18", withoutTracks, 0, k720K},
+        {"tracks from the sector count: 1440 / 9 / 2", withoutTracks, 0, k720K},
+        {"tracks field 79, sector count 2880 / 18 / 2 = 80", fewerTracks, 0, k144M},
+        {"one-sided 180 KB", oneSided, 0, k360K},
         {"40-track 360 KB", MakeBlock(9, 40, 0xFD, 0), k720K, k360K},
     };
     for (const Row& row : rows) {
