@@ -7,6 +7,7 @@ static constexpr std::uint64_t kFatPairSize = 3;        // two 12-bit entries
 static constexpr std::uint64_t kFatFirstPair = 3;       // entries 0 and 1 hold media byte and filler
 static constexpr std::uint16_t kFatFree = 0x000;
 static constexpr std::uint16_t kFatBad = 0xFF7;
+static constexpr std::uint64_t kLargestFat12ClusterCount = 4084;
 
 void InitUsedTrackMap(std::uint8_t* map, const DisketteGeometry* geometry) {
     const std::uint64_t lastSystemSide = geometry->dataStartSector / geometry->sectorsPerTrack;
@@ -60,6 +61,12 @@ void ScanFatIntoMap(std::uint8_t* map, const DisketteGeometry* geometry,
 
 void MarkWholeClustersInMap(std::uint8_t* map, const DisketteGeometry* geometry,
                             const std::uint8_t* imageBuffer) {
+    // Beyond 4084 clusters a volume is no FAT12 volume, and its FAT cannot be
+    // read with 12-bit entries: nothing can be told unused.
+    if (geometry->clusterCount > kLargestFat12ClusterCount) {
+        for (std::uint64_t side = 0; side < geometry->trackSideCount; ++side) map[side] = kTrackSideUsed;
+        return;
+    }
     MarkAllocatedClusters(map, geometry, imageBuffer, true);
 }
 

@@ -31,7 +31,9 @@ void ScanFatIntoMap(std::uint8_t* map, const DisketteGeometry* geometry,
 // sector of one track side and end in the first of the next; the scan above
 // leaves that next track side unmarked when nothing else lies there, and a
 // writer that skips unmarked track sides would leave half the cluster
-// unwritten. The writers call this on the complete image before writing.
+// unwritten. A volume of more than 4084 clusters is no FAT12 volume: its
+// every track side is marked, so that no writer skips data it cannot see.
+// The writers call this on the complete image before writing.
 void MarkWholeClustersInMap(std::uint8_t* map, const DisketteGeometry* geometry,
                             const std::uint8_t* imageBuffer);
 

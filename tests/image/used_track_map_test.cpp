@@ -225,6 +225,20 @@ TEST(UsedTrackMapWholeClusters, AgreesWithTheScanWhereClustersDoNotCross) {
     }
 }
 
+TEST(UsedTrackMapWholeClusters, MarksEverythingBeyondFat12) {
+    // 2.88 M with one sector per cluster: 5760 - 1 - 18 - 15 = 5726 clusters,
+    // more than FAT12's 4084: a FAT of 16-bit entries read as 12-bit ones
+    // says nothing, so every track side of the 160 counts as used. With two
+    // sectors per cluster (2863 clusters) the FAT is read as ever.
+    DisketteLayout layout = StandardLayout(DisketteSize::k2880);
+    layout.sectorsPerCluster = 1;
+    std::set<std::size_t> all;
+    for (std::size_t side = 0; side < 160; ++side) all.insert(side);
+    EXPECT_EQ(MapOf(FormatImage(layout), Operation::kWhole), all);
+    EXPECT_EQ(MapOf(FormatImage(StandardLayout(DisketteSize::k2880)), Operation::kWhole),
+              (std::set<std::size_t>{0}));
+}
+
 TEST(UsedTrackMapWholeClusters, MatchesTheReferenceOnAFullDiskette) {
     // Every second cluster allocated on 720 K: the reference computes both rules.
     FatImage image = FormatImage(StandardLayout(DisketteSize::k720));
