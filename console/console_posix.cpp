@@ -49,20 +49,26 @@ static void WriteAll(const char* bytes, std::size_t byteCount) {
     }
 }
 
+// The system's texts end each line with CR LF; a Linux line ends with LF, so
+// every CR LF is written as LF. A lone CR (a prompt or the progress line that
+// the next text overwrites) stays. On a UTF-8 terminal each code page 437
+// byte is written as the character it stands for.
 void WriteOutputRun(const char* bytes, std::size_t byteCount, bool terminal) {
     if (terminal && terminalUtf8 < 0) terminalUtf8 = IsLocaleUtf8() ? 1 : 0;
-    if (!terminal || terminalUtf8 == 0) {
-        WriteAll(bytes, byteCount);
-        return;
-    }
+    const bool utf8 = terminal && terminalUtf8 == 1;
     char converted[1024];
     std::size_t length = 0;
     for (std::size_t i = 0; i < byteCount; ++i) {
+        if (bytes[i] == '\r' && i + 1 < byteCount && bytes[i + 1] == '\n') continue;
         if (length + kUtf8MaxLength > sizeof(converted)) {
             WriteAll(converted, length);
             length = 0;
         }
-        length += EncodeCp437AsUtf8(static_cast<std::uint8_t>(bytes[i]), converted + length);
+        if (utf8) {
+            length += EncodeCp437AsUtf8(static_cast<std::uint8_t>(bytes[i]), converted + length);
+        } else {
+            converted[length++] = bytes[i];
+        }
     }
     WriteAll(converted, length);
 }

@@ -33,13 +33,15 @@ ChildResult WriteOnTerminal(OutputVariant variant, const char* lang,
         options);
 }
 
-TEST(ConsoleWriterRedirected, FileVariantDropsColourPairsAndKeepsLineEnds) {
+// Lines end in LF here: every CR LF of the system's texts arrives as LF, a
+// lone CR stays.
+TEST(ConsoleWriterRedirected, FileVariantDropsColourPairsAndEndsLinesInLf) {
     ChildResult result = WriteRedirected(OutputVariant::kFile, []() {
         ConsoleWrite("\x1b\x0F" "Usage:\r\n" "\x1b\x0E\x1b\x0B" "two\r" "\x1b\x07");
         ConsoleWrite("");
-        ConsoleWrite("plain \xDB\xB0 bytes\r\n");
+        ConsoleWrite("plain \xDB\xB0 bytes\r\n\r\r\n\n\r");
     });
-    EXPECT_EQ(result.output, "Usage:\r\ntwo\rplain \xDB\xB0 bytes\r\n");
+    EXPECT_EQ(result.output, "Usage:\ntwo\rplain \xDB\xB0 bytes\n\r\n\n\r");
 }
 
 TEST(ConsoleWriterRedirected, ConsoleVariantDeliversNothing) {
@@ -63,7 +65,7 @@ TEST(ConsolePrint, InterpretsPairsInArgumentsAndCutsLongTexts) {
         ConsolePrint("%s", longText.c_str());
     });
     // 1024-byte buffer: at most 1023 characters of the long text arrive.
-    EXPECT_EQ(result.output, "[inside]\r\n" + std::string(1023, 'x'));
+    EXPECT_EQ(result.output, "[inside]\n" + std::string(1023, 'x'));
 }
 
 TEST(ConsoleWriterTerminal, ColourPairsBecomeTerminalSequences) {
@@ -71,7 +73,7 @@ TEST(ConsoleWriterTerminal, ColourPairsBecomeTerminalSequences) {
         ConsoleWrite("\x1b\x0B" "Title\r\n" "\x1b\x07" "x" "\x1b\x0E\x1b\x0F" "y");
     });
     EXPECT_EQ(result.output,
-              "\x1b[0;96mTitle\r\n\x1b[0mx\x1b[0;93m\x1b[0;97my");
+              "\x1b[0;96mTitle\n\x1b[0mx\x1b[0;93m\x1b[0;97my");
 }
 
 TEST(ConsoleWriterTerminal, Cp437IsShownAsUtf8OnlyInAUtf8Locale) {

@@ -107,7 +107,7 @@ TEST(ReportMessage, WritesThroughTheProgramsVariant) {
         },
         options);
     EXPECT_EQ(file.output,
-              "\r\nImage data of 'a.img' could not be accessed.\r\n\r\ncode\r\n(SYS0005)\r\n");
+              "\nImage data of 'a.img' could not be accessed.\n\ncode\n(SYS0005)\n");
     ChildResult console = RunFunction(
         []() {
             SetOutputVariant(OutputVariant::kConsole);

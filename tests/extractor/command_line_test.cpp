@@ -85,19 +85,19 @@ ChildResult RunExtractor(const std::vector<std::string>& words) {
 }
 
 const char kBanner[] =
-    "VELMORATRAX's image file extractor for Windows NT\r\nVersion 1.0b\r\n";
+    "VELMORATRAX's image file extractor for Windows NT\nVersion 1.0b\n";
 
 TEST(ExtractorProgram, NoArgumentsShowsHelpWithExitCodeOne) {
     ChildResult result = RunExtractor({});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.output.find(kBanner), 0u);
-    EXPECT_NE(result.output.find("Usage:\timgextract [options] file list [-x xl] [-d exdir]\r\n"
+    EXPECT_NE(result.output.find("Usage:\timgextract [options] file list [-x xl] [-d exdir]\n"
                                  "file:\tName of the image file "
-                                 "(VELMORATRAX,SAVEDSKF,DSKIMAGE,VMDISK)\r\n"),
+                                 "(VELMORATRAX,SAVEDSKF,DSKIMAGE,VMDISK)\n"),
               std::string::npos);
-    EXPECT_NE(result.output.find("example:\timgextract -v EXAMPLE.DSK\r\n"
+    EXPECT_NE(result.output.find("example:\timgextract -v EXAMPLE.DSK\n"
                                  "\t\timgextract EXAMPLE.IMG *.d* *.exe -x *.dat *.ddd "
-                                 "-d C:\\EXAMPLE\r\n\r\n"),
+                                 "-d C:\\EXAMPLE\n\n"),
               std::string::npos);
     EXPECT_EQ(result.output.find('\x1b'), std::string::npos);   // redirected: no colour pairs
 }
@@ -109,14 +109,14 @@ TEST(ExtractorProgram, RefusesBadCommandLinesWithExitCodeThree) {
         const char* message;   // nullptr: the help text instead
     };
     const Row rows[] = {
-        {"upper-case switch", {"-V", "a.img"}, "\r\nUnknown or misplaced parameter '-V'.\r\n"},
-        {"switch after the image", {"a.img", "-v"}, "\r\nUnknown or misplaced parameter '-v'.\r\n"},
-        {"longer switch word", {"-vj", "a.img"}, "\r\nUnknown or misplaced parameter '-vj'.\r\n"},
-        {"lone dash", {"a.img", "-"}, "\r\nUnknown or misplaced parameter '-'.\r\n"},
+        {"upper-case switch", {"-V", "a.img"}, "\nUnknown or misplaced parameter '-V'.\n"},
+        {"switch after the image", {"a.img", "-v"}, "\nUnknown or misplaced parameter '-v'.\n"},
+        {"longer switch word", {"-vj", "a.img"}, "\nUnknown or misplaced parameter '-vj'.\n"},
+        {"lone dash", {"a.img", "-"}, "\nUnknown or misplaced parameter '-'.\n"},
         {"second x", {"a.img", "-x", "A", "/x", "B"},
-         "\r\nUnknown or misplaced parameter '/x'.\r\n"},
+         "\nUnknown or misplaced parameter '/x'.\n"},
         {"d without directory", {"a.img", "-d"},
-         "\r\nParameter for extraction directory is missing.\r\n"},
+         "\nParameter for extraction directory is missing.\n"},
         {"only switches", {"-v", "-o"}, nullptr},
     };
     for (const Row& row : rows) {

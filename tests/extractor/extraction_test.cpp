@@ -47,9 +47,9 @@ public:
     TempDirectory temp;
 };
 
-std::string Created(const std::string& path) { return path + " created.\r\n"; }
-std::string Replaced(const std::string& path) { return path + " replaced.\r\n"; }
-std::string Skipped(const std::string& name) { return name + " skipped.\r\n"; }
+std::string Created(const std::string& path) { return path + " created.\n"; }
+std::string Replaced(const std::string& path) { return path + " replaced.\n"; }
+std::string Skipped(const std::string& name) { return name + " skipped.\n"; }
 std::string Prompt(const std::string& path) {
     return path + " replace? [y]es [n]o [A]ll [N]one: ";
 }
@@ -302,10 +302,10 @@ TEST(OverwritePrompt, ActsOnEachAnswerFromStandardInput) {
          {"PA", "PA", "PA", "PA", "PA", "SA", "B", "PC", "RC"}, "old", "new c"},
         // End of input counts as "N": the prompt line is ended, and this file
         // and every later existing one is kept.
-        {"no input at all", {}, "", {"PA", "\r\n", "SA", "B", "SC"}, "old", "old"},
-        {"input ends at the second prompt", {}, "y\n", {"PA", "RA", "B", "PC", "\r\n", "SC"},
+        {"no input at all", {}, "", {"PA", "\n", "SA", "B", "SC"}, "old", "old"},
+        {"input ends at the second prompt", {}, "y\n", {"PA", "RA", "B", "PC", "\n", "SC"},
          "new a", "old"},
-        {"input ends inside a run of wrong answers", {}, "x\nz", {"PA", "PA", "PA", "\r\n", "SA",
+        {"input ends inside a run of wrong answers", {}, "x\nz", {"PA", "PA", "PA", "\n", "SA",
          "B", "SC"}, "old", "old"},
         {"-o replaces without asking", {"-o"}, "", {"RA", "B", "RC"}, "new a", "new c"},
         {"-n keeps without asking", {"-n"}, "", {"SA", "B", "SC"}, "old", "old"},
@@ -325,7 +325,7 @@ TEST(OverwritePrompt, ActsOnEachAnswerFromStandardInput) {
                 expected += Created(place.Shown("B.TXT"));
                 continue;
             }
-            if (step == "\r\n") {
+            if (step == "\n") {
                 expected += step;
                 continue;
             }

@@ -443,13 +443,13 @@ TEST(ListingLines, HeaderOnceThenOneLinePerEntry) {
     });
     const std::string expected =
         // "Size" in 9, "Date" in 10, "Time" in 5, "Att." in 4, "Name" in 12.
-        "Size       Date        Time   Att.  Name        \r\n"
-        "---------  ----------  -----  ----  ------------\r\n"
+        "Size       Date        Time   Att.  Name        \n"
+        "---------  ----------  -----  ----  ------------\n"
         // "<DIR>" right-aligned in 9: four spaces.
-        "    <DIR>  01.01.1980  08:15  ----  SUB\r\n"
+        "    <DIR>  01.01.1980  08:15  ----  SUB\n"
         // "1.234.567" fills the 9 characters.
-        "1.234.567  31.12.1998  23:59  AR--  SUB\\FILE.TXT\r\n"
-        "      999  01.01.1980  00:00  ----  A.TXT\r\n";
+        "1.234.567  31.12.1998  23:59  AR--  SUB\\FILE.TXT\n"
+        "      999  01.01.1980  00:00  ----  A.TXT\n";
     EXPECT_EQ(output, expected);
     EXPECT_TRUE(state.headerPrinted);
 }
@@ -464,16 +464,16 @@ TEST(ListingLines, HeaderWidthsFollowTheTexts) {
     const Row rows[] = {
         // 12-hour times are 7 characters: "Time" padded to 7, seven dashes.
         {"12-hour clock", MakeLocale('0', "/", true, ":", ","), 4294967295u,
-         "Size       Date        Time     Att.  Name        \r\n"
-         "---------  ----------  -------  ----  ------------\r\n"
+         "Size       Date        Time     Att.  Name        \n"
+         "---------  ----------  -------  ----  ------------\n"
          // a size longer than 9 characters widens its line
-         "4,294,967,295  12/31/1998  11:59pm  -R-H  \xE5OOT.BIN\r\n"},
+         "4,294,967,295  12/31/1998  11:59pm  -R-H  \xE5OOT.BIN\n"},
         // Without separators the date is 8 and the time 4 characters: "Time"
         // fills its column, "Date" gets 4 spaces.
         {"no separators", MakeLocale('2', "", false, "", ""), 0,
-         "Size       Date      Time  Att.  Name        \r\n"
-         "---------  --------  ----  ----  ------------\r\n"
-         "        0  19981231  2359  -R-H  \xE5OOT.BIN\r\n"},
+         "Size       Date      Time  Att.  Name        \n"
+         "---------  --------  ----  ----  ------------\n"
+         "        0  19981231  2359  -R-H  \xE5OOT.BIN\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -498,7 +498,7 @@ TEST(ListingLines, NoHeaderWhenAlreadyPrinted) {
         BuildEntryFields(&node, &kGerman, &fields);
         PrintListingLine(&fields, &state);
     });
-    EXPECT_EQ(output, "    1.000  01.01.1980  12:00  A---  ?ELETED.TXT\r\n");
+    EXPECT_EQ(output, "    1.000  01.01.1980  12:00  A---  ?ELETED.TXT\n");
 }
 
 }  // namespace

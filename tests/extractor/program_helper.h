@@ -101,26 +101,26 @@ inline ChildResult RunExtractor(const std::vector<std::string>& arguments,
 
 // The banner the extractor prints first when its output is not a terminal.
 inline const std::string kBanner =
-    "VELMORATRAX's image file extractor for Windows NT\r\nVersion 1.0b\r\n";
+    "VELMORATRAX's image file extractor for Windows NT\nVersion 1.0b\n";
 
 // An error message in the extractor's form, with a system error code or without.
 inline std::string ErrorText(const std::string& text, unsigned systemCode = 0) {
-    if (systemCode == 0) return "\r\n" + text + "\r\n";
+    if (systemCode == 0) return "\n" + text + "\n";
     char code[16];
     std::snprintf(code, sizeof(code), "(SYS%04u)", systemCode);
-    return "\r\n" + text + "\r\n" + code + "\r\n";
+    return "\n" + text + "\n" + code + "\n";
 }
 
 // What the run printed after the diskette info line (the line that starts
 // "Diskette: "); the whole output when there is none.
 inline std::string AfterInfoLine(const std::string& output) {
-    const std::size_t start = output.find("\r\nDiskette: ");
+    const std::size_t start = output.find("\nDiskette: ");
     if (start == std::string::npos) {
         ADD_FAILURE() << "no info line in: " << output;
         return output;
     }
-    const std::size_t end = output.find("\r\n", start + 2);
-    return end == std::string::npos ? std::string() : output.substr(end + 2);
+    const std::size_t end = output.find("\n", start + 1);
+    return end == std::string::npos ? std::string() : output.substr(end + 1);
 }
 
 inline struct stat StatusOf(const std::string& path) {

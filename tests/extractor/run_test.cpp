@@ -13,14 +13,14 @@
 namespace {
 
 const std::string kInfoLine1440 =
-    "Diskette: NO NAME    , Type: 3,5\" HD  (2 sides, 80 tracks / 18 sec.,1440 K)\r\n";
-const std::string kNothingFound = "No corresponding files found.\r\n";
+    "Diskette: NO NAME    , Type: 3,5\" HD  (2 sides, 80 tracks / 18 sec.,1440 K)\n";
+const std::string kNothingFound = "No corresponding files found.\n";
 
 // The lines before the entries of a run in the C locale: dates of 10 and
 // times of 5 characters give columns of 9, 10, 5, 4 and 12, two spaces apart.
 const std::string kListingHeader =
-    "Size       Date        Time   Att.  Name        \r\n"
-    "---------  ----------  -----  ----  ------------\r\n";
+    "Size       Date        Time   Att.  Name        \n"
+    "---------  ----------  -----  ----  ------------\n";
 
 // A native image stored sparse, with its CRC.
 std::vector<std::uint8_t> SparseWithCrc(const FatImage& image) {
@@ -46,11 +46,11 @@ std::vector<std::string> ListedPaths(const std::string& output) {
     if (header == std::string::npos) return paths;
     std::size_t start = header + kListingHeader.size();
     while (start < output.size()) {
-        const std::size_t end = output.find("\r\n", start);
+        const std::size_t end = output.find("\n", start);
         if (end == std::string::npos) break;
         const std::string line = output.substr(start, end - start);
         paths.push_back(line.size() > 36 ? line.substr(36) : "(short line: " + line + ")");
-        start = end + 2;
+        start = end + 1;
     }
     return paths;
 }
@@ -83,13 +83,13 @@ TEST(ExtractorRun, ListsASmallImageByteForByteInTheCLocale) {
     // sector's. Month/day/year with "/", 24-hour clock, no thousands separator;
     // attributes in the order archive, read-only, system, hidden.
     EXPECT_EQ(result.output,
-              kBanner + "Reading image file disk.img ...\r\n" +
-                  "Diskette: MY DISK    , Type: 3,5\" HD  (2 sides, 80 tracks / 18 sec.,1440 K)\r\n" +
+              kBanner + "Reading image file disk.img ...\n" +
+                  "Diskette: MY DISK    , Type: 3,5\" HD  (2 sides, 80 tracks / 18 sec.,1440 K)\n" +
                   kListingHeader +
-                  "  1234567  12/31/1998  23:59  AR--  README.TXT\r\n"
-                  "    <DIR>  01/01/1980  00:00  ----  DIR\r\n"
-                  "        0  02/29/2000  12:34  A-SH  DIR\\SUB.DAT\r\n"
-                  "       42  12/31/2107  00:01  A---  ?ONE.TXT\r\n");
+                  "  1234567  12/31/1998  23:59  AR--  README.TXT\n"
+                  "    <DIR>  01/01/1980  00:00  ----  DIR\n"
+                  "        0  02/29/2000  12:34  A-SH  DIR\\SUB.DAT\n"
+                  "       42  12/31/2107  00:01  A---  ?ONE.TXT\n");
 }
 
 TEST(ExtractorRun, ReadsEveryImageFormat) {
@@ -112,8 +112,8 @@ TEST(ExtractorRun, ReadsEveryImageFormat) {
         ASSERT_EQ(mkdir((temp / "out").c_str(), 0777), 0);
         const ChildResult result = RunOnImage(temp, row.file, {"disk.img", "-d", "out"});
         EXPECT_EQ(result.exitCode, 0);
-        EXPECT_EQ(result.output, kBanner + "Reading image file disk.img ...\r\n" + kInfoLine1440 +
-                                     "out/A.TXT created.\r\n");
+        EXPECT_EQ(result.output, kBanner + "Reading image file disk.img ...\n" + kInfoLine1440 +
+                                     "out/A.TXT created.\n");
         EXPECT_EQ(ReadText(temp / "out/A.TXT"), "a");
     }
 }
@@ -205,7 +205,7 @@ TEST(ExtractorRunSelection, ExtractsOnlyTheSelectedFiles) {
                                           {"disk.img", "*readme*", "-x", "\\*", "-d", "out"});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_EQ(AfterInfoLine(result.output),
-              "out/DIR/README.TXT created.\r\nout/DIR/SUB/README.TXT created.\r\n");
+              "out/DIR/README.TXT created.\nout/DIR/SUB/README.TXT created.\n");
     EXPECT_EQ(TreeBelow(temp / "out"),
               (std::set<std::string>{"DIR/", "DIR/README.TXT", "DIR/SUB/", "DIR/SUB/README.TXT"}));
     EXPECT_EQ(ReadText(temp / "out/DIR/SUB/README.TXT"), "sr");
@@ -231,7 +231,7 @@ TEST(ExtractorRun, SaysSoWhenNothingIsFound) {
         const ChildResult result = RunOnImage(temp, WrapNative(image), row.arguments);
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(result.output,
-                  kBanner + "Reading image file disk.img ...\r\n" + kInfoLine1440 + kNothingFound);
+                  kBanner + "Reading image file disk.img ...\n" + kInfoLine1440 + kNothingFound);
         EXPECT_TRUE(TreeBelow(temp / "out").empty());
     }
 }
@@ -252,7 +252,7 @@ TEST(ExtractorRun, ReportsAnImageFileItCannotOpen) {
         const ChildResult result = RunExtractor({"-v", row.imageFile}, "", temp.Path());
         EXPECT_EQ(result.exitCode, 3);
         EXPECT_EQ(result.output,
-                  kBanner + "Reading image file " + row.imageFile + " ...\r\n" +
+                  kBanner + "Reading image file " + row.imageFile + " ...\n" +
                       ErrorText(std::string("Image data of '") + row.imageFile +
                                 "' could not be accessed."));
     }
@@ -270,7 +270,7 @@ TEST(ExtractorRun, EndsWithTheReadersMessageForATruncatedImage) {
     const ChildResult result = RunOnImage(temp, file, {"disk.img", "-d", "out"});
     EXPECT_EQ(result.exitCode, 3);
     EXPECT_EQ(result.output,
-              kBanner + "Reading image file disk.img ...\r\n" + kInfoLine1440 +
+              kBanner + "Reading image file disk.img ...\n" + kInfoLine1440 +
                   ErrorText("Error while reading image data from 'disk.img'.", 30) + kNothingFound);
     EXPECT_TRUE(TreeBelow(temp / "out").empty());
 }
@@ -287,7 +287,7 @@ TEST(ExtractorRun, StopsTheWalkAtTheFirstFailedEntry) {
     const ChildResult result = RunOnImage(temp, WrapNative(image), {"disk.img", "-d", "out"});
     EXPECT_EQ(result.exitCode, 3);
     EXPECT_EQ(AfterInfoLine(result.output),
-              "out/DIR/FIRST.TXT created.\r\n" +
+              "out/DIR/FIRST.TXT created.\n" +
                   ErrorText("File 'out/DIR/?ONE.TXT' could not be created.", 110));
     EXPECT_EQ(TreeBelow(temp / "out"), (std::set<std::string>{"DIR/", "DIR/FIRST.TXT"}));
 }
@@ -303,7 +303,7 @@ TEST(ExtractorRun, ExtractsIntoTheCurrentDirectoryWithoutD) {
     // The default extraction directory is the current one, as an absolute path.
     char real[4096];
     ASSERT_NE(realpath((temp / "work").c_str(), real), nullptr);
-    EXPECT_EQ(AfterInfoLine(result.output), std::string(real) + "/A.TXT created.\r\n");
+    EXPECT_EQ(AfterInfoLine(result.output), std::string(real) + "/A.TXT created.\n");
     EXPECT_EQ(ReadText(temp / "work/A.TXT"), "a");
 }
 

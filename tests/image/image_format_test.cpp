@@ -336,7 +336,7 @@ TEST(DisketteInfoLine, HasTheThreeWordings) {
     RecordWithImage held(image);
     held.record.disketteNumber = 3;
     // 18 x 512 x 2 x 80 = 1474560 bytes, >> 10 = 1440.
-    const std::string tail = " (2 sides, 80 tracks / 18 sec.,1440 K)\r\n";
+    const std::string tail = " (2 sides, 80 tracks / 18 sec.,1440 K)\n";
     EXPECT_EQ(CaptureOutput([&] { PrintDisketteInfoLine(&held.record, InfoLineWording::kExtractor); }),
               "Diskette: MYDISK     , Type: 3,5\" HD " + tail);
     EXPECT_EQ(CaptureOutput([&] { PrintDisketteInfoLine(&held.record, InfoLineWording::kSelfDisk); }),
@@ -351,10 +351,10 @@ TEST(DisketteInfoLine, PadsAnEmptyLabelAndAShortOne) {
     RecordWithImage held(image);
     // 360 KB: 9 x 512 x 2 x 40 = 368640 bytes, >> 10 = 360; media FD: "5,25\" DD".
     EXPECT_EQ(CaptureOutput([&] { PrintDisketteInfoLine(&held.record, InfoLineWording::kExtractor); }),
-              "Diskette:            , Type: 5,25\" DD (2 sides, 40 tracks / 9 sec.,360 K)\r\n");
+              "Diskette:            , Type: 5,25\" DD (2 sides, 40 tracks / 9 sec.,360 K)\n");
     std::memcpy(&held.image.bytes[43], "AB\0\0\0\0\0\0\0\0\0", 11);
     EXPECT_EQ(CaptureOutput([&] { PrintDisketteInfoLine(&held.record, InfoLineWording::kWriter); }),
-              "Diskette 'AB         ', Type: 5,25\" DD (2 sides, 40 tracks / 9 sec.,360 K)\r\n");
+              "Diskette 'AB         ', Type: 5,25\" DD (2 sides, 40 tracks / 9 sec.,360 K)\n");
 }
 
 TEST(ExtractorProgress, PrintsOnlyForTheLastSideOfTrackZero) {

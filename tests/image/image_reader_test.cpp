@@ -150,7 +150,7 @@ TEST(ImageReader, PrintsTheExtractorInfoLineAfterTrackZero) {
     ImageFileReader reader(WrapNative(SampleImage1440(), NativeWith(true)));
     ASSERT_EQ(reader.Read(ShowExtractorProgress), 1);
     EXPECT_EQ(reader.output,
-              "Diskette: SAMPLE     , Type: 3,5\" HD  (2 sides, 80 tracks / 18 sec.,1440 K)\r\n");
+              "Diskette: SAMPLE     , Type: 3,5\" HD  (2 sides, 80 tracks / 18 sec.,1440 K)\n");
 }
 
 TEST(ImageReader, StopsASavedskfImageAtItsDataLimit) {
@@ -485,7 +485,7 @@ TEST(ImageReader, ReportsNotEnoughMemoryWhenTheBufferCannotBeHad) {
             ConsolePrint("result %d\r\n", result);
         },
         ChildOptions{});
-    EXPECT_EQ(child.output, MessageText("Not enough memory.") + "result 0\r\n");
+    EXPECT_EQ(child.output, MessageText("Not enough memory.") + "result 0\n");
 }
 
 TEST(ImageReader, CancelsOnEscBetweenTracksWhenPolling) {

@@ -67,15 +67,15 @@ TEST(MkfsImages, ReadInEveryFormatWithTheInfoLineTheirParametersCallFor) {
     // Type from media and sectors per track; KB = sec/track x 512 x sides x tracks >> 10.
     const Row rows[] = {
         // FD, 9 sectors: "5,25\" DD"; 720 / 9 / 2 = 40 tracks; 9 x 512 x 2 x 40 = 368640.
-        {360, "Diskette: MKFSTEST   , Type: 5,25\" DD (2 sides, 40 tracks / 9 sec.,360 K)\r\n"},
+        {360, "Diskette: MKFSTEST   , Type: 5,25\" DD (2 sides, 40 tracks / 9 sec.,360 K)\n"},
         // F9, 9 sectors: device type 2, "3,5\" DD"; 1440 / 9 / 2 = 80.
-        {720, "Diskette: MKFSTEST   , Type: 3,5\" DD  (2 sides, 80 tracks / 9 sec.,720 K)\r\n"},
+        {720, "Diskette: MKFSTEST   , Type: 3,5\" DD  (2 sides, 80 tracks / 9 sec.,720 K)\n"},
         // F9, 15 sectors: "5,25\" HD"; 2400 / 15 / 2 = 80.
-        {1200, "Diskette: MKFSTEST   , Type: 5,25\" HD (2 sides, 80 tracks / 15 sec.,1200 K)\r\n"},
+        {1200, "Diskette: MKFSTEST   , Type: 5,25\" HD (2 sides, 80 tracks / 15 sec.,1200 K)\n"},
         // F0, 18 sectors: "3,5\" HD"; 2880 / 18 / 2 = 80.
-        {1440, "Diskette: MKFSTEST   , Type: 3,5\" HD  (2 sides, 80 tracks / 18 sec.,1440 K)\r\n"},
+        {1440, "Diskette: MKFSTEST   , Type: 3,5\" HD  (2 sides, 80 tracks / 18 sec.,1440 K)\n"},
         // F0, 36 sectors: device type 9, "3,5\" XD"; 5760 / 36 / 2 = 80.
-        {2880, "Diskette: MKFSTEST   , Type: 3,5\" XD  (2 sides, 80 tracks / 36 sec.,2880 K)\r\n"},
+        {2880, "Diskette: MKFSTEST   , Type: 3,5\" XD  (2 sides, 80 tracks / 36 sec.,2880 K)\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::to_string(row.kilobytes) + " K");

@@ -33,9 +33,9 @@ inline void RecordProgress(std::uint32_t track, std::uint32_t side, ProgressActi
 
 // What the reader shows for a message without and with system error code 30
 // when standard output is a file: the colour pairs are dropped.
-inline std::string MessageText(const std::string& text) { return "\r\n" + text + "\r\n"; }
+inline std::string MessageText(const std::string& text) { return "\n" + text + "\n"; }
 inline std::string ReadErrorText(const std::string& path) {
-    return "\r\nError while reading image data from '" + path + "'.\r\n(SYS0030)\r\n";
+    return "\nError while reading image data from '" + path + "'.\n(SYS0030)\n";
 }
 inline std::string NotHandledText(const std::string& path) {
     return MessageText("'" + path + "' contains image data which can not be handled.");
