@@ -408,7 +408,7 @@ TEST(WriteDiskette, AStepThatSucceedsOnARetryIsNoFailure) {
     EXPECT_EQ(DriveContents().at(2), image.TrackSide(2));
 }
 
-TEST(WriteDiskette, RefusesAnImageWithoutTracksOrSidesBeforeTouchingTheDrive) {
+TEST(WriteDiskette, RefusesARecordItCannotWriteBeforeTouchingTheDrive) {
     struct Row {
         const char* name;
         std::uint32_t trackCount;
@@ -419,6 +419,7 @@ TEST(WriteDiskette, RefusesAnImageWithoutTracksOrSidesBeforeTouchingTheDrive) {
         {"no tracks", 0, 2, true},
         {"no sides", 2, 0, true},
         {"no buffers", 2, 2, false},
+        {"more tracks than the block describes", 3, 2, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -450,6 +451,7 @@ TEST(WriteDiskette, RefusesAnImageWithoutTracksOrSidesBeforeTouchingTheDrive) {
 #endif
 #endif
 
+#ifndef SANITIZED_BUILD
 // Bytes of address space the process uses now.
 std::uint64_t AddressSpaceInUse() {
     std::ifstream statm("/proc/self/statm");
@@ -457,6 +459,7 @@ std::uint64_t AddressSpaceInUse() {
     statm >> pages;
     return pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
+#endif
 
 TEST(WriteDiskette, WithoutMemoryForTheVerificationLeavesTheDriveUntouched) {
 #ifdef SANITIZED_BUILD
