@@ -15,8 +15,11 @@
 // and compares when image->verify is set, polls ESC after each track, then
 // dismounts, unlocks and closes. Every device step is tried 1 +
 // image->retryCount times. Returns 1 when the whole diskette was written, or
-// 0 after reporting the failure or cancellation once. Frees nothing of the
-// record: the caller frees the image with FreeImage.
+// 0 after reporting the failure or cancellation once. Before the drive is
+// touched it refuses a record that holds no complete image (no tracks, no
+// sides, no buffers, more tracks than its block describes) and reports a
+// verification buffer it cannot allocate. Frees nothing of the record: the
+// caller frees the image with FreeImage.
 [[nodiscard]] int WriteDiskette(ImageRecord* image);
 
 // The progress routine of the diskette programs, for the image reader (actions
