@@ -292,11 +292,13 @@ static int WriteOpenDiskette(DeviceHandle* device, ImageRecord* image,
 }
 
 int WriteDiskette(ImageRecord* image) {
-    // The reader refuses images without tracks or sides; a record that holds
-    // one all the same is refused here, before anything is divided by it.
+    // The reader refuses images without tracks or sides and reads exactly the
+    // tracks the block describes; a record that differs all the same is
+    // refused here, before anything is divided by it or read past its buffer.
     DisketteGeometry layout{};
     if (!GetDisketteGeometry(&image->parameters, &layout) || image->trackCount == 0 ||
-        image->imageBuffer == nullptr || image->usedTrackMap == nullptr) {
+        image->trackCount > layout.trackCount || image->imageBuffer == nullptr ||
+        image->usedTrackMap == nullptr) {
         ReportMessage("'%s' contains image data which can not be handled.", kMessageError, 0,
                       image->imageFileName);
         return 0;
@@ -313,6 +315,8 @@ int WriteDiskette(ImageRecord* image) {
         return 0;
     }
 
+    // The open is the one step that is not repeated: a drive that cannot be
+    // opened (empty, or held by another program) is reported at once.
     DeviceHandle* device = nullptr;
     const std::uint32_t code = OpenDiskette(image->driveName, &device);
     if (code != 0) {

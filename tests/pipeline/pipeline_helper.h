@@ -69,27 +69,28 @@ public:
     ImageRecord record;
 };
 
-// The words of the bar lines in captured progress output: each line ends in
-// CR, the word begins in column 29 and is padded with blanks; the word of a
-// written diskette carries its own line end.
-inline std::vector<std::string> ProgressWords(const std::string& output) {
-    std::vector<std::string> words;
+// The bar lines in captured progress output: each ends in CR, holds the 25
+// bar cells, 4 blanks and from column 29 the word, padded with blanks; the
+// word of a written diskette carries its own line end. Lines are returned
+// without their padding.
+inline std::vector<std::string> ProgressLines(const std::string& output) {
+    std::vector<std::string> lines;
     std::size_t start = 0;
     for (std::size_t end = output.find('\r'); end != std::string::npos;
          start = end + 1, end = output.find('\r', start)) {
         std::string line = output.substr(start, end - start);
         if (line.size() < 29) continue;
-        std::string word = line.substr(29);
-        while (!word.empty() && (word.back() == ' ' || word.back() == '\n')) word.pop_back();
-        words.push_back(word);
+        while (line.back() == ' ' || line.back() == '\n') line.pop_back();
+        lines.push_back(line);
     }
-    return words;
+    return lines;
 }
 
 struct WriteOutcome {
     int result = -1;
     std::string output;                 // what the progress display wrote, colour pairs dropped
     std::vector<std::string> words;     // the words of its bar lines
+    std::vector<std::string> bars;      // the 25 cells of its bar lines
 };
 
 // Runs WriteDiskette as the writers do, after the reader has reset the bar
@@ -105,6 +106,9 @@ inline WriteOutcome RunWriteDiskette(TestImage* image) {
     ClearKeys();
     WriteOutcome outcome;
     outcome.output = CaptureOutput([&] { outcome.result = WriteDiskette(record); });
-    outcome.words = ProgressWords(outcome.output);
+    for (const std::string& line : ProgressLines(outcome.output)) {
+        outcome.bars.push_back(line.substr(0, 25));
+        outcome.words.push_back(line.substr(29));
+    }
     return outcome;
 }

@@ -4,7 +4,11 @@
 #include "diskette/write_pipeline.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -12,6 +16,7 @@
 #include "console/system_error.h"
 #include "tests/pipeline/pipeline_helper.h"
 #include "tests/pipeline/scripted_device.h"
+#include "tests/support/process.h"
 
 namespace {
 
@@ -64,6 +69,12 @@ TEST(WriteDiskette, WritesEveryUsedTrackSideInOrderAndReportsSuccess) {
                                     "Write", "Verify", kWritten}));
     EXPECT_EQ(PollCount(), 2);   // once per track
     EXPECT_EQ(OpenHandleCount(), 0);
+    // Track side i of 4 completes (i + 1) x 25 per cent: cells 6, 12, 18 and
+    // none (100 per cent). The reader's event for track side 1 had put a
+    // light shade into cell 12; writing paints full blocks.
+    const std::string open5(5, '\xFE');
+    EXPECT_EQ(outcome.bars.back(),
+              "[" + open5 + "\xDB" + open5 + "\xDB" + open5 + "\xDB" + open5 + "]");
     for (const DriveCall& call : DriveCalls()) {
         if (call.name != "write" && call.name != "read") continue;
         EXPECT_EQ(call.sectorsPerTrack, 9u);
@@ -275,7 +286,8 @@ TEST(WriteDiskette, FormattingAsksNoGeometryAndWritesOnlyTheUsedTrackSides) {
 }
 
 TEST(WriteDiskette, SkipsUnusedTrackSidesUnlessAllAreToBeWritten) {
-    // 2 tracks x 2 sides; track sides 1 (0/1) and 2 (1/0) hold data.
+    // 2 tracks x 2 sides; track sides 1 (0/1) and 2 (1/0) hold data. Any
+    // map byte but 0xFF marks a track side unused.
     struct Row {
         const char* name;
         std::int32_t skipUnused;
@@ -297,7 +309,7 @@ TEST(WriteDiskette, SkipsUnusedTrackSidesUnlessAllAreToBeWritten) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TestImage image({2, 2, 9});
-        image.map = {0, 0xFF, 0xFF, 0};
+        image.map = {0, 0xFF, 0xFF, 0x01};
         image.record.skipUnused = row.skipUnused;
         image.record.verify = row.verify;
         ResetDrive(ScriptWithGeometry({2, 80, 9, 512}));
@@ -396,7 +408,7 @@ TEST(WriteDiskette, AStepThatSucceedsOnARetryIsNoFailure) {
     EXPECT_EQ(DriveContents().at(2), image.TrackSide(2));
 }
 
-TEST(WriteDiskette, RefusesAnImageWithoutTracksOrSidesBeforeTouchingTheDrive) {
+TEST(WriteDiskette, RefusesARecordItCannotWriteBeforeTouchingTheDrive) {
     struct Row {
         const char* name;
         std::uint32_t trackCount;
@@ -407,6 +419,7 @@ TEST(WriteDiskette, RefusesAnImageWithoutTracksOrSidesBeforeTouchingTheDrive) {
         {"no tracks", 0, 2, true},
         {"no sides", 2, 0, true},
         {"no buffers", 2, 2, false},
+        {"more tracks than the block describes", 3, 2, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -428,6 +441,52 @@ TEST(WriteDiskette, RefusesAnImageWithoutTracksOrSidesBeforeTouchingTheDrive) {
         EXPECT_EQ(output, "");
         EXPECT_EQ(PollCount(), 0);
     }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define SANITIZED_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SANITIZED_BUILD 1
+#endif
+#endif
+
+#ifndef SANITIZED_BUILD
+// Bytes of address space the process uses now.
+std::uint64_t AddressSpaceInUse() {
+    std::ifstream statm("/proc/self/statm");
+    std::uint64_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+#endif
+
+TEST(WriteDiskette, WithoutMemoryForTheVerificationLeavesTheDriveUntouched) {
+#ifdef SANITIZED_BUILD
+    GTEST_SKIP() << "the sanitizer's allocator ends the process instead of failing";
+#else
+    // 65535 sectors of 65535 bytes on one track side: about 4 GB for the
+    // verification buffer, which a child limited to 256 MB more address
+    // space than it uses cannot get. The image buffer itself is never read.
+    TestImage image({1, 1, 9});
+    DeviceParameterBlock* block = &image.record.parameters;
+    WriteLe16(block->bytesPerSector, 65535);
+    WriteLe16(block->sectorsPerTrack, 65535);
+    WriteLe16(block->totalSectors, 65535);
+    ChildResult child = RunFunction(
+        [&image] {
+            ResetDrive(DriveScript{});
+            const std::uint64_t limit = AddressSpaceInUse() + (256u << 20);
+            struct rlimit addressSpace {limit, limit};
+            if (setrlimit(RLIMIT_AS, &addressSpace) != 0) _exit(2);
+            std::printf("%d\n", WriteDiskette(&image.record));
+            for (const std::string& line : DriveLogLines()) std::printf("%s\n", line.c_str());
+            std::fflush(stdout);
+        },
+        ChildOptions{});
+    EXPECT_EQ(child.exitCode, 0);
+    EXPECT_EQ(child.output, "0\nmessage 0x10000 0 Not enough memory.\n");
+#endif
 }
 
 }  // namespace
