@@ -37,6 +37,40 @@ std::string ReadUntilEnd(int descriptor) {
     return result;
 }
 
+// Reads the terminal's output until it holds prompt and has come to rest,
+// then types input. A key wait discards what was typed before it began, and
+// the program may show its prompt a moment before it waits: input is typed
+// again while nothing more is shown for a second, at most five times. Returns
+// the output read; the rest is read by the caller.
+std::string TypeWhenShown(int master, const std::string& input, const std::string& prompt) {
+    std::string output;
+    struct pollfd ready {};
+    ready.fd = master;
+    ready.events = POLLIN;
+    bool shown = false;
+    std::size_t typedAt = 0;
+    int typings = 0;
+    for (;;) {
+        int timeout = !shown ? 10000 : typings == 0 ? 100 : 1000;
+        int count = poll(&ready, 1, timeout);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) return output;
+        if (count == 0) {
+            if (!shown || typings == 5) return output;   // never shown, or never taken
+            WriteAllTo(master, input);
+            ++typings;
+            typedAt = output.size();
+            continue;
+        }
+        char buffer[4096];
+        ssize_t length = read(master, buffer, sizeof(buffer));
+        if (length <= 0) return output;
+        output.append(buffer, static_cast<std::size_t>(length));
+        if (typings > 0 && output.size() > typedAt) return output;
+        shown = shown || output.find(prompt) != std::string::npos;
+    }
+}
+
 ChildResult Run(const std::function<void()>& body, const ChildOptions& options) {
     ChildResult result;
     int master = -1;
@@ -76,8 +110,10 @@ ChildResult Run(const std::function<void()>& body, const ChildOptions& options) 
     int reader;
     if (options.terminal) {
         reader = master;
-        // Typed input goes in once the child has set its terminal up.
-        if (!options.input.empty()) {
+        if (!options.input.empty() && !options.typeAfter.empty()) {
+            result.output = TypeWhenShown(master, options.input, options.typeAfter);
+        } else if (!options.input.empty()) {
+            // Typed input goes in once the child has set its terminal up.
             struct pollfd waitForOutput {};
             waitForOutput.fd = master;
             waitForOutput.events = POLLIN;

@@ -14,6 +14,8 @@ struct ChildResult {
 struct ChildOptions {
     bool terminal = false;                  // standard input and output on a new pseudo-terminal
     std::string input;                      // bytes for standard input (pipe), or typed on the terminal
+    std::string typeAfter;                  // terminal: type input once the output holds this text
+                                            //   (empty: after the first output), see TypeWhenShown
     std::vector<std::string> environment;   // "NAME=value" set in the child (others kept)
     std::string workingDirectory;           // empty: the test's own
 };
