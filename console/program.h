@@ -4,6 +4,15 @@
 #pragma once
 #include <cstddef>
 
+#include "console/console.h"
+
+// Prepares the process for one of the programs; the first call of every main
+// routine. Chooses the output variant for the whole run, and lets a write to
+// a pipe or socket whose reader has gone fail like any other output failure
+// (the console writer ignores it) instead of ending the process: the run goes
+// on to its end and its exit code.
+void StartConsoleProgram(OutputVariant variant);
+
 // Writes the path of the running program's file into buffer; false when it
 // cannot be found or does not fit (buffer then holds an empty text).
 [[nodiscard]] bool GetProgramPath(char* buffer, std::size_t bufferSize);

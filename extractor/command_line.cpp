@@ -122,7 +122,6 @@ int ParseExtractorArguments(ExtractorRunState* state) {
 }
 
 int RunExtractorProgram(int argumentCount, char** arguments) {
-    SetOutputVariant(OutputVariant::kFile);
     ExtractorRunState state{};
     StartExtractorRun(&state, argumentCount, arguments);
     PrintExtractorBanner();

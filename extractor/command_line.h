@@ -39,6 +39,6 @@ void StartExtractorRun(ExtractorRunState* state, int argumentCount, char** argum
 void PrintExtractorBanner();
 void PrintExtractorHelp(const char* programName);
 
-// The whole program: banner, command line, help text or the run; returns the
-// exit code.
+// The whole program once main has started it (StartConsoleProgram): banner,
+// command line, help text or the run; returns the exit code.
 [[nodiscard]] int RunExtractorProgram(int argumentCount, char** arguments);
