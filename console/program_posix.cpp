@@ -5,12 +5,15 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include "console/terminal_guard.h"
+
 void StartConsoleProgram(OutputVariant variant) {
     SetOutputVariant(variant);
     // Without this, the first line written after the reader went away (head,
     // a pager closed early) would end the process silently, in the middle of
     // an extraction.
     signal(SIGPIPE, SIG_IGN);
+    GuardTerminal();
 }
 
 bool GetProgramPath(char* buffer, std::size_t bufferSize) {

@@ -381,4 +381,25 @@ TEST(ExtractorRun, GoesOnToItsEndWhenTheReaderOfItsOutputHasGone) {
     EXPECT_EQ(ReadBytes(temp / "out/C.TXT"), PatternBytes(5000, 3));
 }
 
+TEST(ExtractorRun, GivesTheTerminalItsColoursBackAfterANameThatChangedThem) {
+    // A stored name may hold an ESC pair: ESC 0x5F turns the listing bright
+    // white on magenta ("\x1b[0;97;45m") from "AB.TXT" on, Z.TXT included.
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    AddFile(&image, kRootDirectory, FileEntry("\x1b\x5F" "AB", "TXT"), TextBytes("a"));
+    AddFile(&image, kRootDirectory, FileEntry("Z", "TXT"), TextBytes("z"));
+    TempDirectory temp;
+    WriteBytes(temp / "disk.img", WrapNative(image));
+    ChildOptions options;
+    options.terminal = true;
+    options.environment = {"LC_ALL=C"};
+    options.workingDirectory = temp.Path();
+    const ChildResult result = RunProgram({IMGEXTRACT_PATH, "-v", "disk.img"}, options);
+    EXPECT_EQ(result.exitCode, 0);
+    const std::size_t coloured = result.output.find("  \x1b[0;97;45mAB.TXT\n");
+    ASSERT_NE(coloured, std::string::npos) << result.output;
+    const std::size_t last = result.output.find("  Z.TXT\n", coloured);
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_EQ(result.output.substr(last), "  Z.TXT\n\x1b[0m");
+}
+
 }  // namespace
