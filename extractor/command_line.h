@@ -40,5 +40,7 @@ void PrintExtractorBanner();
 void PrintExtractorHelp(const char* programName);
 
 // The whole program once main has started it (StartConsoleProgram): banner,
-// command line, help text or the run; returns the exit code.
+// command line, help text or the run; returns the exit code. "--help" and
+// "--version" anywhere on the line (but as the directory of a d switch) show
+// the help text or only the banner and give exit code 0.
 [[nodiscard]] int RunExtractorProgram(int argumentCount, char** arguments);
