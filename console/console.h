@@ -30,8 +30,8 @@ enum class OutputVariant : std::uint8_t {
     kConsole = 1,   // diskette programs: nothing is delivered
 };
 
-// Chooses the variant for the whole process; call once at the start of main.
-// The file variant is in force until then.
+// Chooses the variant for the whole process; StartConsoleProgram (program.h)
+// calls it at the start of main. The file variant is in force until then.
 void SetOutputVariant(OutputVariant variant);
 [[nodiscard]] OutputVariant GetOutputVariant();
 

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "console/console_platform.h"
+#include "console/terminal_guard.h"
 
 static OutputVariant outputVariant = OutputVariant::kFile;
 static int terminalUtf8 = -1;   // -1 not yet known, then 0 or 1
@@ -73,8 +74,14 @@ void WriteOutputRun(const char* bytes, std::size_t byteCount, bool terminal) {
     WriteAll(converted, length);
 }
 
+// The guard learns of a colour before it is written and of the reset only
+// after it has been written: a signal in between costs at most one reset too
+// many, never a terminal left in the program's colours.
 void SetOutputColour(std::uint8_t attribute) {
     char sequence[32];
     std::size_t length = FormatColourSequence(attribute, sequence, sizeof(sequence));
+    if (length == 0) return;
+    if (attribute != kColourNormal) NoteTerminalColours(true);
     WriteAll(sequence, length);
+    if (attribute == kColourNormal) NoteTerminalColours(false);
 }

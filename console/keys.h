@@ -9,9 +9,10 @@ inline constexpr int kKeyEnter = 13;
 inline constexpr int kKeyEsc = 27;
 
 // Puts a terminal on standard input into single-key mode: no line editing, no
-// echo, Ctrl+C still ends the program. The terminal's own mode comes back when
-// the program ends, also through SIGINT, SIGTERM or SIGHUP. Call once, at the
-// start of a diskette program; does nothing when standard input is no terminal.
+// echo, Ctrl+C still ends the program and Ctrl+Z stops it. The terminal's own
+// mode comes back when the program ends, also by a signal, and while it is
+// stopped; key mode returns when it continues. Call once, at the start of a
+// diskette program; does nothing when standard input is no terminal.
 void EnterKeyMode();
 
 // Takes one waiting key event and returns its value, or 0 at once when none is

@@ -3,49 +3,19 @@
 #include "console/keys.h"
 
 #include <poll.h>
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+
+#include "console/terminal_guard.h"
 
 // The bytes of one escape sequence arrive together; a pause this long after
 // ESC means the ESC key itself was pressed.
 static constexpr int kSequencePauseMilliseconds = 50;
 
-static struct termios savedMode;
-static volatile sig_atomic_t modeSaved = 0;
-
-static void RestoreTerminalMode() {
-    if (modeSaved) tcsetattr(0, TCSANOW, &savedMode);
-}
-
-static void RestoreAndEnd(int signalNumber) {
-    RestoreTerminalMode();
-    signal(signalNumber, SIG_DFL);
-    raise(signalNumber);
-}
-
-void EnterKeyMode() {
-    if (isatty(0) != 1 || modeSaved) return;
-    if (tcgetattr(0, &savedMode) != 0) return;
-    struct termios keyMode = savedMode;
-    keyMode.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-    keyMode.c_lflag |= ISIG;
-    keyMode.c_cc[VMIN] = 1;
-    keyMode.c_cc[VTIME] = 0;
-    modeSaved = 1;
-    std::atexit(RestoreTerminalMode);
-    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
-    for (int signalNumber : signals) {
-        struct sigaction action {};
-        action.sa_handler = RestoreAndEnd;
-        sigemptyset(&action.sa_mask);
-        sigaction(signalNumber, &action, nullptr);
-    }
-    tcsetattr(0, TCSANOW, &keyMode);
-}
+// The terminal guard saves the terminal's mode and gives it back.
+void EnterKeyMode() { EnterTerminalKeyMode(); }
 
 // Waits up to timeout milliseconds (-1: without end) for input on descriptor 0.
 static bool IsInputWaiting(int timeoutMilliseconds) {

@@ -4,6 +4,17 @@
 #pragma once
 #include <cstddef>
 
+#include "console/console.h"
+
+// Prepares the process for one of the programs; the first call of every main
+// routine. Chooses the output variant for the whole run; lets a write to a
+// pipe or socket whose reader has gone fail like any other output failure
+// (the console writer ignores it) instead of ending the process, so the run
+// goes on to its end and its exit code; and guards the terminal, whose colours
+// and mode are given back at exit and on every signal that ends or stops the
+// program (terminal_guard.h).
+void StartConsoleProgram(OutputVariant variant);
+
 // Writes the path of the running program's file into buffer; false when it
 // cannot be found or does not fit (buffer then holds an empty text).
 [[nodiscard]] bool GetProgramPath(char* buffer, std::size_t bufferSize);

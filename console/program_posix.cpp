@@ -1,7 +1,20 @@
-// program_posix.cpp - the program's own path from /proc/self/exe.
+// program_posix.cpp - the start of every program, and its own path from
+// /proc/self/exe.
 #include "console/program.h"
 
+#include <signal.h>
 #include <unistd.h>
+
+#include "console/terminal_guard.h"
+
+void StartConsoleProgram(OutputVariant variant) {
+    SetOutputVariant(variant);
+    // Without this, the first line written after the reader went away (head,
+    // a pager closed early) would end the process silently, in the middle of
+    // an extraction.
+    signal(SIGPIPE, SIG_IGN);
+    GuardTerminal();
+}
 
 bool GetProgramPath(char* buffer, std::size_t bufferSize) {
     if (bufferSize == 0) return false;

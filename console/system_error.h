@@ -49,6 +49,8 @@ inline constexpr std::uint32_t kErrorPlatformBit = 0x20000000;
 
 // Writes the platform's text for a system error code into buffer (NUL
 // included, cut to fit) and returns its length; 0 when the code has no text.
+// Every kError constant here has a text; a new one needs its platform error
+// or a text of its own in system_error_<platform>.cpp.
 [[nodiscard]] std::size_t GetSystemErrorText(std::uint32_t code, char* buffer,
                                              std::size_t bufferSize);
 

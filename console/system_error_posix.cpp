@@ -1,5 +1,6 @@
 // system_error_posix.cpp - errno values and their system error codes, in one
-// table, and strerror as the text of a code.
+// table, and strerror as the text of a code; the codes without an errno value
+// have texts of their own.
 #include "console/system_error.h"
 
 #include <cerrno>
@@ -72,12 +73,32 @@ int PlatformErrorFromSystemCode(std::uint32_t code) {
     return 0;
 }
 
+struct CodeText {
+    std::uint32_t code;
+    const char* text;
+};
+
+// The codes the programs choose themselves, for failures that no single
+// errno value describes, worded like the C library's own texts.
+static constexpr CodeText kOwnTexts[] = {
+    {kErrorGeneralFailure, "General failure"},
+    {kErrorOpenFailed, "Cannot open the file"},
+    {kErrorInvalidName, "Invalid file or directory name"},
+};
+
 std::size_t GetSystemErrorText(std::uint32_t code, char* buffer, std::size_t bufferSize) {
     if (bufferSize == 0) return 0;
     buffer[0] = '\0';
-    int errnoValue = PlatformErrorFromSystemCode(code);
-    if (errnoValue == 0) return 0;
-    int length = std::snprintf(buffer, bufferSize, "%s", std::strerror(errnoValue));
+    const char* text = nullptr;
+    for (const CodeText& row : kOwnTexts) {
+        if (row.code == code) text = row.text;
+    }
+    if (text == nullptr) {
+        int errnoValue = PlatformErrorFromSystemCode(code);
+        if (errnoValue == 0) return 0;
+        text = std::strerror(errnoValue);
+    }
+    int length = std::snprintf(buffer, bufferSize, "%s", text);
     if (length <= 0) return 0;
     std::size_t textLength = std::strlen(buffer);
     return textLength;

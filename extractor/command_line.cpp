@@ -52,6 +52,7 @@ void PrintExtractorHelp(const char* programName) {
                  "directories, dates, times and the read-only attribute. Patterns are\r\n"
                  "matched against the path from the root, such as \\NAME.TXT or\r\n"
                  "DIR\\SUB\\NAME.TXT; they hold * ? <set> and / as the escape character.\r\n"
+                 "--help shows this text, --version the version; both end with exit code 0.\r\n"
                  "\x1b\x07",
                  programName, programName, programName);
 }
@@ -121,11 +122,37 @@ int ParseExtractorArguments(ExtractorRunState* state) {
     return ok;
 }
 
+// What a command line asks for before anything is extracted.
+enum class InformationRequest : std::uint8_t {
+    kNone = 0,
+    kHelp = 1,      // "--help": banner and help text, exit code 0
+    kVersion = 2,   // "--version": the banner alone, exit code 0
+};
+
+// The first "--help" or "--version" among the arguments, each compared as a
+// whole; the directory argument of a d switch is a name, whatever it reads.
+// No switch of the command line begins with "--", so neither can mean
+// anything else.
+static InformationRequest FindInformationRequest(int argumentCount, char** arguments) {
+    for (int position = 1; position < argumentCount; ++position) {
+        const char* argument = arguments[position];
+        if (std::strcmp(argument, "--help") == 0) return InformationRequest::kHelp;
+        if (std::strcmp(argument, "--version") == 0) return InformationRequest::kVersion;
+        if (IsSwitch(argument) && std::strcmp(argument + 1, "d") == 0) ++position;
+    }
+    return InformationRequest::kNone;
+}
+
 int RunExtractorProgram(int argumentCount, char** arguments) {
-    SetOutputVariant(OutputVariant::kFile);
     ExtractorRunState state{};
     StartExtractorRun(&state, argumentCount, arguments);
     PrintExtractorBanner();
+    const InformationRequest request = FindInformationRequest(argumentCount, arguments);
+    if (request == InformationRequest::kVersion) return kExitSuccess;
+    if (request == InformationRequest::kHelp) {
+        PrintExtractorHelp(state.programName);
+        return kExitSuccess;
+    }
     if (argumentCount <= 1) {
         PrintExtractorHelp(state.programName);
         return kExitHelp;

@@ -39,6 +39,8 @@ void StartExtractorRun(ExtractorRunState* state, int argumentCount, char** argum
 void PrintExtractorBanner();
 void PrintExtractorHelp(const char* programName);
 
-// The whole program: banner, command line, help text or the run; returns the
-// exit code.
+// The whole program once main has started it (StartConsoleProgram): banner,
+// command line, help text or the run; returns the exit code. "--help" and
+// "--version" anywhere on the line (but as the directory of a d switch) show
+// the help text or only the banner and give exit code 0.
 [[nodiscard]] int RunExtractorProgram(int argumentCount, char** arguments);

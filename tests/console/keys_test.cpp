@@ -2,20 +2,16 @@
 // restoration, and input that does not come from a terminal.
 #include "console/keys.h"
 
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "tests/console/probe_helper.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -54,8 +50,9 @@ TEST(KeyDecoding, GivesOneValuePerKey) {
     }
 }
 
-// Runs the key mode probe on a terminal whose other end the test holds, types
-// input once the probe is ready, and gives the terminal mode after it ended.
+// Runs the key mode probe and gives its output, how it ended and the terminal
+// mode after it ended. Each key string is typed once the probe has answered
+// the one before (the key wait discards whatever was typed ahead).
 struct ProbeRun {
     int exitCode = -1;
     int signal = 0;
@@ -64,67 +61,27 @@ struct ProbeRun {
     struct termios after {};
 };
 
-// Each key string is typed once the probe has answered the one before (the
-// key wait discards whatever was typed ahead). A probe still running after
-// the keys is ended, so no test can hang.
 ProbeRun RunProbe(const char* mode, const std::vector<std::string>& keys) {
-    ProbeRun run;
-    int master = -1;
-    int slave = -1;
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return run;
-    tcgetattr(slave, &run.before);
-    pid_t child = fork();
-    if (child == 0) {
-        setsid();
-        dup2(slave, 0);
-        dup2(slave, 1);
-        close(master);
-        close(slave);
-        execl(KEY_MODE_PROBE_PATH, KEY_MODE_PROBE_PATH, mode, static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    // Reads until the output holds `count` lines or the time is up.
-    auto readLines = [&](std::size_t count, int timeout) {
-        struct pollfd ready {};
-        ready.fd = master;
-        ready.events = POLLIN;
-        while (static_cast<std::size_t>(std::count(run.output.begin(), run.output.end(), '\n')) <
-                   count &&
-               poll(&ready, 1, timeout) > 0) {
-            char buffer[256];
-            ssize_t count = read(master, buffer, sizeof(buffer));
-            if (count <= 0) break;
-            run.output.append(buffer, static_cast<std::size_t>(count));
-        }
-    };
-    readLines(1, 5000);
+    ProbeStart start;
+    start.mode = mode;
+    Probe probe(start);
+    probe.ReadLines(1);
     for (std::size_t i = 0; i < keys.size(); ++i) {
         usleep(20 * 1000);
-        ssize_t written = write(master, keys[i].data(), keys[i].size());
-        EXPECT_EQ(written, static_cast<ssize_t>(keys[i].size()));
-        readLines(i + 2, 5000);
+        probe.Type(keys[i]);
+        probe.ReadLines(i + 2);
     }
-    int status = 0;
-    for (int wait = 0; waitpid(child, &status, WNOHANG) == 0; ++wait) {
-        if (wait == 500) kill(child, SIGKILL);
-        usleep(10 * 1000);
-    }
-    readLines(1000, 50);
-    if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
-    tcgetattr(slave, &run.after);
-    close(master);
-    close(slave);
+    probe.Finish();
+    ProbeRun run;
+    run.exitCode = probe.ExitCode();
+    run.signal = probe.EndSignal();
+    run.output = probe.Output();
+    run.before = probe.Before();
+    run.after = probe.Mode();
     return run;
 }
 
-void ExpectModeRestored(const ProbeRun& run) {
-    EXPECT_EQ(run.after.c_lflag, run.before.c_lflag);
-    EXPECT_EQ(run.after.c_iflag, run.before.c_iflag);
-    EXPECT_EQ(run.after.c_oflag, run.before.c_oflag);
-    EXPECT_NE(run.after.c_lflag & ECHO, 0u);
-    EXPECT_NE(run.after.c_lflag & ICANON, 0u);
-}
+void ExpectModeRestored(const ProbeRun& run) { ExpectModeRestored(run.after, run.before); }
 
 TEST(KeyMode, TerminalModeComesBackAfterANormalEnd) {
     ProbeRun run = RunProbe("exit", {});

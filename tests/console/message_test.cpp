@@ -63,8 +63,12 @@ TEST(MessageLayout, DisketteProgramsShowThePlatformText) {
     EXPECT_EQ(Build(OutputVariant::kConsole, "Error while reading image data from 'x'.",
                     kMessageError, kErrorReadFault),
               expected);
-    // 110 has no counterpart on this platform: no error part at all.
-    EXPECT_EQ(Build(OutputVariant::kConsole, "m", kMessageError, kErrorOpenFailed),
+    // 110 has no errno counterpart: its text is one of the system's own.
+    EXPECT_EQ(Build(OutputVariant::kConsole, "File 'a' could not be created.", kMessageError,
+                    kErrorOpenFailed),
+              "\x1b\x0E\r\nFile 'a' could not be created.\r\n(Cannot open the file)\r\n\x1b\x07");
+    // A code the platform has no text for: no error part at all.
+    EXPECT_EQ(Build(OutputVariant::kConsole, "m", kMessageError, 12345),
               "\x1b\x0E\r\nm\r\n\x1b\x07");
 }
 

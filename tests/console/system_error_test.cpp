@@ -5,6 +5,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "console/message.h"
 
 namespace {
 
@@ -34,8 +39,8 @@ TEST(SystemErrorCodes, FindTheTextOfEachCode) {
     EXPECT_STREQ(text, std::strerror(EIO));
     EXPECT_GT(GetSystemErrorText(kErrorNotReady, text, sizeof(text)), 0u);
     EXPECT_STREQ(text, std::strerror(ENOMEDIUM));
-    EXPECT_EQ(GetSystemErrorText(kErrorOpenFailed, text, sizeof(text)), 0u);
     EXPECT_EQ(GetSystemErrorText(0, text, sizeof(text)), 0u);
+    EXPECT_EQ(GetSystemErrorText(12345, text, sizeof(text)), 0u);   // no code of the numbering
     char small[6];
     EXPECT_EQ(GetSystemErrorText(kErrorAccessDenied, small, sizeof(small)), 5u);   // cut to fit
 }
@@ -45,6 +50,81 @@ TEST(SystemErrorCodes, KeepUnknownErrnoValuesRecoverable) {
     EXPECT_EQ(code, kErrorPlatformBit | EHOSTDOWN);
     EXPECT_EQ(PlatformErrorFromSystemCode(code), EHOSTDOWN);
     EXPECT_EQ(PlatformErrorFromSystemCode(12345), 0);
+}
+
+// Every code the programs can pass to the reporter. A constant added to
+// system_error.h must be added here too (the last test reads the header).
+struct NamedCode {
+    const char* name;
+    std::uint32_t code;
+};
+const NamedCode kEveryCode[] = {
+    {"kErrorInvalidFunction", kErrorInvalidFunction}, {"kErrorFileNotFound", kErrorFileNotFound},
+    {"kErrorPathNotFound", kErrorPathNotFound}, {"kErrorTooManyOpenFiles", kErrorTooManyOpenFiles},
+    {"kErrorAccessDenied", kErrorAccessDenied}, {"kErrorInvalidHandle", kErrorInvalidHandle},
+    {"kErrorNotEnoughMemory", kErrorNotEnoughMemory}, {"kErrorWriteProtect", kErrorWriteProtect},
+    {"kErrorBadUnit", kErrorBadUnit}, {"kErrorNotReady", kErrorNotReady}, {"kErrorCrc", kErrorCrc},
+    {"kErrorSectorNotFound", kErrorSectorNotFound}, {"kErrorWriteFault", kErrorWriteFault},
+    {"kErrorReadFault", kErrorReadFault}, {"kErrorGeneralFailure", kErrorGeneralFailure},
+    {"kErrorSharingViolation", kErrorSharingViolation}, {"kErrorNotSupported", kErrorNotSupported},
+    {"kErrorFileExists", kErrorFileExists}, {"kErrorInvalidParameter", kErrorInvalidParameter},
+    {"kErrorOpenFailed", kErrorOpenFailed}, {"kErrorDiskFull", kErrorDiskFull},
+    {"kErrorAlreadyExists", kErrorAlreadyExists}, {"kErrorFileNameTooLong", kErrorFileNameTooLong},
+    {"kErrorDirectoryNotEmpty", kErrorDirectoryNotEmpty}, {"kErrorIoDevice", kErrorIoDevice},
+    {"kErrorCancelled", kErrorCancelled}, {"kErrorTimeout", kErrorTimeout},
+    {"kErrorUnrecognizedMedia", kErrorUnrecognizedMedia},
+    {"kErrorTooManyLinks", kErrorTooManyLinks}, {"kErrorInvalidName", kErrorInvalidName},
+};
+
+TEST(SystemErrorTexts, EveryCodeHasAText) {
+    for (const NamedCode& row : kEveryCode) {
+        SCOPED_TRACE(row.name);
+        char text[kSystemTextBufferSize];
+        EXPECT_GT(GetSystemErrorText(row.code, text, sizeof(text)), 0u);
+        EXPECT_GT(std::strlen(text), 0u);
+    }
+}
+
+TEST(SystemErrorTexts, CodesWithoutAnErrnoValueHaveWordsOfTheirOwn) {
+    struct Row {
+        std::uint32_t code;
+        const char* text;
+    };
+    const Row rows[] = {
+        {31, "General failure"},
+        {110, "Cannot open the file"},
+        {123, "Invalid file or directory name"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.code);
+        char text[kSystemTextBufferSize];
+        EXPECT_EQ(GetSystemErrorText(row.code, text, sizeof(text)), std::strlen(row.text));
+        EXPECT_STREQ(text, row.text);
+    }
+}
+
+TEST(SystemErrorTexts, TheTableNamesEveryConstantOfTheHeader) {
+    std::ifstream header(SOURCE_DIR "/console/system_error.h");
+    ASSERT_TRUE(header.good());
+    // Declarations read "inline constexpr std::uint32_t kErrorName = 123;".
+    const std::string type = "constexpr std::uint32_t ";
+    std::string line;
+    int declared = 0;
+    while (std::getline(header, line)) {
+        const std::size_t at = line.find(type + "kError");
+        const std::size_t equals = line.find(" = ");
+        if (at == std::string::npos || equals == std::string::npos) continue;
+        const std::size_t nameStart = at + type.size();
+        const std::string name = line.substr(nameStart, equals - nameStart);
+        const char first = line[equals + 3];
+        const bool decimal = first >= '1' && first <= '9';   // not kErrorNone, not a bit mask
+        if (!decimal) continue;
+        ++declared;
+        bool listed = false;
+        for (const NamedCode& row : kEveryCode) listed = listed || name == row.name;
+        EXPECT_TRUE(listed) << name << " is missing from kEveryCode";
+    }
+    EXPECT_EQ(declared, static_cast<int>(std::size(kEveryCode)));
 }
 
 }  // namespace

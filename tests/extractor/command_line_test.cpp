@@ -145,4 +145,41 @@ TEST(ExtractorProgram, RefusesArgumentsLongerThanTheirFields) {
     EXPECT_EQ(fits.ok, 1);
 }
 
+TEST(ExtractorProgram, AnswersHelpAndVersionWithExitCodeZero) {
+    const std::string help = RunExtractor({}).output;   // banner and help text
+    ASSERT_NE(help.find("\n--help shows this text, --version the version; both end with exit "
+                        "code 0.\n"),
+              std::string::npos);
+    struct Row {
+        const char* name;
+        std::vector<std::string> words;
+        int exitCode;
+        std::string output;   // whole, or the beginning when endsThere is false
+        bool endsThere;
+    };
+    const Row rows[] = {
+        {"help alone", {"--help"}, 0, help, true},
+        {"version alone: the banner's two lines", {"--version"}, 0, kBanner, true},
+        {"help after a switch", {"-v", "--help"}, 0, help, true},
+        {"version after the image name: nothing is read", {"a.img", "--version"}, 0, kBanner,
+         true},
+        {"the first of the two counts", {"--version", "--help"}, 0, kBanner, true},
+        {"before a bad argument is seen", {"-X", "--help"}, 0, help, true},
+        {"compared whole and exactly", {"--HELP"}, 3,
+         std::string(kBanner) + "\nUnknown or misplaced parameter '--HELP'.\n", true},
+        {"the directory of -d is a name", {"missing.img", "-d", "--help"}, 3,
+         std::string(kBanner) + "Reading image file missing.img ...\n", false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ChildResult result = RunExtractor(row.words);
+        EXPECT_EQ(result.exitCode, row.exitCode);
+        if (row.endsThere) {
+            EXPECT_EQ(result.output, row.output);
+        } else {
+            EXPECT_EQ(result.output.substr(0, row.output.size()), row.output);
+        }
+    }
+}
+
 }  // namespace

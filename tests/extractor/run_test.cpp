@@ -1,6 +1,9 @@
 // Tests of the whole run of imgextract: reading the image, the listing, the
 // selection by include and exclude lists, and how a run ends.
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -305,6 +308,98 @@ TEST(ExtractorRun, ExtractsIntoTheCurrentDirectoryWithoutD) {
     ASSERT_NE(realpath((temp / "work").c_str(), real), nullptr);
     EXPECT_EQ(AfterInfoLine(result.output), std::string(real) + "/A.TXT created.\n");
     EXPECT_EQ(ReadText(temp / "work/A.TXT"), "a");
+}
+
+// Runs imgextract in directory with its output into a pipe that the test
+// closes once the first line has come, and only then writes input: the run
+// waits for it at an overwrite prompt, so everything it writes after the
+// prompt goes into a pipe without a reader. A run that takes more than 20
+// seconds is killed.
+ChildResult RunWithReaderGone(const std::vector<std::string>& arguments, const std::string& input,
+                              const std::string& directory) {
+    ChildResult result;
+    int outputPipe[2];
+    int inputPipe[2];
+    if (pipe(outputPipe) != 0 || pipe(inputPipe) != 0) return result;
+    const pid_t child = fork();
+    if (child == 0) {
+        // The test's own disposition of SIGPIPE must not decide the outcome.
+        signal(SIGPIPE, SIG_DFL);
+        dup2(inputPipe[0], 0);
+        dup2(outputPipe[1], 1);
+        close(inputPipe[0]);
+        close(inputPipe[1]);
+        close(outputPipe[0]);
+        close(outputPipe[1]);
+        if (chdir(directory.c_str()) != 0) _exit(125);
+        setenv("LC_ALL", "C", 1);
+        std::vector<char*> vector = {const_cast<char*>(IMGEXTRACT_PATH)};
+        for (const std::string& argument : arguments) {
+            vector.push_back(const_cast<char*>(argument.c_str()));
+        }
+        vector.push_back(nullptr);
+        execv(vector[0], vector.data());
+        _exit(127);
+    }
+    close(inputPipe[0]);
+    close(outputPipe[1]);
+    char byte = 0;
+    while (byte != '\n' && read(outputPipe[0], &byte, 1) == 1) result.output += byte;
+    close(outputPipe[0]);
+    // A run that ended early must not end the test with it.
+    void (*previous)(int) = signal(SIGPIPE, SIG_IGN);
+    if (write(inputPipe[1], input.data(), input.size()) < 0) result.output += "[input refused]";
+    close(inputPipe[1]);
+    signal(SIGPIPE, previous);
+    int status = 0;
+    for (int wait = 0; waitpid(child, &status, WNOHANG) == 0; ++wait) {
+        if (wait == 2000) kill(child, SIGKILL);
+        usleep(10 * 1000);
+    }
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+TEST(ExtractorRun, GoesOnToItsEndWhenTheReaderOfItsOutputHasGone) {
+    // A.TXT exists, so the run stops at its prompt until the answer "y" comes.
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    AddFile(&image, kRootDirectory, FileEntry("A", "TXT"), TextBytes("new a"));
+    const std::uint16_t dir = AddDirectory(&image, kRootDirectory, FileEntry("DIR", ""));
+    AddFile(&image, dir, FileEntry("B", "TXT"), TextBytes("b"));
+    AddFile(&image, kRootDirectory, FileEntry("C", "TXT"), PatternBytes(5000, 3));
+    TempDirectory temp;
+    WriteBytes(temp / "disk.img", WrapNative(image));
+    ASSERT_EQ(mkdir((temp / "out").c_str(), 0777), 0);
+    WriteText(temp / "out/A.TXT", "old");
+    const ChildResult result = RunWithReaderGone({"disk.img", "-d", "out"}, "y\n", temp.Path());
+    EXPECT_EQ(result.output, "VELMORATRAX's image file extractor for Windows NT\n");
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(ReadText(temp / "out/A.TXT"), "new a");
+    EXPECT_EQ(ReadText(temp / "out/DIR/B.TXT"), "b");
+    EXPECT_EQ(ReadBytes(temp / "out/C.TXT"), PatternBytes(5000, 3));
+}
+
+TEST(ExtractorRun, GivesTheTerminalItsColoursBackAfterANameThatChangedThem) {
+    // A stored name may hold an ESC pair: ESC 0x5F turns the listing bright
+    // white on magenta ("\x1b[0;97;45m") from "AB.TXT" on, Z.TXT included.
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    AddFile(&image, kRootDirectory, FileEntry("\x1b\x5F" "AB", "TXT"), TextBytes("a"));
+    AddFile(&image, kRootDirectory, FileEntry("Z", "TXT"), TextBytes("z"));
+    TempDirectory temp;
+    WriteBytes(temp / "disk.img", WrapNative(image));
+    ChildOptions options;
+    options.terminal = true;
+    options.environment = {"LC_ALL=C"};
+    options.workingDirectory = temp.Path();
+    const ChildResult result = RunProgram({IMGEXTRACT_PATH, "-v", "disk.img"}, options);
+    EXPECT_EQ(result.exitCode, 0);
+    const std::size_t coloured = result.output.find("  \x1b[0;97;45mAB.TXT\n");
+    ASSERT_NE(coloured, std::string::npos) << result.output;
+    const std::size_t last = result.output.find("  Z.TXT\n", coloured);
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_EQ(result.output.substr(last), "  Z.TXT\n\x1b[0m");
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
-// key_mode_probe_main.cpp - puts the terminal into key mode, says so, then
-// ends as its argument asks: "exit" returns normally, "signal" raises SIGINT,
-// "wait" blocks for one key and prints its value, "poll" prints one poll.
+// key_mode_probe_main.cpp - starts like a diskette program, puts the terminal
+// into key mode, says so, then goes on as its argument asks: "exit" returns
+// normally, "signal" raises SIGINT, "wait" blocks for one key and prints its
+// value, "poll" prints one poll, "keys" prints the value of each key until q
+// or ESC. "colour" and "colour-reset" write a line in white on magenta, the
+// latter with the reset to normal after it, and then go on like "keys".
 #include <signal.h>
 
 #include <cstdio>
@@ -8,9 +11,19 @@
 
 #include "console/console.h"
 #include "console/keys.h"
+#include "console/program.h"
+
+static int PrintKeysUntilQuit() {
+    for (;;) {
+        int key = WaitForKey();
+        ConsolePrint("key %d\n", key);
+        if (key == 'q' || key == kKeyEsc) return 0;
+    }
+}
 
 int main(int argumentCount, char** arguments) {
     const char* mode = argumentCount > 1 ? arguments[1] : "exit";
+    StartConsoleProgram(OutputVariant::kConsole);
     EnterKeyMode();
     ConsoleWrite("ready\n");
     if (std::strcmp(mode, "signal") == 0) {
@@ -21,12 +34,14 @@ int main(int argumentCount, char** arguments) {
         ConsolePrint("key %d\n", WaitForKey());
         return 0;
     }
-    if (std::strcmp(mode, "keys") == 0) {
-        for (;;) {
-            int key = WaitForKey();
-            ConsolePrint("key %d\n", key);
-            if (key == 'q' || key == kKeyEsc) return 0;
-        }
+    if (std::strcmp(mode, "keys") == 0) return PrintKeysUntilQuit();
+    if (std::strcmp(mode, "colour") == 0) {
+        ConsoleWrite("\x1b\x5F" "magenta\n");
+        return PrintKeysUntilQuit();
+    }
+    if (std::strcmp(mode, "colour-reset") == 0) {
+        ConsoleWrite("\x1b\x5F" "magenta" "\x1b\x07" "\n");
+        return PrintKeysUntilQuit();
     }
     if (std::strcmp(mode, "poll") == 0) {
         ConsolePrint("poll %d\n", PollKey());

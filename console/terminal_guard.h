@@ -1,0 +1,27 @@
+// terminal_guard.h - the terminal is given back as the program found it: the
+// colours of the terminal on standard output and the input mode of the one on
+// standard input, at exit and whenever a signal ends or stops the program.
+#pragma once
+
+// Installs the guard; later calls do nothing. From then on the terminal is
+// given back when the program ends through exit or main's return, and before
+// an interrupt, termination, hang-up or quit signal ends the program, which
+// then ends by that signal as it would have without the guard. Before a stop
+// signal (Ctrl+Z, or a background job touching the terminal) stops the
+// program, likewise; when it continues, key mode is taken again if it was in
+// force. A signal that was ignored when the program started stays ignored
+// (nohup's hang-up, for instance).
+void GuardTerminal();
+
+// Tells the guard whether the terminal on standard output now shows colours
+// of the program's choosing (true, before such a colour is written) or its
+// own colours again (false, after the reset has been written). Only a guard
+// told true writes a reset when the program ends or stops.
+void NoteTerminalColours(bool changed);
+
+// Saves the mode of the terminal on standard input and puts it into key mode:
+// no line editing and no echo, a single byte completes a read, and the signal
+// keys (Ctrl+C, Ctrl+\, Ctrl+Z) keep their meaning. Installs the guard first.
+// Does nothing when standard input is no terminal or key mode was taken
+// before.
+void EnterTerminalKeyMode();
