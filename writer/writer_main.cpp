@@ -139,7 +139,7 @@ static int ReadAndWrite(ImageRecord* image, const WriterOptions* options) {
 }
 
 int main(int argumentCount, char** arguments) {
-    SetOutputVariant(OutputVariant::kConsole);
+    StartConsoleProgram(OutputVariant::kConsole);
     SetProgressWording(InfoLineWording::kWriter);
     EnterKeyMode();
     char programName[kPathSize];
