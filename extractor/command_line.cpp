@@ -93,7 +93,11 @@ int ParseExtractorArguments(ExtractorRunState* state) {
             } else if (std::strcmp(name, "o") == 0 && !haveImage) {
                 state->overwriteAll = true;
             } else if (std::strcmp(name, "d") == 0) {
-                if (position + 1 >= state->argumentCount) {
+                // An empty directory (an unset variable in a script) would
+                // make every destination "/NAME", at the root of the file
+                // system: it counts as missing.
+                if (position + 1 >= state->argumentCount ||
+                    state->arguments[position + 1][0] == '\0') {
                     ReportMessage("Parameter for extraction directory is missing.", kMessageError, 0);
                     ok = 0;
                 } else {
