@@ -1,7 +1,9 @@
 #include "image/image_reader.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -512,6 +514,66 @@ TEST(ImageReader, CancelsOnEscBetweenTracksWhenPolling) {
     // Cancelled after track 0: action 2 and two track sides.
     EXPECT_NE(child.output.find("Process canceled."), std::string::npos) << child.output;
     EXPECT_NE(child.output.find("result 0, 3 events"), std::string::npos) << child.output;
+}
+
+TEST(ImageFile, OpensOnlyRegularFilesAndBlockDevicesAndNeverWaits) {
+    // Each row is opened in a child that an alarm ends after five seconds,
+    // so an open that waits shows as a signal instead of holding the tests.
+    struct Row {
+        const char* name;
+        const char* path;   // below the temporary directory, or absolute
+        bool opens;
+    };
+    const Row rows[] = {
+        {"regular file", "image.img", true},
+        {"link to a regular file", "link.img", true},
+        {"directory", "folder", false},
+        {"FIFO without a writer", "pipe", false},
+        {"character device", "/dev/null", false},
+        {"missing", "missing.img", false},
+    };
+    char pattern[] = "/tmp/image-file-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string directory = pattern;
+    const std::string image = directory + "/image.img";
+    const int created = open(image.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(created, 0);
+    const std::vector<std::uint8_t> bytes(16, 0xAB);
+    EXPECT_EQ(write(created, bytes.data(), bytes.size()), 16);
+    close(created);
+    ASSERT_EQ(symlink(image.c_str(), (directory + "/link.img").c_str()), 0);
+    ASSERT_EQ(mkdir((directory + "/folder").c_str(), 0777), 0);
+    ASSERT_EQ(mkfifo((directory + "/pipe").c_str(), 0666), 0);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = row.path[0] == '/' ? row.path : directory + "/" + row.path;
+        const ChildResult child = RunFunction(
+            [&] {
+                alarm(5);
+                const int handle = OpenImageFile(path.c_str());
+                if (handle < 0) {
+                    ConsolePrint("refused\r\n");
+                    return;
+                }
+                // Opened in blocking mode, and reading from the start.
+                std::uint8_t bytes[32];
+                std::uint64_t readCount = 0;
+                const bool blocking = (fcntl(handle, F_GETFL) & O_NONBLOCK) == 0;
+                const std::uint32_t code = ReadFileBytes(handle, bytes, sizeof(bytes), &readCount);
+                CloseImageFile(handle);
+                ConsolePrint("opened, %s, code %u, %u bytes\r\n",
+                             blocking ? "blocking" : "non-blocking", static_cast<unsigned>(code),
+                             static_cast<unsigned>(readCount));
+            },
+            ChildOptions{});
+        EXPECT_EQ(child.signal, 0) << "the open waited";
+        EXPECT_EQ(child.output, row.opens ? "opened, blocking, code 0, 16 bytes\n" : "refused\n");
+    }
+    for (const char* name : {"image.img", "link.img", "folder", "pipe"}) {
+        const std::string path = directory + "/" + name;
+        EXPECT_EQ(std::strcmp(name, "folder") == 0 ? rmdir(path.c_str()) : unlink(path.c_str()), 0);
+    }
+    EXPECT_EQ(rmdir(directory.c_str()), 0);
 }
 
 TEST(ImageFile, ContinuesShortReadsUntilCompleteOrEnd) {
