@@ -44,6 +44,14 @@ static bool IsSelected(ExtractorRunState* state, const EntryFields* fields) {
     return true;
 }
 
+// False for a volume of more clusters than FAT12 has: its FAT holds 16-bit
+// entries, and reading them as 12-bit ones would cut its files short.
+static bool IsFat12Volume(const ImageRecord* image) {
+    DisketteGeometry geometry{};
+    if (!GetDisketteGeometry(&image->parameters, &geometry)) return false;
+    return geometry.clusterCount <= kLargestFat12ClusterCount;
+}
+
 // Walks the tree in depth-first pre-order; stops at the first failed extraction.
 static void WalkTree(ExtractorRunState* state, const FatVolume* volume, TreeNode* root,
                      std::uint32_t* selectedCount) {
@@ -76,6 +84,10 @@ int RunExtraction(ExtractorRunState* state) {
     (void)CopyText(image.imageFileName, std::size(image.imageFileName), state->imageFileName);
     std::uint32_t selectedCount = 0;
     if (!ReadImage(&image, ShowExtractorProgress)) {
+        state->resultCode = kExitError;
+    } else if (!IsFat12Volume(&image)) {
+        ReportMessage("'%s' contains image data which can not be handled.", kMessageError, 0,
+                      image.imageFileName);
         state->resultCode = kExitError;
     } else {
         FatVolume volume{};

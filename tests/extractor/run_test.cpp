@@ -278,6 +278,53 @@ TEST(ExtractorRun, EndsWithTheReadersMessageForATruncatedImage) {
     EXPECT_TRUE(TreeBelow(temp / "out").empty());
 }
 
+TEST(ExtractorRun, RefusesAVolumeWithMoreClustersThanFat12Has) {
+    // Clusters = (total sectors - data start) / sectors per cluster; FAT12
+    // has at most 4084, more means 16-bit FAT entries.
+    struct Row {
+        const char* name;
+        DisketteLayout layout;
+        bool refused;
+    };
+    DisketteLayout fat16 = StandardLayout(DisketteSize::k2880);
+    fat16.sectorsPerCluster = 1;
+    fat16.sectorsPerFat = 23;   // 5700 entries of 2 bytes
+    const Row rows[] = {
+        // Data start 1 + 2 x 23 + 15 = 62: 5760 - 62 = 5698 clusters.
+        {"2.88 MB with one sector per cluster", fat16, true},
+        // Data start 1 + 2 x 12 + 14 = 39 (4086 12-bit entries take 12
+        // sectors); 4123 - 39 = 4084 clusters, then 4085. 31 sectors per
+        // track on one side: 133 tracks, the last sector of 4124 left over.
+        {"4084 clusters", {512, 1, 1, 2, 224, 4123, 0xF0, 12, 31, 1}, false},
+        {"4085 clusters", {512, 1, 1, 2, 224, 4124, 0xF0, 12, 31, 1}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FatImage image = FormatImage(row.layout);
+        AddFile(&image, kRootDirectory, FileEntry("A", "TXT"), TextBytes("a"));
+        TempDirectory temp;
+        ASSERT_EQ(mkdir((temp / "out").c_str(), 0777), 0);
+        for (const char* mode : {"-v", "-o"}) {
+            SCOPED_TRACE(mode);
+            const ChildResult result =
+                RunOnImage(temp, WrapNative(image), {mode, "disk.img", "-d", "out"});
+            if (row.refused) {
+                EXPECT_EQ(result.exitCode, 3);
+                EXPECT_EQ(AfterInfoLine(result.output),
+                          ErrorText("'disk.img' contains image data which can not be handled.") +
+                              kNothingFound);
+                EXPECT_TRUE(TreeBelow(temp / "out").empty());
+            } else if (mode == std::string("-v")) {
+                EXPECT_EQ(result.exitCode, 0);
+                EXPECT_NE(result.output.find("  A.TXT\n"), std::string::npos) << result.output;
+            } else {
+                EXPECT_EQ(result.exitCode, 0);
+                EXPECT_EQ(ReadText(temp / "out/A.TXT"), "a");
+            }
+        }
+    }
+}
+
 TEST(ExtractorRun, StopsTheWalkAtTheFirstFailedEntry) {
     FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
     const std::uint16_t dir = AddDirectory(&image, kRootDirectory, FileEntry("DIR", ""));
