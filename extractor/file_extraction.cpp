@@ -15,14 +15,22 @@ static constexpr std::size_t kAnswerSize = 16;
 
 bool IsNameUsableOnHost(const char* name) {
     if (name[0] == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
-    return std::strpbrk(name, "/?") == nullptr;
+    // The characters the file systems of the programs' first platform refuse
+    // in a name; "/" separates names here.
+    for (const char* p = name; *p != '\0'; ++p) {
+        if (static_cast<unsigned char>(*p) < 0x20) return false;
+    }
+    return std::strpbrk(name, "/\"*:<>?\\|") == nullptr;
 }
 
-// The name of a directory entry as stored, for the host path; the text ends
-// at a NUL byte among the stored bytes, as in the listing. False when it
-// cannot be a name here: NUL bytes among the stored bytes make it unusable
-// (the text would end there). name always receives a text, for the messages.
-static bool EntryNameForHost(const std::uint8_t* entry, char* name, std::size_t nameSize) {
+// The name of a directory entry for the host path: for a directory on the
+// way as stored, for the entry extracted itself (shownMarks) as listed, with
+// a deleted entry's "?" and 0xE5 for a stored 0x05. The text ends at a NUL
+// byte among the stored bytes, as in the listing. False when it cannot be a
+// name here: NUL bytes among the stored bytes make it unusable (the text
+// would end there). name always receives a text, for the messages.
+static bool EntryNameForHost(const std::uint8_t* entry, bool shownMarks, char* name,
+                             std::size_t nameSize) {
     if (nameSize < kEntryNameLength + kEntryExtensionLength + 2) {
         if (nameSize > 0) name[0] = '\0';
         return false;
@@ -42,6 +50,13 @@ static bool EntryNameForHost(const std::uint8_t* entry, char* name, std::size_t 
         length += extensionLength;
     }
     name[length] = '\0';
+    if (shownMarks && length > 0) {
+        if (static_cast<std::uint8_t>(name[0]) == kEntryDeleted) {
+            name[0] = '?';
+        } else if (static_cast<std::uint8_t>(name[0]) == kEntryE5Stand) {
+            name[0] = static_cast<char>(kEntryDeleted);
+        }
+    }
     return !holdsNul && IsNameUsableOnHost(name);
 }
 
@@ -68,7 +83,7 @@ static bool BuildHostDirectoryPath(const TreeNode* node, char* path, std::size_t
     for (std::size_t level = 0; level < shown; ++level) {
         const TreeNode* directory = outermost[(depth - 1 - level) % ringSize];
         char name[kNameSize + 1];
-        if (!EntryNameForHost(directory->entry, name, sizeof(name))) *usable = false;
+        if (!EntryNameForHost(directory->entry, false, name, sizeof(name))) *usable = false;
         if (!FormatText(path + length, pathSize - length, "%s%s", length > 0 ? "/" : "", name)) {
             return false;
         }
@@ -244,8 +259,7 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
     const std::uint8_t* entry = node->entry;
     const bool isDirectory = (entry[kEntryAttributes] & kAttributeDirectory) != 0;
     char name[kNameSize + 1];
-    const bool nameUsable = EntryNameForHost(entry, name, sizeof(name)) &&
-                            IsNameUsableOnHost(fields->name);
+    const bool nameUsable = EntryNameForHost(entry, true, name, sizeof(name));
     char directoryPath[kPathSize];
     bool directoriesUsable = true;
     const bool pathFits =

@@ -23,6 +23,7 @@
                                            std::int64_t* seconds);
 
 // True when the 8.3 name bytes of entry can be a file or directory name here:
-// no NUL and no "/" among them, not empty, not "." or "..", and no "?" (the
-// mark of a deleted entry).
+// not empty, not "." or "..", no byte below 0x20 and none of / " * : < > ?
+// \ | (names the file systems of DOS and Windows cannot hold either; "?" is
+// also the mark of a deleted entry).
 [[nodiscard]] bool IsNameUsableOnHost(const char* name);

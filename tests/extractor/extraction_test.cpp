@@ -489,6 +489,68 @@ TEST(UnsafeNames, NothingAppearsOutsideTheExtractionDirectory) {
     }
 }
 
+TEST(UnsafeNames, RefusesTheCharactersThatDosAndWindowsNamesCannotHold) {
+    // Each character stands inside a file name "A?B.TXT" of the root and
+    // inside a directory name "D?R" that holds FILE.TXT.
+    struct Row {
+        std::string name;
+        char character;
+        bool refused;
+    };
+    std::vector<Row> rows;
+    for (int byte = 0x01; byte <= 0x1F; ++byte) {
+        rows.push_back({"control byte " + std::to_string(byte), static_cast<char>(byte), true});
+    }
+    for (char character : std::string("\"*:<>?\\|")) {
+        rows.push_back({std::string("refused ") + character, character, true});
+    }
+    for (char character : std::string(" !#$%&'()+,-;=@[]^_`{}~\x7F\x80\xE1\xFF")) {
+        rows.push_back({std::string("allowed ") + character, character, false});
+    }
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string file = std::string("A") + row.character + "B";
+        const std::string directory = std::string("D") + row.character + "R";
+        // The console takes ESC and the byte after it as a colour change.
+        const std::string shownFile = row.character == '\x1b' ? "A.TXT" : file + ".TXT";
+        const std::string shownDirectory = row.character == '\x1b' ? "D" : directory;
+        {
+            FatImage image = FormatImage(StandardLayout(DisketteSize::k160));
+            AddFile(&image, kRootDirectory, FileEntry(file, "TXT"), TextBytes("file"));
+            ExtractionPlace place(image);
+            const ChildResult result = place.Run();
+            if (row.refused) {
+                EXPECT_EQ(result.exitCode, 3);
+                EXPECT_EQ(AfterInfoLine(result.output),
+                          ErrorText("File '" + place.Shown(shownFile) + "' could not be created.",
+                                    110));
+                EXPECT_TRUE(TreeBelow(place.Out()).empty());
+            } else {
+                EXPECT_EQ(result.exitCode, 0);
+                EXPECT_EQ(ReadText(place.Out(file + ".TXT")), "file");
+            }
+        }
+        {
+            FatImage image = FormatImage(StandardLayout(DisketteSize::k160));
+            const std::uint16_t dir = AddDirectory(&image, kRootDirectory, FileEntry(directory, ""));
+            AddFile(&image, dir, FileEntry("FILE", "TXT"), TextBytes("inside"));
+            ExtractionPlace place(image);
+            const ChildResult result = place.Run();
+            if (row.refused) {
+                EXPECT_EQ(result.exitCode, 3);
+                EXPECT_EQ(AfterInfoLine(result.output),
+                          ErrorText("Directory " + place.Shown(shownDirectory) +
+                                        " could not be created.",
+                                    123));
+                EXPECT_TRUE(TreeBelow(place.Out()).empty());
+            } else {
+                EXPECT_EQ(result.exitCode, 0);
+                EXPECT_EQ(ReadText(place.Out(directory + "/FILE.TXT")), "inside");
+            }
+        }
+    }
+}
+
 TEST(UnsafePlaces, LinksAtTheDestinationOrOnTheWayAreNotFollowed) {
     struct Row {
         const char* name;
