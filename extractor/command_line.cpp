@@ -18,6 +18,8 @@ void StartExtractorRun(ExtractorRunState* state, int argumentCount, char** argum
     state->includeLast = kSpanNotSet;
     state->excludeFirst = kSpanNotSet;
     state->excludeLast = kSpanNotSet;
+    state->extractionHandle = kNoHostDirectory;
+    state->currentHandle = kNoHostDirectory;
     GetProgramName(argumentCount > 0 ? arguments[0] : "imgextract", state->programName,
                    std::size(state->programName));
     // A current directory too long for the field is still reachable as ".".

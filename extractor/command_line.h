@@ -24,8 +24,15 @@ struct ExtractorRunState {
     int argumentCount;                     // the program's argument vector, which holds
     char** arguments;                      //   the patterns; upper-cased in place when tested
     int resultCode;                        // 0, or kExitError after an error
-    char verifiedDirectory[kPathSize];     // the directory the last extracted file went into,
-                                           //   known to exist; "" when none
+    // The open directories of the extraction (host.h handles, owned here and
+    // closed by CloseExtractionDirectories): the extraction directory, opened
+    // at the first file, and the directory below it that the last file went
+    // into, kept open for the next file of the same directory.
+    bool extractionDirectoryOpen;          // extractionHandle is an open handle
+    int extractionHandle;
+    bool currentDirectoryOpen;             // currentHandle is an open handle of
+    int currentHandle;                     //   currentDirectory: host names below the
+    char currentDirectory[kPathSize];      //   extraction directory joined by "/"
 };
 
 // Sets up the run state (program name, default extraction directory, empty

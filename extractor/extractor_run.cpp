@@ -102,6 +102,7 @@ int RunExtraction(ExtractorRunState* state) {
         }
         FreeDirectoryTree(root);
     }
+    CloseExtractionDirectories(state);
     FreeImage(&image);
     if (selectedCount == 0) ConsolePrint("No corresponding files found.\r\n");
     CloseImageFile(handle);

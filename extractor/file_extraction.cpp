@@ -164,17 +164,16 @@ static std::uint32_t FillHostFile(const FatVolume* volume, const std::uint8_t* e
     return code != 0 ? code : finishCode;
 }
 
-// Creates the file at destination from the entry; 0 or a system error code.
-// existed tells what the exists check found: when it found nothing, the file
-// is first created exclusively, which needs no look at what it opened.
+// Creates the file name inside directory from the entry; 0 or a system error
+// code. existed tells what the exists check found: when it found nothing, the
+// file is first created exclusively, which needs no look at what it opened.
 static std::uint32_t WriteEntryFile(const FatVolume* volume, const std::uint8_t* entry,
-                                    const char* destination, bool nameUsable, bool existed) {
-    if (!nameUsable) return kErrorOpenFailed;
+                                    int directory, const char* name, bool existed) {
     int handle = -1;
-    if (!existed && CreateNewHostFile(destination, &handle) == 0) {
+    if (!existed && CreateNewHostFile(directory, name, &handle) == 0) {
         return FillHostFile(volume, entry, handle);
     }
-    std::uint32_t code = CreateHostFile(destination, &handle);
+    std::uint32_t code = CreateHostFile(directory, name, &handle);
     if (code != 0) return code;
     return FillHostFile(volume, entry, handle);
 }
@@ -219,45 +218,82 @@ static bool AskToReplace(ExtractorRunState* state, const char* destination, bool
     }
 }
 
-// True when the first length characters of directoryPath name verified or
-// one of its enclosing directories.
-static bool IsVerifiedPrefix(const char* directoryPath, std::size_t length, const char* verified) {
-    return std::strncmp(directoryPath, verified, length) == 0 &&
-           (verified[length] == '\0' || verified[length] == '/');
+static void CloseCurrentDirectory(ExtractorRunState* state) {
+    if (state->currentDirectoryOpen) CloseHostDirectory(state->currentHandle);
+    state->currentDirectoryOpen = false;
+    state->currentHandle = kNoHostDirectory;
+    state->currentDirectory[0] = '\0';
 }
 
-// Makes sure the directories of directoryPath exist below the extraction
-// directory, creating the missing ones one after the other; combined receives
-// the whole path for the message. The directories of verified (the path last
-// made sure of, relative like directoryPath) are taken as they were found
-// then. 0 or the first error code.
-static std::uint32_t CreateDirectoryPath(const char* base, const char* directoryPath,
-                                         const char* verified, char* combined,
-                                         std::size_t combinedSize) {
-    const std::size_t baseLength = std::strlen(base);
-    const bool slash = baseLength > 0 && base[baseLength - 1] == '/';
-    if (!FormatText(combined, combinedSize, "%s%s%s", base, slash ? "" : "/", directoryPath)) {
-        return kErrorFileNameTooLong;
+void CloseExtractionDirectories(ExtractorRunState* state) {
+    CloseCurrentDirectory(state);
+    if (state->extractionDirectoryOpen) CloseHostDirectory(state->extractionHandle);
+    state->extractionDirectoryOpen = false;
+    state->extractionHandle = kNoHostDirectory;
+}
+
+// True when directoryPath ("" for the extraction directory itself) can be had
+// without a walk: the extraction directory, or the directory the last file
+// went into.
+static bool IsOpenDirectory(const ExtractorRunState* state, const char* directoryPath) {
+    if (directoryPath[0] == '\0') return state->extractionDirectoryOpen;
+    return state->currentDirectoryOpen && std::strcmp(directoryPath, state->currentDirectory) == 0;
+}
+
+// Gives in *directory the open handle of directoryPath (host names joined by
+// "/", "" for the extraction directory itself), which stays owned by state.
+// The extraction directory is opened at the first call; a directory below it
+// is the one kept from the last call, or is reached by a walk from the
+// extraction directory that opens each directory inside the one before,
+// never through a link, and closes each one it has passed. With create set,
+// the missing directories are made on the way. 0 or the first error code;
+// directories made before a failure stay.
+static std::uint32_t OpenDestinationDirectory(ExtractorRunState* state, const char* directoryPath,
+                                              bool create, int* directory) {
+    *directory = kNoHostDirectory;
+    if (!state->extractionDirectoryOpen) {
+        const std::uint32_t code =
+            OpenHostDirectory(state->extractionDirectory, &state->extractionHandle);
+        if (code != 0) return code;
+        state->extractionDirectoryOpen = true;
     }
-    char* relative = combined + baseLength + (slash ? 0 : 1);
-    char* component = relative;
+    if (directoryPath[0] == '\0') {
+        *directory = state->extractionHandle;
+        return 0;
+    }
+    if (IsOpenDirectory(state, directoryPath)) {
+        *directory = state->currentHandle;
+        return 0;
+    }
+    CloseCurrentDirectory(state);
+    char components[kPathSize];
+    if (!CopyText(components, std::size(components), directoryPath)) return kErrorFileNameTooLong;
+    int parent = state->extractionHandle;
+    char* component = components;
     for (;;) {
         char* end = std::strchr(component, '/');
         if (end != nullptr) *end = '\0';
-        const std::size_t length = std::strlen(relative);
-        const bool known = verified[0] != '\0' && IsVerifiedPrefix(directoryPath, length, verified);
-        std::uint32_t code = known ? 0 : CreateHostDirectory(combined);
-        if (end == nullptr) return code;
-        *end = '/';
+        int child = kNoHostDirectory;
+        const std::uint32_t code = OpenHostSubdirectory(parent, component, create, &child);
+        if (parent != state->extractionHandle) CloseHostDirectory(parent);
         if (code != 0) return code;
+        parent = child;
+        if (end == nullptr) break;
         component = end + 1;
     }
+    // components fitted kPathSize, so the copy fits as well.
+    (void)CopyText(state->currentDirectory, std::size(state->currentDirectory), directoryPath);
+    state->currentHandle = parent;
+    state->currentDirectoryOpen = true;
+    *directory = parent;
+    return 0;
 }
 
 int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNode* node,
                  const EntryFields* fields) {
     const std::uint8_t* entry = node->entry;
-    const bool isDirectory = (entry[kEntryAttributes] & kAttributeDirectory) != 0;
+    // Directories come into being as the directories of the files in them.
+    if ((entry[kEntryAttributes] & kAttributeDirectory) != 0) return 0;
     char name[kNameSize + 1];
     const bool nameUsable = EntryNameForHost(entry, true, name, sizeof(name));
     char directoryPath[kPathSize];
@@ -265,6 +301,7 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
     const bool pathFits =
         BuildHostDirectoryPath(node, directoryPath, std::size(directoryPath), &directoriesUsable);
     const bool intoDirectories = directoryPath[0] != '\0' && !state->junkPaths;
+    const char* relative = intoDirectories ? directoryPath : "";
 
     // Formatted even when the directory path is cut, so that the message shows
     // the destination as far as it fits; with junk paths the directories do
@@ -280,26 +317,27 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
                                      state->extractionDirectory, fields->name);
     }
     if (!destinationFits) {
-        if (isDirectory) return 0;
         ReportMessage("File '%s' could not be created.", kMessageError, kErrorFileNameTooLong,
                       destination);
         return kExitError;
     }
 
     const bool safeToLook = nameUsable && (!intoDirectories || directoriesUsable);
-    // Where the file's directories were verified before (for the file that
-    // came before it, as a rule) and nothing stands at the destination,
-    // creating the file exclusively answers the exists check as well. Any
-    // other case takes the whole way below, as though this had not been tried.
-    const bool directoriesVerified =
-        !intoDirectories || std::strcmp(directoryPath, state->verifiedDirectory) == 0;
-    if (!isDirectory && safeToLook && directoriesVerified) {
+    int directory = kNoHostDirectory;
+    // Where the file's directory is open from the file before it (as a rule)
+    // and nothing stands at the destination, creating the file exclusively
+    // answers the exists check as well. Any other case takes the whole way
+    // below, as though this had not been tried.
+    if (safeToLook && (relative[0] == '\0' || IsOpenDirectory(state, relative)) &&
+        OpenDestinationDirectory(state, relative, false, &directory) == 0) {
         int handle = -1;
-        if (CreateNewHostFile(destination, &handle) == 0) {
+        if (CreateNewHostFile(directory, name, &handle) == 0) {
             return FinishEntry(destination, FillHostFile(volume, entry, handle), false);
         }
     }
-    const bool exists = safeToLook && IsExistingPath(destination, isDirectory);
+    const bool exists = safeToLook &&
+                        OpenDestinationDirectory(state, relative, false, &directory) == 0 &&
+                        IsExistingEntry(directory, name, false);
     bool replace = true;
     bool skip = false;
     if (exists) {
@@ -307,35 +345,32 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
             replace = true;
         } else if (state->neverOverwrite) {
             replace = false;
-        } else if (!isDirectory) {
+        } else {
             replace = AskToReplace(state, destination, &skip);
         }
     }
-    if (isDirectory) return 0;
     if ((exists && !replace) || skip) {
         ConsolePrint("%s skipped.\r\n", fields->name);
         return 0;
     }
 
-    if (intoDirectories && std::strcmp(directoryPath, state->verifiedDirectory) != 0) {
-        char combined[kPathSize];
-        std::uint32_t code = kErrorInvalidName;
-        if (directoriesUsable) {
-            code = CreateDirectoryPath(state->extractionDirectory, directoryPath,
-                                       state->verifiedDirectory, combined, std::size(combined));
-        } else {
-            (void)FormatText(combined, std::size(combined), "%s/%s", state->extractionDirectory,
-                             directoryPath);   // shown as far as it fits
-        }
+    if (intoDirectories) {
+        const std::uint32_t code = directoriesUsable
+                                       ? OpenDestinationDirectory(state, relative, true, &directory)
+                                       : kErrorInvalidName;
         if (code != 0) {
+            const std::size_t baseLength = std::strlen(state->extractionDirectory);
+            const bool slash = baseLength > 0 && state->extractionDirectory[baseLength - 1] == '/';
+            char combined[kPathSize];
+            (void)FormatText(combined, std::size(combined), "%s%s%s", state->extractionDirectory,
+                             slash ? "" : "/", directoryPath);   // shown as far as it fits
             ReportMessage("Directory %s could not be created.", kMessageError, code, combined);
             return kExitError;
         }
-        if (!CopyText(state->verifiedDirectory, std::size(state->verifiedDirectory), directoryPath)) {
-            state->verifiedDirectory[0] = '\0';
-        }
     }
-
-    return FinishEntry(destination, WriteEntryFile(volume, entry, destination, nameUsable, exists),
-                       exists);
+    std::uint32_t code = kErrorOpenFailed;
+    if (nameUsable && OpenDestinationDirectory(state, relative, false, &directory) == 0) {
+        code = WriteEntryFile(volume, entry, directory, name, exists);
+    }
+    return FinishEntry(destination, code, exists);
 }

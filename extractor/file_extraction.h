@@ -16,6 +16,10 @@
 [[nodiscard]] int ExtractEntry(ExtractorRunState* state, const FatVolume* volume,
                                const TreeNode* node, const EntryFields* fields);
 
+// Closes the directories the extraction of the run's entries kept open; the
+// run calls it once at its end.
+void CloseExtractionDirectories(ExtractorRunState* state);
+
 // The host's modification time for an entry's DOS date and time: the stored
 // value read as UTC, one hour earlier. False for a date or time that names no
 // real moment (month 0, day 32, hour 25, ...).

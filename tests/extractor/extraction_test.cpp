@@ -2,6 +2,9 @@
 // times, read-only, the overwrite decision and its prompt, and the names and
 // places the extractor must refuse.
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -606,6 +609,139 @@ TEST(UnsafePlaces, LinksAtTheDestinationOrOnTheWayAreNotFollowed) {
         if (std::filesystem::exists(place.temp / "secret")) {
             EXPECT_EQ(ReadText(place.temp / "secret"), "secret");
         }
+    }
+}
+
+// Runs imgextract as ExtractionPlace::Run does, with standard input on a pipe
+// kept open: whenever the output so far ends in the overwrite prompt, act is
+// called with that output (the run waits meanwhile) and the line it returns
+// is typed. A run that stays silent for ten seconds is stopped.
+ChildResult RunAnsweringPrompts(const ExtractionPlace& place,
+                                const std::function<std::string(const std::string&)>& act) {
+    ChildResult result;
+    int input[2];
+    int output[2];
+    if (pipe(input) != 0) return result;
+    if (pipe(output) != 0) return result;
+    const pid_t child = fork();
+    if (child < 0) return result;
+    if (child == 0) {
+        dup2(input[0], 0);
+        dup2(output[1], 1);
+        for (int descriptor : {input[0], input[1], output[0], output[1]}) close(descriptor);
+        setenv("LC_ALL", "C", 1);
+        if (chdir(place.temp.Path().c_str()) != 0) _exit(125);
+        execl(IMGEXTRACT_PATH, IMGEXTRACT_PATH, "disk.img", "-d", "out", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(input[0]);
+    close(output[1]);
+    const std::string prompt = "replace? [y]es [n]o [A]ll [N]one: ";
+    std::size_t answered = 0;   // output length at the last answer
+    for (;;) {
+        pollfd ready{output[0], POLLIN, 0};
+        if (poll(&ready, 1, 10000) <= 0) {
+            kill(child, SIGKILL);
+            break;
+        }
+        char buffer[4096];
+        const ssize_t count = read(output[0], buffer, sizeof(buffer));
+        if (count <= 0) break;
+        result.output.append(buffer, static_cast<std::size_t>(count));
+        const std::string& text = result.output;
+        if (text.size() > answered && text.size() >= prompt.size() &&
+            text.compare(text.size() - prompt.size(), prompt.size(), prompt) == 0) {
+            answered = text.size();
+            const std::string line = act(text);
+            EXPECT_EQ(write(input[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        }
+    }
+    close(input[1]);
+    close(output[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+TEST(UnsafePlaces, FilesFollowTheirOpenDirectoryWhateverHappensToItsPath) {
+    // DIR holds A.TXT, B.TXT and C.TXT; B.TXT is on disk already, so the run
+    // stops at its prompt, after A.TXT went into DIR. Then DIR is renamed
+    // away, with or without a link to another directory put in its place. B
+    // and C must follow A into the directory that was opened for it, and
+    // nothing may appear at the old path or through the link.
+    struct Row {
+        const char* name;
+        bool link;
+    };
+    const Row rows[] = {
+        {"renamed away", false},
+        {"renamed away and a link put in its place", true},
+    };
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    const std::uint16_t dir = AddDirectory(&image, kRootDirectory, FileEntry("DIR", ""));
+    AddFile(&image, dir, FileEntry("A", "TXT"), TextBytes("new a"));
+    AddFile(&image, dir, FileEntry("B", "TXT"), TextBytes("new b"));
+    AddFile(&image, dir, FileEntry("C", "TXT"), TextBytes("new c"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ExtractionPlace place(image);
+        ASSERT_EQ(mkdir(place.Out("DIR").c_str(), 0777), 0);
+        WriteText(place.Out("DIR/B.TXT"), "old b");
+        ASSERT_EQ(mkdir((place.temp / "elsewhere").c_str(), 0777), 0);
+        const ChildResult result = RunAnsweringPrompts(place, [&](const std::string&) {
+            EXPECT_EQ(rename(place.Out("DIR").c_str(), place.Out("MOVED").c_str()), 0);
+            if (row.link) {
+                EXPECT_EQ(symlink((place.temp / "elsewhere").c_str(), place.Out("DIR").c_str()), 0);
+            }
+            return std::string("y\n");
+        });
+        EXPECT_EQ(result.exitCode, 0);
+        // The lines name the paths the files were meant for.
+        EXPECT_EQ(AfterInfoLine(result.output),
+                  Created(place.Shown("DIR/A.TXT")) + Prompt(place.Shown("DIR/B.TXT")) +
+                      Replaced(place.Shown("DIR/B.TXT")) + Created(place.Shown("DIR/C.TXT")));
+        if (row.link) {
+            EXPECT_TRUE(S_ISLNK(StatusOf(place.Out("DIR")).st_mode));
+            EXPECT_EQ(unlink(place.Out("DIR").c_str()), 0);
+        }
+        EXPECT_EQ(TreeBelow(place.Out()),
+                  (std::set<std::string>{"MOVED/", "MOVED/A.TXT", "MOVED/B.TXT", "MOVED/C.TXT"}));
+        EXPECT_EQ(ReadText(place.Out("MOVED/B.TXT")), "new b");
+        EXPECT_EQ(ReadText(place.Out("MOVED/C.TXT")), "new c");
+        EXPECT_TRUE(TreeBelow(place.temp / "elsewhere").empty());
+    }
+}
+
+TEST(UnsafePlaces, ADeepTreeNeedsOnlyAFewOpenDescriptors) {
+    // 100 nested directories D, each holding a file F.TXT after its
+    // subdirectory, so that the walk comes back up through all of them:
+    // "out/" + 100 x "D/" + "F.TXT" = 209 characters, within the limit. The
+    // run may open 16 descriptors (3 of them standard ones).
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k720));
+    std::vector<std::uint16_t> directories;
+    std::uint16_t directory = kRootDirectory;
+    for (int level = 0; level < 100; ++level) {
+        directory = AddDirectory(&image, directory, FileEntry("D", "", 0));
+        directories.push_back(directory);
+    }
+    for (std::uint16_t cluster : directories) {
+        AddFile(&image, cluster, FileEntry("F", "TXT"), TextBytes("f"));
+    }
+    ExtractionPlace place(image);
+    ChildOptions options;
+    options.environment = {"LC_ALL=C"};
+    options.workingDirectory = place.temp.Path();
+    const ChildResult result = RunProgram(
+        {"/bin/sh", "-c", "ulimit -n 16 && exec /usr/bin/timeout 20 \"$0\" disk.img -d out",
+         IMGEXTRACT_PATH},
+        options);
+    EXPECT_EQ(result.exitCode, 0) << AfterInfoLine(result.output).substr(0, 2000);
+    std::string path = "D";
+    for (int level = 0; level < 100; ++level) {
+        EXPECT_EQ(ReadText(place.Out(path + "/F.TXT")), "f") << "level " << level;
+        path += "/D";
     }
 }
 
