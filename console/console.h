@@ -77,6 +77,7 @@ inline constexpr std::size_t kUtf8MaxLength = 3;   // bytes per code page 437 ch
 // included); the result is never longer than text. A byte that starts no
 // valid UTF-8 character and a character code page 437 lacks become the byte
 // replacement, or make the conversion fail when replacement is '\0'. False
-// also when the result does not fit; out then holds its beginning.
+// also when the result does not fit; out then holds its beginning. out may
+// be text itself: the conversion then happens in place.
 [[nodiscard]] bool ConvertUtf8ToCp437(const char* text, char replacement, char* out,
                                       std::size_t outSize);

@@ -18,6 +18,7 @@ void StartExtractorRun(ExtractorRunState* state, int argumentCount, char** argum
     state->includeLast = kSpanNotSet;
     state->excludeFirst = kSpanNotSet;
     state->excludeLast = kSpanNotSet;
+    state->utf8Names = IsLocaleUtf8();
     state->extractionHandle = kNoHostDirectory;
     state->currentHandle = kNoHostDirectory;
     GetProgramName(argumentCount > 0 ? arguments[0] : "imgextract", state->programName,

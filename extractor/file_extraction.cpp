@@ -60,11 +60,38 @@ static bool EntryNameForHost(const std::uint8_t* entry, bool shownMarks, char* n
     return !holdsNul && IsNameUsableOnHost(name);
 }
 
-// The host path of the directories that hold node, from the outermost one
-// down, joined by "/". *usable is cleared when a directory's name cannot be
-// one here. False when the path does not fit the field; path then holds its
-// beginning, for the messages.
-static bool BuildHostDirectoryPath(const TreeNode* node, char* path, std::size_t pathSize,
+// A name as it goes to the host: code page 437, or UTF-8 where the user's
+// locale uses it (up to three bytes a character).
+static constexpr std::size_t kHostNameSize = (kNameSize - 1) * kUtf8MaxLength + 1;
+
+// The name (code page 437) as it goes to the host into hostName
+// (kHostNameSize bytes).
+static void FormatHostName(const char* name, bool utf8, char* hostName) {
+    // kHostNameSize holds every name of kNameSize, converted or not.
+    if (utf8) {
+        (void)ConvertCp437ToUtf8(name, hostName, kHostNameSize);
+    } else {
+        (void)CopyText(hostName, kHostNameSize, name);
+    }
+}
+
+// Appends name to path (kPathSize bytes, *length characters so far), after
+// a "/" unless path is empty; false when it did not fit (path then holds as
+// much as fitted).
+static bool AppendComponent(char* path, std::size_t* length, const char* name) {
+    const bool fits =
+        FormatText(path + *length, kPathSize - *length, "%s%s", *length > 0 ? "/" : "", name);
+    *length += std::strlen(path + *length);
+    return fits;
+}
+
+// The directories that hold node, from the outermost one down, joined by
+// "/": in shown with their names as stored (code page 437, for the lines and
+// messages), in host as they go to the host (converted to UTF-8 with utf8);
+// both fields hold kPathSize bytes. *usable is cleared when a directory's name
+// cannot be one here. False when host does not fit; both then hold their
+// beginnings, for the messages (shown is never the longer one).
+static bool BuildHostDirectoryPath(const TreeNode* node, bool utf8, char* host, char* shown,
                                    bool* usable) {
     // Each level takes at least two characters, so no more than the outermost
     // kPathSize / 2 directories can show; the walk up keeps the last ones it
@@ -76,20 +103,23 @@ static bool BuildHostDirectoryPath(const TreeNode* node, char* path, std::size_t
         outermost[depth % ringSize] = parent;
         ++depth;
     }
-    const std::size_t shown = depth < ringSize ? depth : ringSize;
-    std::size_t length = 0;
-    path[0] = '\0';
+    const std::size_t levels = depth < ringSize ? depth : ringSize;
+    std::size_t hostLength = 0;
+    std::size_t shownLength = 0;
+    host[0] = '\0';
+    shown[0] = '\0';
     *usable = true;
-    for (std::size_t level = 0; level < shown; ++level) {
+    bool fits = depth <= ringSize;
+    for (std::size_t level = 0; level < levels; ++level) {
         const TreeNode* directory = outermost[(depth - 1 - level) % ringSize];
         char name[kNameSize + 1];
         if (!EntryNameForHost(directory->entry, false, name, sizeof(name))) *usable = false;
-        if (!FormatText(path + length, pathSize - length, "%s%s", length > 0 ? "/" : "", name)) {
-            return false;
-        }
-        length += std::strlen(path + length);
+        char hostName[kHostNameSize];
+        FormatHostName(name, utf8, hostName);
+        fits = AppendComponent(host, &hostLength, hostName) && fits;
+        if (!AppendComponent(shown, &shownLength, name)) break;
     }
-    return depth <= ringSize;
+    return fits;
 }
 
 // Days from 1970-01-01 to the given day of the proleptic Gregorian calendar.
@@ -296,25 +326,34 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
     if ((entry[kEntryAttributes] & kAttributeDirectory) != 0) return 0;
     char name[kNameSize + 1];
     const bool nameUsable = EntryNameForHost(entry, true, name, sizeof(name));
-    char directoryPath[kPathSize];
+    char hostName[kHostNameSize];
+    FormatHostName(name, state->utf8Names, hostName);
+    char directoryPath[kPathSize];        // as it goes to the host
+    char shownDirectoryPath[kPathSize];   // as the lines show it
     bool directoriesUsable = true;
-    const bool pathFits =
-        BuildHostDirectoryPath(node, directoryPath, std::size(directoryPath), &directoriesUsable);
+    const bool pathFits = BuildHostDirectoryPath(node, state->utf8Names, directoryPath,
+                                                 shownDirectoryPath, &directoriesUsable);
     const bool intoDirectories = directoryPath[0] != '\0' && !state->junkPaths;
     const char* relative = intoDirectories ? directoryPath : "";
 
-    // Formatted even when the directory path is cut, so that the message shows
-    // the destination as far as it fits; with junk paths the directories do
-    // not count.
+    // The destination the lines show: the extraction directory as typed,
+    // shown in code page 437 like the names. Formatted even when the path
+    // that goes to the host does not fit, so that the message shows it as
+    // far as it fits; with junk paths the directories do not count.
     char destination[kPathSize];
+    char hostDestination[kPathSize];   // only measured: the host gets it piece by piece
     bool destinationFits;
     if (intoDirectories) {
-        destinationFits = FormatText(destination, std::size(destination), "%s/%s/%s",
-                                     state->extractionDirectory, directoryPath, fields->name) &&
+        (void)FormatText(destination, std::size(destination), "%s/%s/%s",
+                         state->shownExtractionDirectory, shownDirectoryPath, fields->name);
+        destinationFits = FormatText(hostDestination, std::size(hostDestination), "%s/%s/%s",
+                                     state->extractionDirectory, directoryPath, hostName) &&
                           pathFits;
     } else {
-        destinationFits = FormatText(destination, std::size(destination), "%s/%s",
-                                     state->extractionDirectory, fields->name);
+        (void)FormatText(destination, std::size(destination), "%s/%s",
+                         state->shownExtractionDirectory, fields->name);
+        destinationFits = FormatText(hostDestination, std::size(hostDestination), "%s/%s",
+                                     state->extractionDirectory, hostName);
     }
     if (!destinationFits) {
         ReportMessage("File '%s' could not be created.", kMessageError, kErrorFileNameTooLong,
@@ -331,13 +370,13 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
     if (safeToLook && (relative[0] == '\0' || IsOpenDirectory(state, relative)) &&
         OpenDestinationDirectory(state, relative, false, &directory) == 0) {
         int handle = -1;
-        if (CreateNewHostFile(directory, name, &handle) == 0) {
+        if (CreateNewHostFile(directory, hostName, &handle) == 0) {
             return FinishEntry(destination, FillHostFile(volume, entry, handle), false);
         }
     }
     const bool exists = safeToLook &&
                         OpenDestinationDirectory(state, relative, false, &directory) == 0 &&
-                        IsExistingEntry(directory, name, false);
+                        IsExistingEntry(directory, hostName, false);
     bool replace = true;
     bool skip = false;
     if (exists) {
@@ -359,18 +398,19 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
                                        ? OpenDestinationDirectory(state, relative, true, &directory)
                                        : kErrorInvalidName;
         if (code != 0) {
-            const std::size_t baseLength = std::strlen(state->extractionDirectory);
-            const bool slash = baseLength > 0 && state->extractionDirectory[baseLength - 1] == '/';
+            const char* base = state->shownExtractionDirectory;
+            const std::size_t baseLength = std::strlen(base);
+            const bool slash = baseLength > 0 && base[baseLength - 1] == '/';
             char combined[kPathSize];
-            (void)FormatText(combined, std::size(combined), "%s%s%s", state->extractionDirectory,
-                             slash ? "" : "/", directoryPath);   // shown as far as it fits
+            (void)FormatText(combined, std::size(combined), "%s%s%s", base, slash ? "" : "/",
+                             shownDirectoryPath);   // shown as far as it fits
             ReportMessage("Directory %s could not be created.", kMessageError, code, combined);
             return kExitError;
         }
     }
     std::uint32_t code = kErrorOpenFailed;
     if (nameUsable && OpenDestinationDirectory(state, relative, false, &directory) == 0) {
-        code = WriteEntryFile(volume, entry, directory, name, exists);
+        code = WriteEntryFile(volume, entry, directory, hostName, exists);
     }
     return FinishEntry(destination, code, exists);
 }

@@ -554,6 +554,125 @@ TEST(UnsafeNames, RefusesTheCharactersThatDosAndWindowsNamesCannotHold) {
     }
 }
 
+// Runs imgextract in the place's directory with LC_ALL set to locale, its
+// output on a pseudo-terminal of the test's own or through a pipe.
+ChildResult RunInLocale(const ExtractionPlace& place, const std::string& locale, bool terminal,
+                        const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = {"/usr/bin/timeout", "20", IMGEXTRACT_PATH};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    ChildOptions options;
+    options.terminal = terminal;
+    options.environment = {"LC_ALL=" + locale};
+    options.workingDirectory = place.temp.Path();
+    return RunProgram(command, options);
+}
+
+TEST(HostNames, AreWhatTheCreatedLineShows) {
+    // Code page 437: 0x81 u umlaut (U+00FC, UTF-8 C3 BC), 0x94 o umlaut
+    // (U+00F6, C3 B6), 0xE1 sharp s (U+00DF, C3 9F).
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    AddFile(&image, kRootDirectory, FileEntry("\x81" "BER", "TXT"), TextBytes("root"));
+    const std::uint16_t dir = AddDirectory(&image, kRootDirectory, FileEntry("GR\x94SSE", ""));
+    AddFile(&image, dir, FileEntry("STRA\xE1" "E", "TXT"), TextBytes("inside"));
+    struct Row {
+        const char* name;
+        const char* locale;
+        bool terminal;
+        std::string directory;   // the extraction directory as typed
+        std::string shown;       // ... as the lines show it
+        bool utf8OnDisk;         // else the bytes of code page 437
+        bool utf8Lines;          // else the bytes of code page 437
+    };
+    const std::vector<Row> rows = {
+        {"UTF-8 locale on a terminal", "C.UTF-8", true, "out", "out", true, true},
+        // Into a pipe the console passes its code page 437 text unchanged.
+        {"UTF-8 locale into a pipe", "C.UTF-8", false, "out", "out", true, false},
+        {"C locale into a pipe", "C", false, "out", "out", false, false},
+        {"C locale on a terminal", "C", true, "out", "out", false, false},
+        // A directory typed in UTF-8 reaches the file system as typed and is
+        // shown through code page 437: A umlaut U+00C4 is 0x8E there.
+        {"UTF-8 directory on a terminal", "C.UTF-8", true, "\xC3\x84-out", "\xC3\x84-out", true,
+         true},
+        {"UTF-8 directory into a pipe", "C.UTF-8", false, "\xC3\x84-out", "\x8E-out", true, false},
+        // The euro sign U+20AC has no code page 437 form: shown as "?".
+        {"directory character without a code page 437 form", "C.UTF-8", true,
+         "\xE2\x82\xAC-out", "?-out", true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ExtractionPlace place(image);
+        if (row.directory != "out") {
+            ASSERT_EQ(mkdir((place.temp / row.directory).c_str(), 0777), 0);
+        }
+        const ChildResult result =
+            RunInLocale(place, row.locale, row.terminal, {"disk.img", "-d", row.directory});
+        EXPECT_EQ(result.exitCode, 0);
+        const std::string u = row.utf8Lines ? "\xC3\xBC" : "\x81";
+        const std::string o = row.utf8Lines ? "\xC3\xB6" : "\x94";
+        const std::string ss = row.utf8Lines ? "\xC3\x9F" : "\xE1";
+        EXPECT_EQ(AfterInfoLine(result.output),
+                  row.shown + "/" + u + "BER.TXT created.\n" + row.shown + "/GR" + o +
+                      "SSE/STRA" + ss + "E.TXT created.\n");
+        const std::string root = place.temp / row.directory;
+        if (row.utf8OnDisk) {
+            EXPECT_EQ(TreeBelow(root), (std::set<std::string>{"\xC3\xBC" "BER.TXT", "GR\xC3\xB6SSE/",
+                                                              "GR\xC3\xB6SSE/STRA\xC3\x9F" "E.TXT"}));
+        } else {
+            EXPECT_EQ(TreeBelow(root), (std::set<std::string>{"\x81" "BER.TXT", "GR\x94SSE/",
+                                                              "GR\x94SSE/STRA\xE1" "E.TXT"}));
+        }
+    }
+}
+
+TEST(HostNames, TheImageFileNameIsShownAsTyped) {
+    // a umlaut: UTF-8 C3 A4, code page 437 0x84.
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k160));
+    ExtractionPlace place(image);
+    ASSERT_EQ(rename(place.Image().c_str(), (place.temp / "\xC3\xA4.img").c_str()), 0);
+    const ChildResult onTerminal = RunInLocale(place, "C.UTF-8", true, {"-v", "\xC3\xA4.img"});
+    EXPECT_EQ(onTerminal.exitCode, 0);
+    EXPECT_NE(onTerminal.output.find("Reading image file \xC3\xA4.img ...\n"), std::string::npos)
+        << onTerminal.output;
+    const ChildResult missing = RunInLocale(place, "C.UTF-8", false, {"-v", "\xC3\xB6.img"});
+    EXPECT_EQ(missing.exitCode, 3);
+    EXPECT_EQ(missing.output, kBanner + "Reading image file \x94.img ...\n" +
+                                  ErrorText("Image data of '\x94.img' could not be accessed."));
+}
+
+TEST(HostNames, ThatNoLongerFitInUtf8AreRefused) {
+    // ÜÜÜÜÜÜÜÜ.ÜÜÜ: 12 bytes in code page 437 (0x9A), 11 x 2 + 1 = 23 in
+    // UTF-8 (C3 9C). With an extraction directory of 240 characters the
+    // destination takes 240 + 1 + 12 = 253 bytes, or 240 + 1 + 23 = 264.
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k160));
+    AddFile(&image, kRootDirectory, FileEntry(std::string(8, '\x9A'), std::string(3, '\x9A')),
+            TextBytes("long"));
+    const std::string directory = "out/" + std::string(236, 'a');
+    const std::string cp437Name = std::string(8, '\x9A') + "." + std::string(3, '\x9A');
+    struct Row {
+        const char* name;
+        const char* locale;
+        bool fits;
+    };
+    const Row rows[] = {{"C locale", "C", true}, {"UTF-8 locale", "C.UTF-8", false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ExtractionPlace place(image);
+        ASSERT_EQ(mkdir((place.temp / directory).c_str(), 0777), 0);
+        const ChildResult result = RunInLocale(place, row.locale, false, {"disk.img", "-d", directory});
+        const std::string destination = directory + "/" + cp437Name;
+        if (row.fits) {
+            EXPECT_EQ(result.exitCode, 0);
+            EXPECT_EQ(AfterInfoLine(result.output), Created(destination));
+            EXPECT_EQ(ReadText(place.temp / destination), "long");
+        } else {
+            EXPECT_EQ(result.exitCode, 3);
+            EXPECT_EQ(AfterInfoLine(result.output),
+                      ErrorText("File '" + destination + "' could not be created.", 206));
+            EXPECT_TRUE(TreeBelow(place.temp / directory).empty());
+        }
+    }
+}
+
 TEST(UnsafePlaces, LinksAtTheDestinationOrOnTheWayAreNotFollowed) {
     struct Row {
         const char* name;

@@ -189,11 +189,55 @@ TEST(ExtractorRunSelection, TakesTheEntriesTheIncludeAndExcludeListsDescribe) {
         arguments.insert(arguments.end(), row.patterns.begin(), row.patterns.end());
         const ChildResult result = RunOnImage(temp, WrapNative(SelectionImage()), arguments);
         EXPECT_EQ(result.exitCode, 0);
-        EXPECT_EQ(ListedPaths(result.output), row.listed);
+        EXPECT_EQ(ListedPaths(result.output), row.listed) << result.output;
         if (row.listed.empty()) {
             EXPECT_EQ(AfterInfoLine(result.output), kNothingFound);
         } else {
             EXPECT_EQ(result.output.find(kNothingFound), std::string::npos);
+        }
+    }
+}
+
+TEST(ExtractorRunSelection, TurnsPatternsTypedInUtf8IntoCodePage437) {
+    // 0x81 is u umlaut (UTF-8 C3 BC), 0x94 o umlaut (C3 B6); the euro sign
+    // (E2 82 AC) has no code page 437 form, and a lone FC is no UTF-8.
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    AddFile(&image, kRootDirectory, FileEntry("\x81" "BER", "TXT"), TextBytes("u"));
+    AddFile(&image, kRootDirectory, FileEntry("GR\x94" "SSE", "TXT"), TextBytes("o"));
+    AddFile(&image, kRootDirectory, FileEntry("PLAIN", "TXT"), TextBytes("p"));
+    struct Row {
+        const char* name;
+        const char* locale;
+        std::vector<std::string> patterns;
+        std::vector<std::string> listed;   // as the listing writes them into a pipe
+    };
+    const std::vector<Row> rows = {
+        {"u umlaut typed in UTF-8", "C.UTF-8", {"*\xC3\xBC*"}, {"\x81" "BER.TXT"}},
+        {"in the exclude list too", "C.UTF-8", {"-x", "*\xC3\xBC*"},
+         {"GR\x94SSE.TXT", "PLAIN.TXT"}},
+        // The range 0x81 to 0x94: each bound is one character.
+        {"a range between the umlauts", "C.UTF-8", {"*<\xC3\xBC-\xC3\xB6>*"},
+         {"\x81" "BER.TXT", "GR\x94SSE.TXT"}},
+        {"a character code page 437 lacks", "C.UTF-8", {"*\xE2\x82\xAC*"}, {}},
+        {"no UTF-8 at all", "C.UTF-8", {"*\xFC*"}, {}},
+        {"C locale: bytes as they are", "C", {"*\x81*"}, {"\x81" "BER.TXT"}},
+        {"C locale: UTF-8 bytes are no name's", "C", {"*\xC3\xBC*"}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDirectory temp;
+        WriteBytes(temp / "disk.img", WrapNative(image));
+        std::vector<std::string> command = {"/usr/bin/timeout", "20", IMGEXTRACT_PATH, "-v",
+                                            "disk.img"};
+        command.insert(command.end(), row.patterns.begin(), row.patterns.end());
+        ChildOptions options;
+        options.environment = {std::string("LC_ALL=") + row.locale};
+        options.workingDirectory = temp.Path();
+        const ChildResult result = RunProgram(command, options);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(ListedPaths(result.output), row.listed) << result.output;
+        if (row.listed.empty()) {
+            EXPECT_EQ(AfterInfoLine(result.output), kNothingFound);
         }
     }
 }

@@ -538,6 +538,7 @@ void RunCraftedImage(const CraftedImage& row) {
     arguments.insert(arguments.end(), {"../image.img", "-d", "../out"});
     ChildOptions options;
     options.workingDirectory = working.string();
+    options.environment = {"LC_ALL=C"};   // names pass to the host byte for byte
     const ChildResult result = RunProgram(arguments, options);
     SCOPED_TRACE("output:\n" + result.output);
 
