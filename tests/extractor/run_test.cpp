@@ -242,6 +242,43 @@ TEST(ExtractorRunSelection, TurnsPatternsTypedInUtf8IntoCodePage437) {
     }
 }
 
+TEST(ExtractorRunSelection, LeavesDeletedEntriesOutWithAnEscapedQuestionMark) {
+    // Deleted entries show a "?" for their first byte 0xE5; the files of a
+    // deleted directory show its stored name, 0xE5 first, in their path.
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    AddFile(&image, kRootDirectory, FileEntry("\xE5" "OO", "TXT"), TextBytes("f"));
+    AddFile(&image, kRootDirectory, FileEntry("BAR", "TXT"), TextBytes("b"));
+    const std::uint16_t dir = AddDirectory(&image, kRootDirectory, FileEntry("DIR", ""));
+    AddFile(&image, dir, FileEntry("\xE5" "OO", "TXT"), TextBytes("f"));
+    AddFile(&image, dir, FileEntry("BAR", "TXT"), TextBytes("b"));
+    const std::uint16_t old = AddDirectory(&image, kRootDirectory, FileEntry("\xE5" "LD", ""));
+    AddFile(&image, old, FileEntry("KEPT", "TXT"), TextBytes("k"));
+    struct Row {
+        const char* name;
+        std::vector<std::string> patterns;
+        std::vector<std::string> listed;
+    };
+    const std::vector<Row> rows = {
+        {"everything", {}, {"?OO.TXT", "BAR.TXT", "DIR", "DIR\\?OO.TXT", "DIR\\BAR.TXT", "?LD",
+                            "\xE5LD\\KEPT.TXT"}},
+        {"a \"?\" anywhere", {"-x", "*/?*"},
+         {"BAR.TXT", "DIR", "DIR\\BAR.TXT", "\xE5LD\\KEPT.TXT"}},
+        {"a \"?\" after a backslash", {"-x", "*\\/?*"},
+         {"BAR.TXT", "DIR", "DIR\\BAR.TXT", "\xE5LD\\KEPT.TXT"}},
+        {"and the contents of deleted directories", {"-x", "*/?*", "\xE5*", "*\\\xE5*"},
+         {"BAR.TXT", "DIR", "DIR\\BAR.TXT"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDirectory temp;
+        std::vector<std::string> arguments = {"-v", "disk.img"};
+        arguments.insert(arguments.end(), row.patterns.begin(), row.patterns.end());
+        const ChildResult result = RunOnImage(temp, WrapNative(image), arguments);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(ListedPaths(result.output), row.listed);
+    }
+}
+
 TEST(ExtractorRunSelection, ExtractsOnlyTheSelectedFiles) {
     TempDirectory temp;
     ASSERT_EQ(mkdir((temp / "out").c_str(), 0777), 0);
