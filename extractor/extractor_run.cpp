@@ -93,11 +93,11 @@ static void FormatTypedText(const ExtractorRunState* state, const char* text, ch
 // empty (each holds a "\").
 static void ConvertPatterns(ExtractorRunState* state) {
     if (!state->utf8Names) return;
-    const int spans[2][2] = {{state->includeFirst, state->includeLast},
-                             {state->excludeFirst, state->excludeLast}};
-    for (const auto& span : spans) {
-        if (span[0] == kSpanNotSet) continue;
-        for (int position = span[0]; position <= span[1]; ++position) {
+    const int firsts[] = {state->includeFirst, state->excludeFirst};
+    const int lasts[] = {state->includeLast, state->excludeLast};
+    for (std::size_t span = 0; span < std::size(firsts); ++span) {
+        if (firsts[span] == kSpanNotSet) continue;
+        for (int position = firsts[span]; position <= lasts[span]; ++position) {
             if (position < 1 || position >= state->argumentCount) continue;
             char* pattern = state->arguments[position];
             if (!ConvertUtf8ToCp437(pattern, '\0', pattern, std::strlen(pattern) + 1)) {
