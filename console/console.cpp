@@ -124,3 +124,92 @@ std::size_t EncodeCp437AsUtf8(std::uint8_t byte, char* out) {
     out[2] = static_cast<char>(0x80u | (codePoint & 0x3Fu));
     return 3;
 }
+
+bool ConvertCp437ToUtf8(const char* text, char* out, std::size_t outSize) {
+    if (outSize == 0) return false;
+    std::size_t length = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        char encoded[kUtf8MaxLength];
+        const std::size_t count = EncodeCp437AsUtf8(static_cast<std::uint8_t>(*p), encoded);
+        if (length + count >= outSize) {
+            out[length] = '\0';
+            return false;
+        }
+        std::memcpy(out + length, encoded, count);
+        length += count;
+    }
+    out[length] = '\0';
+    return true;
+}
+
+// Decodes the UTF-8 character at text into *codePoint and returns its length
+// in bytes, or 0 when text starts no valid character (a stray continuation
+// byte, a sequence cut short or ended by the NUL, an overlong form, a
+// surrogate, a value beyond U+10FFFF).
+static std::size_t DecodeUtf8(const char* text, std::uint32_t* codePoint) {
+    const std::uint8_t lead = static_cast<std::uint8_t>(text[0]);
+    std::size_t length;
+    std::uint32_t value;
+    std::uint32_t smallest;
+    if (lead < 0x80) {
+        *codePoint = lead;
+        return 1;
+    } else if ((lead & 0xE0u) == 0xC0u) {
+        length = 2;
+        value = lead & 0x1Fu;
+        smallest = 0x80;
+    } else if ((lead & 0xF0u) == 0xE0u) {
+        length = 3;
+        value = lead & 0x0Fu;
+        smallest = 0x800;
+    } else if ((lead & 0xF8u) == 0xF0u) {
+        length = 4;
+        value = lead & 0x07u;
+        smallest = 0x10000;
+    } else {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        const std::uint8_t byte = static_cast<std::uint8_t>(text[i]);
+        if ((byte & 0xC0u) != 0x80u) return 0;   // the NUL ends it here too
+        value = (value << 6) | (byte & 0x3Fu);
+    }
+    if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    *codePoint = value;
+    return length;
+}
+
+// The code page 437 byte of a Unicode character; 0 when there is none.
+static std::uint8_t Cp437FromCodePoint(std::uint32_t codePoint) {
+    if (codePoint > 0 && codePoint < 0x80) return static_cast<std::uint8_t>(codePoint);
+    for (std::size_t i = 0; i < std::size(kCp437Upper); ++i) {
+        if (kCp437Upper[i] == codePoint) return static_cast<std::uint8_t>(0x80 + i);
+    }
+    return 0;
+}
+
+bool ConvertUtf8ToCp437(const char* text, char replacement, char* out, std::size_t outSize) {
+    if (outSize == 0) return false;
+    std::size_t length = 0;
+    const char* p = text;
+    while (*p != '\0') {
+        std::uint32_t codePoint = 0;
+        const std::size_t count = DecodeUtf8(p, &codePoint);
+        std::uint8_t byte = count > 0 ? Cp437FromCodePoint(codePoint) : 0;
+        if (byte == 0) {
+            if (replacement == '\0') {
+                out[length] = '\0';
+                return false;
+            }
+            byte = static_cast<std::uint8_t>(replacement);
+        }
+        if (length + 1 >= outSize) {
+            out[length] = '\0';
+            return false;
+        }
+        out[length++] = static_cast<char>(byte);
+        p += count > 0 ? count : 1;
+    }
+    out[length] = '\0';
+    return true;
+}

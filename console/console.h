@@ -58,3 +58,26 @@ inline constexpr std::size_t kUtf8MaxLength = 3;   // bytes per code page 437 ch
 // Encodes one code page 437 byte as UTF-8 into out (kUtf8MaxLength bytes);
 // returns the number of bytes. Bytes below 0x80 stay as they are.
 [[nodiscard]] std::size_t EncodeCp437AsUtf8(std::uint8_t byte, char* out);
+
+// Texts in the user's character set. Where the locale uses UTF-8, the
+// terminal shows code page 437 converted to UTF-8 (console_posix.cpp), and
+// names and patterns the user types arrive in UTF-8.
+
+// True when the locale the environment asks for (LC_ALL, then LC_CTYPE, then
+// LANG: the first that is set and not empty) uses UTF-8. Reads the
+// environment at each call.
+[[nodiscard]] bool IsLocaleUtf8();
+
+// Converts text from code page 437 to UTF-8 into out (outSize bytes, NUL
+// included); bytes below 0x80 stay as they are. False when the result does
+// not fit; out then holds its beginning, no part of a character.
+[[nodiscard]] bool ConvertCp437ToUtf8(const char* text, char* out, std::size_t outSize);
+
+// Converts UTF-8 text to code page 437 into out (outSize bytes, NUL
+// included); the result is never longer than text. A byte that starts no
+// valid UTF-8 character and a character code page 437 lacks become the byte
+// replacement, or make the conversion fail when replacement is '\0'. False
+// also when the result does not fit; out then holds its beginning. out may
+// be text itself: the conversion then happens in place.
+[[nodiscard]] bool ConvertUtf8ToCp437(const char* text, char replacement, char* out,
+                                      std::size_t outSize);

@@ -18,6 +18,9 @@ void StartExtractorRun(ExtractorRunState* state, int argumentCount, char** argum
     state->includeLast = kSpanNotSet;
     state->excludeFirst = kSpanNotSet;
     state->excludeLast = kSpanNotSet;
+    state->utf8Names = IsLocaleUtf8();
+    state->extractionHandle = kNoHostDirectory;
+    state->currentHandle = kNoHostDirectory;
     GetProgramName(argumentCount > 0 ? arguments[0] : "imgextract", state->programName,
                    std::size(state->programName));
     // A current directory too long for the field is still reachable as ".".
@@ -94,7 +97,11 @@ int ParseExtractorArguments(ExtractorRunState* state) {
             } else if (std::strcmp(name, "o") == 0 && !haveImage) {
                 state->overwriteAll = true;
             } else if (std::strcmp(name, "d") == 0) {
-                if (position + 1 >= state->argumentCount) {
+                // An empty directory (an unset variable in a script) would
+                // make every destination "/NAME", at the root of the file
+                // system: it counts as missing.
+                if (position + 1 >= state->argumentCount ||
+                    state->arguments[position + 1][0] == '\0') {
                     ReportMessage("Parameter for extraction directory is missing.", kMessageError, 0);
                     ok = 0;
                 } else {

@@ -22,10 +22,22 @@ struct ExtractorRunState {
     int excludeFirst;                      // argument positions of the exclude list
     int excludeLast;
     int argumentCount;                     // the program's argument vector, which holds
-    char** arguments;                      //   the patterns; upper-cased in place when tested
+    char** arguments;                      //   the patterns; upper-cased in place when tested,
+                                           //   first turned into code page 437 with utf8Names
     int resultCode;                        // 0, or kExitError after an error
-    char verifiedDirectory[kPathSize];     // the directory the last extracted file went into,
-                                           //   known to exist; "" when none
+    bool utf8Names;                        // the locale uses UTF-8: names go to the host in
+                                           //   UTF-8, and what the user typed arrives in it
+    char shownExtractionDirectory[kPathSize];   // extractionDirectory as the lines show it
+                                           //   (code page 437); set by RunExtraction
+    // The open directories of the extraction (host.h handles, owned here and
+    // closed by CloseExtractionDirectories): the extraction directory, opened
+    // at the first file, and the directory below it that the last file went
+    // into, kept open for the next file of the same directory.
+    bool extractionDirectoryOpen;          // extractionHandle is an open handle
+    int extractionHandle;
+    bool currentDirectoryOpen;             // currentHandle is an open handle of
+    int currentHandle;                     //   currentDirectory: host names below the
+    char currentDirectory[kPathSize];      //   extraction directory joined by "/"
 };
 
 // Sets up the run state (program name, default extraction directory, empty

@@ -3,6 +3,7 @@
 #include "extractor/extractor_run.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "console/console.h"
 #include "console/message.h"
@@ -44,6 +45,14 @@ static bool IsSelected(ExtractorRunState* state, const EntryFields* fields) {
     return true;
 }
 
+// False for a volume of more clusters than FAT12 has: its FAT holds 16-bit
+// entries, and reading them as 12-bit ones would cut its files short.
+static bool IsFat12Volume(const ImageRecord* image) {
+    DisketteGeometry geometry{};
+    if (!GetDisketteGeometry(&image->parameters, &geometry)) return false;
+    return geometry.clusterCount <= kLargestFat12ClusterCount;
+}
+
 // Walks the tree in depth-first pre-order; stops at the first failed extraction.
 static void WalkTree(ExtractorRunState* state, const FatVolume* volume, TreeNode* root,
                      std::uint32_t* selectedCount) {
@@ -63,19 +72,63 @@ static void WalkTree(ExtractorRunState* state, const FatVolume* volume, TreeNode
     }
 }
 
+// Text the user typed (a path), as the lines show it: the console takes
+// every text for code page 437, so in a UTF-8 locale the text is converted to
+// it, a character code page 437 lacks showing as "?". The text itself goes
+// to the host unchanged.
+static void FormatTypedText(const ExtractorRunState* state, const char* text, char* shown) {
+    // Code page 437 is never longer than UTF-8, so the field holds it.
+    if (state->utf8Names) {
+        (void)ConvertUtf8ToCp437(text, '?', shown, kPathSize);
+    } else {
+        (void)CopyText(shown, kPathSize, text);
+    }
+}
+
+// In a UTF-8 locale the patterns arrive in UTF-8, while names are matched in
+// code page 437: each pattern is converted in place, once before the walk
+// (code page 437 is never longer). A pattern holding a character that code
+// page 437 lacks, or that is no UTF-8, can describe no name: it becomes the
+// empty pattern, which matches only the empty text, and no match path is
+// empty (each holds a "\").
+static void ConvertPatterns(ExtractorRunState* state) {
+    if (!state->utf8Names) return;
+    const int firsts[] = {state->includeFirst, state->excludeFirst};
+    const int lasts[] = {state->includeLast, state->excludeLast};
+    for (std::size_t span = 0; span < std::size(firsts); ++span) {
+        if (firsts[span] == kSpanNotSet) continue;
+        for (int position = firsts[span]; position <= lasts[span]; ++position) {
+            if (position < 1 || position >= state->argumentCount) continue;
+            char* pattern = state->arguments[position];
+            if (!ConvertUtf8ToCp437(pattern, '\0', pattern, std::strlen(pattern) + 1)) {
+                pattern[0] = '\0';
+            }
+        }
+    }
+}
+
 int RunExtraction(ExtractorRunState* state) {
-    ConsolePrint("Reading image file %s ...\r\n", state->imageFileName);
+    char shownImageFileName[kPathSize];
+    FormatTypedText(state, state->imageFileName, shownImageFileName);
+    FormatTypedText(state, state->extractionDirectory, state->shownExtractionDirectory);
+    ConvertPatterns(state);
+    ConsolePrint("Reading image file %s ...\r\n", shownImageFileName);
     const int handle = OpenImageFile(state->imageFileName);
     if (handle < 0) {
         ReportMessage("Image data of '%s' could not be accessed.", kMessageError, 0,
-                      state->imageFileName);
+                      shownImageFileName);
         return kExitError;
     }
     ImageRecord image{};
     image.fileHandle = handle;
-    (void)CopyText(image.imageFileName, std::size(image.imageFileName), state->imageFileName);
+    // The reader names the image in its messages.
+    (void)CopyText(image.imageFileName, std::size(image.imageFileName), shownImageFileName);
     std::uint32_t selectedCount = 0;
     if (!ReadImage(&image, ShowExtractorProgress)) {
+        state->resultCode = kExitError;
+    } else if (!IsFat12Volume(&image)) {
+        ReportMessage("'%s' contains image data which can not be handled.", kMessageError, 0,
+                      image.imageFileName);
         state->resultCode = kExitError;
     } else {
         FatVolume volume{};
@@ -90,6 +143,7 @@ int RunExtraction(ExtractorRunState* state) {
         }
         FreeDirectoryTree(root);
     }
+    CloseExtractionDirectories(state);
     FreeImage(&image);
     if (selectedCount == 0) ConsolePrint("No corresponding files found.\r\n");
     CloseImageFile(handle);

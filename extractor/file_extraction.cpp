@@ -15,14 +15,22 @@ static constexpr std::size_t kAnswerSize = 16;
 
 bool IsNameUsableOnHost(const char* name) {
     if (name[0] == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
-    return std::strpbrk(name, "/?") == nullptr;
+    // The characters the file systems of the programs' first platform refuse
+    // in a name; "/" separates names here.
+    for (const char* p = name; *p != '\0'; ++p) {
+        if (static_cast<unsigned char>(*p) < 0x20) return false;
+    }
+    return std::strpbrk(name, "/\"*:<>?\\|") == nullptr;
 }
 
-// The name of a directory entry as stored, for the host path; the text ends
-// at a NUL byte among the stored bytes, as in the listing. False when it
-// cannot be a name here: NUL bytes among the stored bytes make it unusable
-// (the text would end there). name always receives a text, for the messages.
-static bool EntryNameForHost(const std::uint8_t* entry, char* name, std::size_t nameSize) {
+// The name of a directory entry for the host path: for a directory on the
+// way as stored, for the entry extracted itself (shownMarks) as listed, with
+// a deleted entry's "?" and 0xE5 for a stored 0x05. The text ends at a NUL
+// byte among the stored bytes, as in the listing. False when it cannot be a
+// name here: NUL bytes among the stored bytes make it unusable (the text
+// would end there). name always receives a text, for the messages.
+static bool EntryNameForHost(const std::uint8_t* entry, bool shownMarks, char* name,
+                             std::size_t nameSize) {
     if (nameSize < kEntryNameLength + kEntryExtensionLength + 2) {
         if (nameSize > 0) name[0] = '\0';
         return false;
@@ -42,14 +50,48 @@ static bool EntryNameForHost(const std::uint8_t* entry, char* name, std::size_t 
         length += extensionLength;
     }
     name[length] = '\0';
+    if (shownMarks && length > 0) {
+        if (static_cast<std::uint8_t>(name[0]) == kEntryDeleted) {
+            name[0] = '?';
+        } else if (static_cast<std::uint8_t>(name[0]) == kEntryE5Stand) {
+            name[0] = static_cast<char>(kEntryDeleted);
+        }
+    }
     return !holdsNul && IsNameUsableOnHost(name);
 }
 
-// The host path of the directories that hold node, from the outermost one
-// down, joined by "/". *usable is cleared when a directory's name cannot be
-// one here. False when the path does not fit the field; path then holds its
-// beginning, for the messages.
-static bool BuildHostDirectoryPath(const TreeNode* node, char* path, std::size_t pathSize,
+// A name as it goes to the host: code page 437, or UTF-8 where the user's
+// locale uses it (up to three bytes a character).
+static constexpr std::size_t kHostNameSize = (kNameSize - 1) * kUtf8MaxLength + 1;
+
+// The name (code page 437) as it goes to the host into hostName
+// (kHostNameSize bytes).
+static void FormatHostName(const char* name, bool utf8, char* hostName) {
+    // kHostNameSize holds every name of kNameSize, converted or not.
+    if (utf8) {
+        (void)ConvertCp437ToUtf8(name, hostName, kHostNameSize);
+    } else {
+        (void)CopyText(hostName, kHostNameSize, name);
+    }
+}
+
+// Appends name to path (kPathSize bytes, *length characters so far), after
+// a "/" unless path is empty; false when it did not fit (path then holds as
+// much as fitted).
+static bool AppendComponent(char* path, std::size_t* length, const char* name) {
+    const bool fits =
+        FormatText(path + *length, kPathSize - *length, "%s%s", *length > 0 ? "/" : "", name);
+    *length += std::strlen(path + *length);
+    return fits;
+}
+
+// The directories that hold node, from the outermost one down, joined by
+// "/": in shown with their names as stored (code page 437, for the lines and
+// messages), in host as they go to the host (converted to UTF-8 with utf8);
+// both fields hold kPathSize bytes. *usable is cleared when a directory's name
+// cannot be one here. False when host does not fit; both then hold their
+// beginnings, for the messages (shown is never the longer one).
+static bool BuildHostDirectoryPath(const TreeNode* node, bool utf8, char* host, char* shown,
                                    bool* usable) {
     // Each level takes at least two characters, so no more than the outermost
     // kPathSize / 2 directories can show; the walk up keeps the last ones it
@@ -61,20 +103,23 @@ static bool BuildHostDirectoryPath(const TreeNode* node, char* path, std::size_t
         outermost[depth % ringSize] = parent;
         ++depth;
     }
-    const std::size_t shown = depth < ringSize ? depth : ringSize;
-    std::size_t length = 0;
-    path[0] = '\0';
+    const std::size_t levels = depth < ringSize ? depth : ringSize;
+    std::size_t hostLength = 0;
+    std::size_t shownLength = 0;
+    host[0] = '\0';
+    shown[0] = '\0';
     *usable = true;
-    for (std::size_t level = 0; level < shown; ++level) {
+    bool fits = depth <= ringSize;
+    for (std::size_t level = 0; level < levels; ++level) {
         const TreeNode* directory = outermost[(depth - 1 - level) % ringSize];
         char name[kNameSize + 1];
-        if (!EntryNameForHost(directory->entry, name, sizeof(name))) *usable = false;
-        if (!FormatText(path + length, pathSize - length, "%s%s", length > 0 ? "/" : "", name)) {
-            return false;
-        }
-        length += std::strlen(path + length);
+        if (!EntryNameForHost(directory->entry, false, name, sizeof(name))) *usable = false;
+        char hostName[kHostNameSize];
+        FormatHostName(name, utf8, hostName);
+        fits = AppendComponent(host, &hostLength, hostName) && fits;
+        if (!AppendComponent(shown, &shownLength, name)) break;
     }
-    return depth <= ringSize;
+    return fits;
 }
 
 // Days from 1970-01-01 to the given day of the proleptic Gregorian calendar.
@@ -149,17 +194,16 @@ static std::uint32_t FillHostFile(const FatVolume* volume, const std::uint8_t* e
     return code != 0 ? code : finishCode;
 }
 
-// Creates the file at destination from the entry; 0 or a system error code.
-// existed tells what the exists check found: when it found nothing, the file
-// is first created exclusively, which needs no look at what it opened.
+// Creates the file name inside directory from the entry; 0 or a system error
+// code. existed tells what the exists check found: when it found nothing, the
+// file is first created exclusively, which needs no look at what it opened.
 static std::uint32_t WriteEntryFile(const FatVolume* volume, const std::uint8_t* entry,
-                                    const char* destination, bool nameUsable, bool existed) {
-    if (!nameUsable) return kErrorOpenFailed;
+                                    int directory, const char* name, bool existed) {
     int handle = -1;
-    if (!existed && CreateNewHostFile(destination, &handle) == 0) {
+    if (!existed && CreateNewHostFile(directory, name, &handle) == 0) {
         return FillHostFile(volume, entry, handle);
     }
-    std::uint32_t code = CreateHostFile(destination, &handle);
+    std::uint32_t code = CreateHostFile(directory, name, &handle);
     if (code != 0) return code;
     return FillHostFile(volume, entry, handle);
 }
@@ -204,88 +248,135 @@ static bool AskToReplace(ExtractorRunState* state, const char* destination, bool
     }
 }
 
-// True when the first length characters of directoryPath name verified or
-// one of its enclosing directories.
-static bool IsVerifiedPrefix(const char* directoryPath, std::size_t length, const char* verified) {
-    return std::strncmp(directoryPath, verified, length) == 0 &&
-           (verified[length] == '\0' || verified[length] == '/');
+static void CloseCurrentDirectory(ExtractorRunState* state) {
+    if (state->currentDirectoryOpen) CloseHostDirectory(state->currentHandle);
+    state->currentDirectoryOpen = false;
+    state->currentHandle = kNoHostDirectory;
+    state->currentDirectory[0] = '\0';
 }
 
-// Makes sure the directories of directoryPath exist below the extraction
-// directory, creating the missing ones one after the other; combined receives
-// the whole path for the message. The directories of verified (the path last
-// made sure of, relative like directoryPath) are taken as they were found
-// then. 0 or the first error code.
-static std::uint32_t CreateDirectoryPath(const char* base, const char* directoryPath,
-                                         const char* verified, char* combined,
-                                         std::size_t combinedSize) {
-    const std::size_t baseLength = std::strlen(base);
-    const bool slash = baseLength > 0 && base[baseLength - 1] == '/';
-    if (!FormatText(combined, combinedSize, "%s%s%s", base, slash ? "" : "/", directoryPath)) {
-        return kErrorFileNameTooLong;
+void CloseExtractionDirectories(ExtractorRunState* state) {
+    CloseCurrentDirectory(state);
+    if (state->extractionDirectoryOpen) CloseHostDirectory(state->extractionHandle);
+    state->extractionDirectoryOpen = false;
+    state->extractionHandle = kNoHostDirectory;
+}
+
+// True when directoryPath ("" for the extraction directory itself) can be had
+// without a walk: the extraction directory, or the directory the last file
+// went into.
+static bool IsOpenDirectory(const ExtractorRunState* state, const char* directoryPath) {
+    if (directoryPath[0] == '\0') return state->extractionDirectoryOpen;
+    return state->currentDirectoryOpen && std::strcmp(directoryPath, state->currentDirectory) == 0;
+}
+
+// Gives in *directory the open handle of directoryPath (host names joined by
+// "/", "" for the extraction directory itself), which stays owned by state.
+// The extraction directory is opened at the first call; a directory below it
+// is the one kept from the last call, or is reached by a walk from the
+// extraction directory that opens each directory inside the one before,
+// never through a link, and closes each one it has passed. With create set,
+// the missing directories are made on the way. 0 or the first error code;
+// directories made before a failure stay.
+static std::uint32_t OpenDestinationDirectory(ExtractorRunState* state, const char* directoryPath,
+                                              bool create, int* directory) {
+    *directory = kNoHostDirectory;
+    if (!state->extractionDirectoryOpen) {
+        const std::uint32_t code =
+            OpenHostDirectory(state->extractionDirectory, &state->extractionHandle);
+        if (code != 0) return code;
+        state->extractionDirectoryOpen = true;
     }
-    char* relative = combined + baseLength + (slash ? 0 : 1);
-    char* component = relative;
+    if (directoryPath[0] == '\0') {
+        *directory = state->extractionHandle;
+        return 0;
+    }
+    if (IsOpenDirectory(state, directoryPath)) {
+        *directory = state->currentHandle;
+        return 0;
+    }
+    CloseCurrentDirectory(state);
+    char components[kPathSize];
+    if (!CopyText(components, std::size(components), directoryPath)) return kErrorFileNameTooLong;
+    int parent = state->extractionHandle;
+    char* component = components;
     for (;;) {
         char* end = std::strchr(component, '/');
         if (end != nullptr) *end = '\0';
-        const std::size_t length = std::strlen(relative);
-        const bool known = verified[0] != '\0' && IsVerifiedPrefix(directoryPath, length, verified);
-        std::uint32_t code = known ? 0 : CreateHostDirectory(combined);
-        if (end == nullptr) return code;
-        *end = '/';
+        int child = kNoHostDirectory;
+        const std::uint32_t code = OpenHostSubdirectory(parent, component, create, &child);
+        if (parent != state->extractionHandle) CloseHostDirectory(parent);
         if (code != 0) return code;
+        parent = child;
+        if (end == nullptr) break;
         component = end + 1;
     }
+    // components fitted kPathSize, so the copy fits as well.
+    (void)CopyText(state->currentDirectory, std::size(state->currentDirectory), directoryPath);
+    state->currentHandle = parent;
+    state->currentDirectoryOpen = true;
+    *directory = parent;
+    return 0;
 }
 
 int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNode* node,
                  const EntryFields* fields) {
     const std::uint8_t* entry = node->entry;
-    const bool isDirectory = (entry[kEntryAttributes] & kAttributeDirectory) != 0;
+    // Directories come into being as the directories of the files in them.
+    if ((entry[kEntryAttributes] & kAttributeDirectory) != 0) return 0;
     char name[kNameSize + 1];
-    const bool nameUsable = EntryNameForHost(entry, name, sizeof(name)) &&
-                            IsNameUsableOnHost(fields->name);
-    char directoryPath[kPathSize];
+    const bool nameUsable = EntryNameForHost(entry, true, name, sizeof(name));
+    char hostName[kHostNameSize];
+    FormatHostName(name, state->utf8Names, hostName);
+    char directoryPath[kPathSize];        // as it goes to the host
+    char shownDirectoryPath[kPathSize];   // as the lines show it
     bool directoriesUsable = true;
-    const bool pathFits =
-        BuildHostDirectoryPath(node, directoryPath, std::size(directoryPath), &directoriesUsable);
+    const bool pathFits = BuildHostDirectoryPath(node, state->utf8Names, directoryPath,
+                                                 shownDirectoryPath, &directoriesUsable);
     const bool intoDirectories = directoryPath[0] != '\0' && !state->junkPaths;
+    const char* relative = intoDirectories ? directoryPath : "";
 
-    // Formatted even when the directory path is cut, so that the message shows
-    // the destination as far as it fits; with junk paths the directories do
-    // not count.
+    // The destination the lines show: the extraction directory as typed,
+    // shown in code page 437 like the names. Formatted even when the path
+    // that goes to the host does not fit, so that the message shows it as
+    // far as it fits; with junk paths the directories do not count.
     char destination[kPathSize];
+    char hostDestination[kPathSize];   // only measured: the host gets it piece by piece
     bool destinationFits;
     if (intoDirectories) {
-        destinationFits = FormatText(destination, std::size(destination), "%s/%s/%s",
-                                     state->extractionDirectory, directoryPath, fields->name) &&
+        (void)FormatText(destination, std::size(destination), "%s/%s/%s",
+                         state->shownExtractionDirectory, shownDirectoryPath, fields->name);
+        destinationFits = FormatText(hostDestination, std::size(hostDestination), "%s/%s/%s",
+                                     state->extractionDirectory, directoryPath, hostName) &&
                           pathFits;
     } else {
-        destinationFits = FormatText(destination, std::size(destination), "%s/%s",
-                                     state->extractionDirectory, fields->name);
+        (void)FormatText(destination, std::size(destination), "%s/%s",
+                         state->shownExtractionDirectory, fields->name);
+        destinationFits = FormatText(hostDestination, std::size(hostDestination), "%s/%s",
+                                     state->extractionDirectory, hostName);
     }
     if (!destinationFits) {
-        if (isDirectory) return 0;
         ReportMessage("File '%s' could not be created.", kMessageError, kErrorFileNameTooLong,
                       destination);
         return kExitError;
     }
 
     const bool safeToLook = nameUsable && (!intoDirectories || directoriesUsable);
-    // Where the file's directories were verified before (for the file that
-    // came before it, as a rule) and nothing stands at the destination,
-    // creating the file exclusively answers the exists check as well. Any
-    // other case takes the whole way below, as though this had not been tried.
-    const bool directoriesVerified =
-        !intoDirectories || std::strcmp(directoryPath, state->verifiedDirectory) == 0;
-    if (!isDirectory && safeToLook && directoriesVerified) {
+    int directory = kNoHostDirectory;
+    // Where the file's directory is open from the file before it (as a rule)
+    // and nothing stands at the destination, creating the file exclusively
+    // answers the exists check as well. Any other case takes the whole way
+    // below, as though this had not been tried.
+    if (safeToLook && (relative[0] == '\0' || IsOpenDirectory(state, relative)) &&
+        OpenDestinationDirectory(state, relative, false, &directory) == 0) {
         int handle = -1;
-        if (CreateNewHostFile(destination, &handle) == 0) {
+        if (CreateNewHostFile(directory, hostName, &handle) == 0) {
             return FinishEntry(destination, FillHostFile(volume, entry, handle), false);
         }
     }
-    const bool exists = safeToLook && IsExistingPath(destination, isDirectory);
+    const bool exists = safeToLook &&
+                        OpenDestinationDirectory(state, relative, false, &directory) == 0 &&
+                        IsExistingEntry(directory, hostName, false);
     bool replace = true;
     bool skip = false;
     if (exists) {
@@ -293,35 +384,33 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
             replace = true;
         } else if (state->neverOverwrite) {
             replace = false;
-        } else if (!isDirectory) {
+        } else {
             replace = AskToReplace(state, destination, &skip);
         }
     }
-    if (isDirectory) return 0;
     if ((exists && !replace) || skip) {
         ConsolePrint("%s skipped.\r\n", fields->name);
         return 0;
     }
 
-    if (intoDirectories && std::strcmp(directoryPath, state->verifiedDirectory) != 0) {
-        char combined[kPathSize];
-        std::uint32_t code = kErrorInvalidName;
-        if (directoriesUsable) {
-            code = CreateDirectoryPath(state->extractionDirectory, directoryPath,
-                                       state->verifiedDirectory, combined, std::size(combined));
-        } else {
-            (void)FormatText(combined, std::size(combined), "%s/%s", state->extractionDirectory,
-                             directoryPath);   // shown as far as it fits
-        }
+    if (intoDirectories) {
+        const std::uint32_t code = directoriesUsable
+                                       ? OpenDestinationDirectory(state, relative, true, &directory)
+                                       : kErrorInvalidName;
         if (code != 0) {
+            const char* base = state->shownExtractionDirectory;
+            const std::size_t baseLength = std::strlen(base);
+            const bool slash = baseLength > 0 && base[baseLength - 1] == '/';
+            char combined[kPathSize];
+            (void)FormatText(combined, std::size(combined), "%s%s%s", base, slash ? "" : "/",
+                             shownDirectoryPath);   // shown as far as it fits
             ReportMessage("Directory %s could not be created.", kMessageError, code, combined);
             return kExitError;
         }
-        if (!CopyText(state->verifiedDirectory, std::size(state->verifiedDirectory), directoryPath)) {
-            state->verifiedDirectory[0] = '\0';
-        }
     }
-
-    return FinishEntry(destination, WriteEntryFile(volume, entry, destination, nameUsable, exists),
-                       exists);
+    std::uint32_t code = kErrorOpenFailed;
+    if (nameUsable && OpenDestinationDirectory(state, relative, false, &directory) == 0) {
+        code = WriteEntryFile(volume, entry, directory, hostName, exists);
+    }
+    return FinishEntry(destination, code, exists);
 }

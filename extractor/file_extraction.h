@@ -16,6 +16,10 @@
 [[nodiscard]] int ExtractEntry(ExtractorRunState* state, const FatVolume* volume,
                                const TreeNode* node, const EntryFields* fields);
 
+// Closes the directories the extraction of the run's entries kept open; the
+// run calls it once at its end.
+void CloseExtractionDirectories(ExtractorRunState* state);
+
 // The host's modification time for an entry's DOS date and time: the stored
 // value read as UTC, one hour earlier. False for a date or time that names no
 // real moment (month 0, day 32, hour 25, ...).
@@ -23,6 +27,7 @@
                                            std::int64_t* seconds);
 
 // True when the 8.3 name bytes of entry can be a file or directory name here:
-// no NUL and no "/" among them, not empty, not "." or "..", and no "?" (the
-// mark of a deleted entry).
+// not empty, not "." or "..", no byte below 0x20 and none of / " * : < > ?
+// \ | (names the file systems of DOS and Windows cannot hold either; "?" is
+// also the mark of a deleted entry).
 [[nodiscard]] bool IsNameUsableOnHost(const char* name);

@@ -1,6 +1,11 @@
 // host.h - what the image extractor asks of the host system: the current
-// directory, and the files and directories it extracts. File operations
-// return 0 or a system error code and report nothing.
+// directory, and the directories and files it extracts into. A destination is
+// reached from an open handle of the extraction directory, one directory
+// below the other, and each file is created relative to the open handle of
+// its own directory: whatever happens to the tree meanwhile (a directory
+// renamed, or swapped for a link), no write can be led outside it.
+// File and directory operations return 0 or a system error code and report
+// nothing.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -9,25 +14,40 @@
 // found or does not fit.
 [[nodiscard]] bool GetWorkingDirectory(char* buffer, std::size_t bufferSize);
 
-// True when path names an existing directory (directory set) or an existing
-// thing that is not a directory (directory clear). Follows links.
-[[nodiscard]] bool IsExistingPath(const char* path, bool directory);
+// An open directory: a handle from OpenHostDirectory or OpenHostSubdirectory,
+// closed with CloseHostDirectory.
+inline constexpr int kNoHostDirectory = -1;
 
-// Makes path a directory: 0 when it was created or is one already (a link in
-// its place does not count), else the error code.
-[[nodiscard]] std::uint32_t CreateHostDirectory(const char* path);
+// Opens the directory path as the start of a walk. A link is followed: the
+// user named it. *directory gets the handle, or kNoHostDirectory.
+[[nodiscard]] std::uint32_t OpenHostDirectory(const char* path, int* directory);
 
-// Creates or replaces a regular file for writing, never through a link and
-// never over a file whose write permissions are all cleared (read-only) or
-// over anything but a regular file; its old contents are dropped. Gives the
-// handle in *fileHandle, or kErrorOpenFailed.
-[[nodiscard]] std::uint32_t CreateHostFile(const char* path, int* fileHandle);
+// Opens the directory name (one component, no "/") inside parent, never
+// through a link; with create set, makes it first when nothing stands there.
+// kErrorAlreadyExists when something else stands there (a file, a link);
+// kErrorPathNotFound when nothing does and create is clear. *directory gets
+// the handle, or kNoHostDirectory.
+[[nodiscard]] std::uint32_t OpenHostSubdirectory(int parent, const char* name, bool create,
+                                                 int* directory);
 
-// Creates a regular file for writing where nothing stands yet (not even a
-// link); gives the handle in *fileHandle. kErrorOpenFailed when something is
-// in the way or the file cannot be made there (a directory missing, no
-// permission): the caller then takes the way of CreateHostFile.
-[[nodiscard]] std::uint32_t CreateNewHostFile(const char* path, int* fileHandle);
+void CloseHostDirectory(int directory);   // accepts kNoHostDirectory
+
+// True when name inside directory is an existing directory (wantDirectory
+// set) or an existing thing that is not a directory (wantDirectory clear).
+// Follows a link standing at name.
+[[nodiscard]] bool IsExistingEntry(int directory, const char* name, bool wantDirectory);
+
+// Creates or replaces the regular file name inside directory for writing,
+// never through a link and never over a file whose write permissions are all
+// cleared (read-only) or over anything but a regular file; its old contents
+// are dropped. Gives the handle in *fileHandle, or kErrorOpenFailed.
+[[nodiscard]] std::uint32_t CreateHostFile(int directory, const char* name, int* fileHandle);
+
+// Creates the regular file name inside directory for writing where nothing
+// stands yet (not even a link); gives the handle in *fileHandle.
+// kErrorOpenFailed when something is in the way or the file cannot be made
+// there (no permission): the caller then takes the way of CreateHostFile.
+[[nodiscard]] std::uint32_t CreateNewHostFile(int directory, const char* name, int* fileHandle);
 
 // Writes byteCount bytes; kErrorWriteFault when that fails or falls short.
 [[nodiscard]] std::uint32_t WriteHostFile(int fileHandle, const std::uint8_t* bytes,

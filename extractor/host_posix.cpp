@@ -1,5 +1,6 @@
-// host_posix.cpp - the extractor's host operations on POSIX: /proc/self/exe,
-// getcwd, and files created without following links.
+// host_posix.cpp - the extractor's host operations on POSIX: getcwd, and
+// directories walked and files created relative to open directory handles
+// (openat, mkdirat), never through a link.
 #include "extractor/host.h"
 
 #include <fcntl.h>
@@ -19,31 +20,71 @@ bool GetWorkingDirectory(char* buffer, std::size_t bufferSize) {
     return true;
 }
 
-bool IsExistingPath(const char* path, bool directory) {
-    struct stat status {};
-    if (stat(path, &status) != 0) return false;
-    return S_ISDIR(status.st_mode) == directory;
-}
+// Directories are opened only to be walked through and created in: O_PATH
+// needs no read permission on them, as a path did not.
+#ifdef O_PATH
+static constexpr int kDirectoryAccess = O_PATH;
+#else
+static constexpr int kDirectoryAccess = O_RDONLY;
+#endif
 
-std::uint32_t CreateHostDirectory(const char* path) {
-    if (mkdir(path, 0777) == 0) return 0;
-    const int mkdirError = errno;
-    struct stat status {};
-    if (mkdirError == EEXIST && lstat(path, &status) == 0) {
-        if (S_ISDIR(status.st_mode)) return 0;
-        return kErrorAlreadyExists;
-    }
+std::uint32_t OpenHostDirectory(const char* path, int* directory) {
+    int handle;
+    do {
+        handle = open(path, kDirectoryAccess | O_DIRECTORY | O_CLOEXEC);
+    } while (handle < 0 && errno == EINTR);
+    *directory = handle < 0 ? kNoHostDirectory : handle;
+    if (handle >= 0) return 0;
     // A missing directory on the way is a missing path, not a missing file.
-    if (mkdirError == ENOENT) return kErrorPathNotFound;
-    return SystemCodeFromPlatformError(mkdirError);
+    return errno == ENOENT ? kErrorPathNotFound : SystemCodeFromPlatformError(errno);
 }
 
-std::uint32_t CreateHostFile(const char* path, int* fileHandle) {
+// Opens name inside parent as a directory, never through a link (a link,
+// like a file, is no directory to O_DIRECTORY); -1 with errno on failure.
+static int OpenSubdirectoryHandle(int parent, const char* name) {
+    int handle;
+    do {
+        handle = openat(parent, name, kDirectoryAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    } while (handle < 0 && errno == EINTR);
+    return handle;
+}
+
+std::uint32_t OpenHostSubdirectory(int parent, const char* name, bool create, int* directory) {
+    *directory = kNoHostDirectory;
+    int handle = OpenSubdirectoryHandle(parent, name);
+    if (handle < 0 && errno == ENOENT) {
+        if (!create) return kErrorPathNotFound;
+        if (mkdirat(parent, name, 0777) != 0 && errno != EEXIST) {
+            return errno == ENOENT ? kErrorPathNotFound : SystemCodeFromPlatformError(errno);
+        }
+        // Made here, or by someone else just now: what stands there decides.
+        handle = OpenSubdirectoryHandle(parent, name);
+    }
+    if (handle < 0) {
+        if (errno == ENOTDIR || errno == ELOOP) return kErrorAlreadyExists;
+        return errno == ENOENT ? kErrorPathNotFound : SystemCodeFromPlatformError(errno);
+    }
+    *directory = handle;
+    return 0;
+}
+
+void CloseHostDirectory(int directory) {
+    if (directory >= 0) close(directory);
+}
+
+bool IsExistingEntry(int directory, const char* name, bool wantDirectory) {
+    struct stat status {};
+    if (fstatat(directory, name, &status, 0) != 0) return false;
+    return S_ISDIR(status.st_mode) == wantDirectory;
+}
+
+std::uint32_t CreateHostFile(int directory, const char* name, int* fileHandle) {
     *fileHandle = -1;
     // Non-blocking, so that a FIFO standing at the destination cannot stop the run.
     int handle;
     do {
-        handle = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+        handle = openat(directory, name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                        0666);
     } while (handle < 0 && errno == EINTR);
     if (handle < 0) return kErrorOpenFailed;
     struct stat status {};
@@ -56,12 +97,12 @@ std::uint32_t CreateHostFile(const char* path, int* fileHandle) {
     return 0;
 }
 
-std::uint32_t CreateNewHostFile(const char* path, int* fileHandle) {
+std::uint32_t CreateNewHostFile(int directory, const char* name, int* fileHandle) {
     *fileHandle = -1;
-    // O_EXCL refuses whatever stands at path, a link or a FIFO included.
+    // O_EXCL refuses whatever stands at name, a link or a FIFO included.
     int handle;
     do {
-        handle = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        handle = openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     } while (handle < 0 && errno == EINTR);
     if (handle < 0) return kErrorOpenFailed;
     *fileHandle = handle;

@@ -81,6 +81,10 @@ struct DisketteGeometry {
     std::uint64_t imageSize;            // trackSideCount x trackSideSize: the bytes of the image buffer
 };
 
+// A FAT12 volume has at most this many clusters; a volume with more is a
+// FAT16 one, whose 16-bit FAT entries cannot be read as 12-bit ones.
+inline constexpr std::uint64_t kLargestFat12ClusterCount = 4084;
+
 // Derives the geometry of block. Returns false when the block cannot be
 // computed with: zero bytes per sector, sectors per track, sides or sectors
 // per cluster, or less than one track (track count 0). Reports nothing.

@@ -6,7 +6,8 @@
 #include <cstdint>
 
 // Opens an image file for reading, byte for byte; -1 when it cannot be
-// opened or is a directory.
+// opened or is neither a regular file nor a block device (a directory, a
+// FIFO, a terminal). Never waits: a FIFO without a writer is refused at once.
 [[nodiscard]] int OpenImageFile(const char* path);
 void CloseImageFile(int fileHandle);   // accepts -1
 

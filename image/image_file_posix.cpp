@@ -12,13 +12,18 @@
 #include "console/system_error.h"
 
 int OpenImageFile(const char* path) {
+    // Non-blocking first: opening a FIFO for reading would otherwise wait for
+    // a writer for ever. Whatever it is, it is refused below unless it is a
+    // regular file or a block device (a diskette read as a plain image).
     int handle;
     do {
-        handle = open(path, O_RDONLY | O_CLOEXEC);
+        handle = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     } while (handle < 0 && errno == EINTR);
     if (handle < 0) return -1;
     struct stat status {};
-    if (fstat(handle, &status) != 0 || S_ISDIR(status.st_mode)) {
+    const int flags = fcntl(handle, F_GETFL);
+    if (fstat(handle, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISBLK(status.st_mode)) ||
+        flags < 0 || fcntl(handle, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         close(handle);
         return -1;
     }

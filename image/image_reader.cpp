@@ -14,6 +14,8 @@
 #include "image/image_format.h"
 #include "image/used_track_map.h"
 
+static_assert(kLargestDisketteSize <= SIZE_MAX, "a whole diskette fits one allocation");
+
 static void SendProgress(ProgressRoutine progress, std::uint32_t track, std::uint32_t side,
                          ProgressAction action, ImageRecord* image) {
     if (progress != nullptr) progress(track, side, action, image);
@@ -47,7 +49,10 @@ static int RecognizeHeader(ImageRecord* image, Recognition* recognition,
         return 0;
     }
     if (!RecognizeImage(header, std::size(header), recognition)) return ReportNotHandled(image);
-    if (!GetDisketteGeometry(&recognition->parameters, geometry)) return ReportNotHandled(image);
+    if (!GetDisketteGeometry(&recognition->parameters, geometry) ||
+        geometry->imageSize > kLargestDisketteSize) {
+        return ReportNotHandled(image);
+    }
     if (SeekFile(image->fileHandle, image->startOffset + recognition->headerLength,
                  SeekOrigin::kStart, &position) != 0) {
         return ReportReadError(image);
@@ -116,12 +121,6 @@ int ReadImage(ImageRecord* image, ProgressRoutine progress) {
 
     SendProgress(progress, 0, 0, ProgressAction::kReset, image);
 
-    // At most 65535 sectors of at most 65024 bytes: below 2^32, but a 32-bit
-    // size_t could still not hold it.
-    if (geometry.imageSize > SIZE_MAX || geometry.trackSideCount > SIZE_MAX) {
-        ReportMessage("Not enough memory.", kMessageError, 0);
-        return 0;
-    }
     // Zeroed, so that what the FAT scan and the info line see of sectors not
     // yet read is always the same: free FAT entries, an ended directory.
     image->imageBuffer = static_cast<std::uint8_t*>(

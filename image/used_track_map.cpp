@@ -7,7 +7,6 @@ static constexpr std::uint64_t kFatPairSize = 3;        // two 12-bit entries
 static constexpr std::uint64_t kFatFirstPair = 3;       // entries 0 and 1 hold media byte and filler
 static constexpr std::uint16_t kFatFree = 0x000;
 static constexpr std::uint16_t kFatBad = 0xFF7;
-static constexpr std::uint64_t kLargestFat12ClusterCount = 4084;
 
 void InitUsedTrackMap(std::uint8_t* map, const DisketteGeometry* geometry) {
     const std::uint64_t lastSystemSide = geometry->dataStartSector / geometry->sectorsPerTrack;

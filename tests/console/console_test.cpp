@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/support/process.h"
 
@@ -130,6 +131,90 @@ TEST(Cp437Encoding, GivesTheCharactersOfTheBoxesAndBars) {
         char out[kUtf8MaxLength];
         std::size_t length = EncodeCp437AsUtf8(row.byte, out);
         EXPECT_EQ(std::string(out, length), row.utf8);
+    }
+}
+
+TEST(Cp437Text, ConvertsToUtf8WithinItsField) {
+    struct Row {
+        const char* name;
+        const char* text;
+        std::size_t outSize;
+        bool fits;
+        const char* result;
+    };
+    const Row rows[] = {
+        // u umlaut U+00FC, o umlaut U+00F6, sharp s U+00DF: two bytes each.
+        {"letters", "\x81" "BER \x94 \xE1", 16, true, "\xC3\xBC" "BER \xC3\xB6 \xC3\x9F"},
+        {"ASCII stays", "A.TXT", 6, true, "A.TXT"},
+        // A vertical line U+2502 takes three bytes: 1 + 3 + NUL = 5.
+        {"exactly fits", "A\xB3", 5, true, "A\xE2\x94\x82"},
+        {"cut before a character, never inside", "A\xB3", 4, false, "A"},
+        {"empty", "", 1, true, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        char out[32];
+        EXPECT_EQ(ConvertCp437ToUtf8(row.text, out, row.outSize), row.fits);
+        EXPECT_STREQ(out, row.result);
+    }
+}
+
+TEST(Cp437Text, ConvertsFromUtf8OrSaysWhereItCannot) {
+    struct Row {
+        const char* name;
+        const char* text;
+        const char* strict;     // replacement '\0'; nullptr: the conversion fails
+        const char* replaced;   // replacement '?'
+    };
+    const Row rows[] = {
+        {"letters", "\xC3\xBC" "BER \xC3\xB6 \xC3\x9F", "\x81" "BER \x94 \xE1", "\x81" "BER \x94 \xE1"},
+        {"box line U+2502 and full block U+2588", "\xE2\x94\x82\xE2\x96\x88", "\xB3\xDB", "\xB3\xDB"},
+        {"no-break space U+00A0 is 0xFF", "\xC2\xA0", "\xFF", "\xFF"},
+        {"euro sign U+20AC is missing", "1\xE2\x82\xAC", nullptr, "1?"},
+        {"four-byte character U+1F600", "\xF0\x9F\x98\x80!", nullptr, "?!"},
+        {"Latin-1 byte on its own", "a\xFC" "b", nullptr, "a?b"},
+        {"sequence cut short", "\xC3" "A", nullptr, "?A"},
+        {"sequence cut by the end", "A\xE2\x94", nullptr, "A??"},
+        {"overlong form of '<'", "\xC0\xBC", nullptr, "??"},
+        {"surrogate", "\xED\xA0\x80", nullptr, "???"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        char out[32];
+        EXPECT_EQ(ConvertUtf8ToCp437(row.text, '\0', out, sizeof(out)), row.strict != nullptr);
+        if (row.strict != nullptr) {
+            EXPECT_STREQ(out, row.strict);
+        }
+        EXPECT_TRUE(ConvertUtf8ToCp437(row.text, '?', out, sizeof(out)));
+        EXPECT_STREQ(out, row.replaced);
+    }
+    char small[3];
+    EXPECT_FALSE(ConvertUtf8ToCp437("\xC3\xBC\xC3\xBC\xC3\xBC", '?', small, sizeof(small)));
+    EXPECT_STREQ(small, "\x81\x81");
+}
+
+TEST(Cp437Text, TheLocaleUsesUtf8AsTheEnvironmentSays) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> environment;
+        bool utf8;
+    };
+    const std::vector<Row> rows = {
+        {"LC_ALL first", {"LC_ALL=C.UTF-8", "LC_CTYPE=C", "LANG=C"}, true},
+        {"LC_ALL says no", {"LC_ALL=C", "LC_CTYPE=C.UTF-8", "LANG=C.UTF-8"}, false},
+        {"empty LC_ALL counts as unset", {"LC_ALL=", "LC_CTYPE=de_DE.utf8", "LANG=C"}, true},
+        {"LANG last, with a modifier", {"LC_ALL=", "LC_CTYPE=", "LANG=de_DE.UTF-8@euro"}, true},
+        {"another character set", {"LC_ALL=", "LC_CTYPE=", "LANG=de_DE.ISO-8859-1"}, false},
+        {"no character set", {"LC_ALL=", "LC_CTYPE=", "LANG=de_DE"}, false},
+        {"nothing set", {"LC_ALL=", "LC_CTYPE=", "LANG="}, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ChildOptions options;
+        options.environment = row.environment;
+        const ChildResult child =
+            RunFunction([] { ConsoleWrite(IsLocaleUtf8() ? "utf8" : "other"); }, options);
+        EXPECT_EQ(child.output, row.utf8 ? "utf8" : "other");
     }
 }
 

@@ -117,6 +117,15 @@ TEST(ExtractorProgram, RefusesBadCommandLinesWithExitCodeThree) {
          "\nUnknown or misplaced parameter '/x'.\n"},
         {"d without directory", {"a.img", "-d"},
          "\nParameter for extraction directory is missing.\n"},
+        // An unset variable in a script ("-d $DIR") must not mean the root
+        // of the file system; refused before the image is looked at, even
+        // when a later -d would replace it or nothing is to be extracted.
+        {"d with an empty directory", {"a.img", "-d", "", "P*"},
+         "\nParameter for extraction directory is missing.\n"},
+        {"empty d replaced later", {"-d", "", "a.img", "-d", "out"},
+         "\nParameter for extraction directory is missing.\n"},
+        {"empty d while listing", {"-v", "a.img", "-d", ""},
+         "\nParameter for extraction directory is missing.\n"},
         {"only switches", {"-v", "-o"}, nullptr},
     };
     for (const Row& row : rows) {

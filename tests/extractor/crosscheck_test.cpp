@@ -171,4 +171,26 @@ TEST(CrossCheck, ExtractsMtoolsDiskettesAsMcopyDoes) {
     }
 }
 
+TEST(CrossCheck, RefusesAFat16VolumeMadeByMkfs) {
+    // mkfs.fat makes a FAT16 volume of 2.88 MB with one sector per cluster
+    // (5698 clusters); mcopy reads the file back from it, the extractor
+    // refuses the volume instead of reading its FAT as 12-bit entries.
+    const Tools tools = FindTools();
+    if (!tools.Complete()) GTEST_SKIP() << "mkfs.fat, mmd, mcopy or mdel is not installed";
+    TempDirectory temp;
+    RunTool(temp.Path(), {tools.mkfs, "-C", "-F", "16", "-s", "1", "-g", "2/36", "disk.img", "2880"});
+    WriteBytes(temp / "big.bin", PatternBytes(20000, 5));
+    RunTool(temp.Path(), {tools.mcopy, "-i", "disk.img", "big.bin", "::BIG.BIN"});
+    RunTool(temp.Path(), {tools.mcopy, "-i", "disk.img", "::BIG.BIN", "back.bin"});
+    if (HasFatalFailure()) return;
+    EXPECT_EQ(ReadBytes(temp / "back.bin"), PatternBytes(20000, 5));
+    ASSERT_EQ(mkdir((temp / "ours").c_str(), 0777), 0);
+    const ChildResult ours = RunExtractor({"disk.img", "-d", "ours"}, "", temp.Path());
+    EXPECT_EQ(ours.exitCode, 3);
+    EXPECT_EQ(AfterInfoLine(ours.output),
+              ErrorText("'disk.img' contains image data which can not be handled.") +
+                  "No corresponding files found.\n");
+    EXPECT_TRUE(TreeBelow(temp / "ours").empty());
+}
+
 }  // namespace

@@ -2,6 +2,9 @@
 // times, read-only, the overwrite decision and its prompt, and the names and
 // places the extractor must refuse.
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -489,6 +492,187 @@ TEST(UnsafeNames, NothingAppearsOutsideTheExtractionDirectory) {
     }
 }
 
+TEST(UnsafeNames, RefusesTheCharactersThatDosAndWindowsNamesCannotHold) {
+    // Each character stands inside a file name "A?B.TXT" of the root and
+    // inside a directory name "D?R" that holds FILE.TXT.
+    struct Row {
+        std::string name;
+        char character;
+        bool refused;
+    };
+    std::vector<Row> rows;
+    for (int byte = 0x01; byte <= 0x1F; ++byte) {
+        rows.push_back({"control byte " + std::to_string(byte), static_cast<char>(byte), true});
+    }
+    for (char character : std::string("\"*:<>?\\|")) {
+        rows.push_back({std::string("refused ") + character, character, true});
+    }
+    for (char character : std::string(" !#$%&'()+,-;=@[]^_`{}~\x7F\x80\xE1\xFF")) {
+        rows.push_back({std::string("allowed ") + character, character, false});
+    }
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string file = std::string("A") + row.character + "B";
+        const std::string directory = std::string("D") + row.character + "R";
+        // The console takes ESC and the byte after it as a colour change.
+        const std::string shownFile = row.character == '\x1b' ? "A.TXT" : file + ".TXT";
+        const std::string shownDirectory = row.character == '\x1b' ? "D" : directory;
+        {
+            FatImage image = FormatImage(StandardLayout(DisketteSize::k160));
+            AddFile(&image, kRootDirectory, FileEntry(file, "TXT"), TextBytes("file"));
+            ExtractionPlace place(image);
+            const ChildResult result = place.Run();
+            if (row.refused) {
+                EXPECT_EQ(result.exitCode, 3);
+                EXPECT_EQ(AfterInfoLine(result.output),
+                          ErrorText("File '" + place.Shown(shownFile) + "' could not be created.",
+                                    110));
+                EXPECT_TRUE(TreeBelow(place.Out()).empty());
+            } else {
+                EXPECT_EQ(result.exitCode, 0);
+                EXPECT_EQ(ReadText(place.Out(file + ".TXT")), "file");
+            }
+        }
+        {
+            FatImage image = FormatImage(StandardLayout(DisketteSize::k160));
+            const std::uint16_t dir = AddDirectory(&image, kRootDirectory, FileEntry(directory, ""));
+            AddFile(&image, dir, FileEntry("FILE", "TXT"), TextBytes("inside"));
+            ExtractionPlace place(image);
+            const ChildResult result = place.Run();
+            if (row.refused) {
+                EXPECT_EQ(result.exitCode, 3);
+                EXPECT_EQ(AfterInfoLine(result.output),
+                          ErrorText("Directory " + place.Shown(shownDirectory) +
+                                        " could not be created.",
+                                    123));
+                EXPECT_TRUE(TreeBelow(place.Out()).empty());
+            } else {
+                EXPECT_EQ(result.exitCode, 0);
+                EXPECT_EQ(ReadText(place.Out(directory + "/FILE.TXT")), "inside");
+            }
+        }
+    }
+}
+
+// Runs imgextract in the place's directory with LC_ALL set to locale, its
+// output on a pseudo-terminal of the test's own or through a pipe.
+ChildResult RunInLocale(const ExtractionPlace& place, const std::string& locale, bool terminal,
+                        const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = {"/usr/bin/timeout", "20", IMGEXTRACT_PATH};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    ChildOptions options;
+    options.terminal = terminal;
+    options.environment = {"LC_ALL=" + locale};
+    options.workingDirectory = place.temp.Path();
+    return RunProgram(command, options);
+}
+
+TEST(HostNames, AreWhatTheCreatedLineShows) {
+    // Code page 437: 0x81 u umlaut (U+00FC, UTF-8 C3 BC), 0x94 o umlaut
+    // (U+00F6, C3 B6), 0xE1 sharp s (U+00DF, C3 9F).
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    AddFile(&image, kRootDirectory, FileEntry("\x81" "BER", "TXT"), TextBytes("root"));
+    const std::uint16_t dir = AddDirectory(&image, kRootDirectory, FileEntry("GR\x94SSE", ""));
+    AddFile(&image, dir, FileEntry("STRA\xE1" "E", "TXT"), TextBytes("inside"));
+    struct Row {
+        const char* name;
+        const char* locale;
+        bool terminal;
+        std::string directory;   // the extraction directory as typed
+        std::string shown;       // ... as the lines show it
+        bool utf8OnDisk;         // else the bytes of code page 437
+        bool utf8Lines;          // else the bytes of code page 437
+    };
+    const std::vector<Row> rows = {
+        {"UTF-8 locale on a terminal", "C.UTF-8", true, "out", "out", true, true},
+        // Into a pipe the console passes its code page 437 text unchanged.
+        {"UTF-8 locale into a pipe", "C.UTF-8", false, "out", "out", true, false},
+        {"C locale into a pipe", "C", false, "out", "out", false, false},
+        {"C locale on a terminal", "C", true, "out", "out", false, false},
+        // A directory typed in UTF-8 reaches the file system as typed and is
+        // shown through code page 437: A umlaut U+00C4 is 0x8E there.
+        {"UTF-8 directory on a terminal", "C.UTF-8", true, "\xC3\x84-out", "\xC3\x84-out", true,
+         true},
+        {"UTF-8 directory into a pipe", "C.UTF-8", false, "\xC3\x84-out", "\x8E-out", true, false},
+        // The euro sign U+20AC has no code page 437 form: shown as "?".
+        {"directory character without a code page 437 form", "C.UTF-8", true,
+         "\xE2\x82\xAC-out", "?-out", true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ExtractionPlace place(image);
+        if (row.directory != "out") {
+            ASSERT_EQ(mkdir((place.temp / row.directory).c_str(), 0777), 0);
+        }
+        const ChildResult result =
+            RunInLocale(place, row.locale, row.terminal, {"disk.img", "-d", row.directory});
+        EXPECT_EQ(result.exitCode, 0);
+        const std::string u = row.utf8Lines ? "\xC3\xBC" : "\x81";
+        const std::string o = row.utf8Lines ? "\xC3\xB6" : "\x94";
+        const std::string ss = row.utf8Lines ? "\xC3\x9F" : "\xE1";
+        EXPECT_EQ(AfterInfoLine(result.output),
+                  row.shown + "/" + u + "BER.TXT created.\n" + row.shown + "/GR" + o +
+                      "SSE/STRA" + ss + "E.TXT created.\n");
+        const std::string root = place.temp / row.directory;
+        if (row.utf8OnDisk) {
+            EXPECT_EQ(TreeBelow(root), (std::set<std::string>{"\xC3\xBC" "BER.TXT", "GR\xC3\xB6SSE/",
+                                                              "GR\xC3\xB6SSE/STRA\xC3\x9F" "E.TXT"}));
+        } else {
+            EXPECT_EQ(TreeBelow(root), (std::set<std::string>{"\x81" "BER.TXT", "GR\x94SSE/",
+                                                              "GR\x94SSE/STRA\xE1" "E.TXT"}));
+        }
+    }
+}
+
+TEST(HostNames, TheImageFileNameIsShownAsTyped) {
+    // a umlaut: UTF-8 C3 A4, code page 437 0x84.
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k160));
+    ExtractionPlace place(image);
+    ASSERT_EQ(rename(place.Image().c_str(), (place.temp / "\xC3\xA4.img").c_str()), 0);
+    const ChildResult onTerminal = RunInLocale(place, "C.UTF-8", true, {"-v", "\xC3\xA4.img"});
+    EXPECT_EQ(onTerminal.exitCode, 0);
+    EXPECT_NE(onTerminal.output.find("Reading image file \xC3\xA4.img ...\n"), std::string::npos)
+        << onTerminal.output;
+    const ChildResult missing = RunInLocale(place, "C.UTF-8", false, {"-v", "\xC3\xB6.img"});
+    EXPECT_EQ(missing.exitCode, 3);
+    EXPECT_EQ(missing.output, kBanner + "Reading image file \x94.img ...\n" +
+                                  ErrorText("Image data of '\x94.img' could not be accessed."));
+}
+
+TEST(HostNames, ThatNoLongerFitInUtf8AreRefused) {
+    // ÜÜÜÜÜÜÜÜ.ÜÜÜ: 12 bytes in code page 437 (0x9A), 11 x 2 + 1 = 23 in
+    // UTF-8 (C3 9C). With an extraction directory of 240 characters the
+    // destination takes 240 + 1 + 12 = 253 bytes, or 240 + 1 + 23 = 264.
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k160));
+    AddFile(&image, kRootDirectory, FileEntry(std::string(8, '\x9A'), std::string(3, '\x9A')),
+            TextBytes("long"));
+    const std::string directory = "out/" + std::string(236, 'a');
+    const std::string cp437Name = std::string(8, '\x9A') + "." + std::string(3, '\x9A');
+    struct Row {
+        const char* name;
+        const char* locale;
+        bool fits;
+    };
+    const Row rows[] = {{"C locale", "C", true}, {"UTF-8 locale", "C.UTF-8", false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ExtractionPlace place(image);
+        ASSERT_EQ(mkdir((place.temp / directory).c_str(), 0777), 0);
+        const ChildResult result = RunInLocale(place, row.locale, false, {"disk.img", "-d", directory});
+        const std::string destination = directory + "/" + cp437Name;
+        if (row.fits) {
+            EXPECT_EQ(result.exitCode, 0);
+            EXPECT_EQ(AfterInfoLine(result.output), Created(destination));
+            EXPECT_EQ(ReadText(place.temp / destination), "long");
+        } else {
+            EXPECT_EQ(result.exitCode, 3);
+            EXPECT_EQ(AfterInfoLine(result.output),
+                      ErrorText("File '" + destination + "' could not be created.", 206));
+            EXPECT_TRUE(TreeBelow(place.temp / directory).empty());
+        }
+    }
+}
+
 TEST(UnsafePlaces, LinksAtTheDestinationOrOnTheWayAreNotFollowed) {
     struct Row {
         const char* name;
@@ -544,6 +728,139 @@ TEST(UnsafePlaces, LinksAtTheDestinationOrOnTheWayAreNotFollowed) {
         if (std::filesystem::exists(place.temp / "secret")) {
             EXPECT_EQ(ReadText(place.temp / "secret"), "secret");
         }
+    }
+}
+
+// Runs imgextract as ExtractionPlace::Run does, with standard input on a pipe
+// kept open: whenever the output so far ends in the overwrite prompt, act is
+// called with that output (the run waits meanwhile) and the line it returns
+// is typed. A run that stays silent for ten seconds is stopped.
+ChildResult RunAnsweringPrompts(const ExtractionPlace& place,
+                                const std::function<std::string(const std::string&)>& act) {
+    ChildResult result;
+    int input[2];
+    int output[2];
+    if (pipe(input) != 0) return result;
+    if (pipe(output) != 0) return result;
+    const pid_t child = fork();
+    if (child < 0) return result;
+    if (child == 0) {
+        dup2(input[0], 0);
+        dup2(output[1], 1);
+        for (int descriptor : {input[0], input[1], output[0], output[1]}) close(descriptor);
+        setenv("LC_ALL", "C", 1);
+        if (chdir(place.temp.Path().c_str()) != 0) _exit(125);
+        execl(IMGEXTRACT_PATH, IMGEXTRACT_PATH, "disk.img", "-d", "out", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(input[0]);
+    close(output[1]);
+    const std::string prompt = "replace? [y]es [n]o [A]ll [N]one: ";
+    std::size_t answered = 0;   // output length at the last answer
+    for (;;) {
+        pollfd ready{output[0], POLLIN, 0};
+        if (poll(&ready, 1, 10000) <= 0) {
+            kill(child, SIGKILL);
+            break;
+        }
+        char buffer[4096];
+        const ssize_t count = read(output[0], buffer, sizeof(buffer));
+        if (count <= 0) break;
+        result.output.append(buffer, static_cast<std::size_t>(count));
+        const std::string& text = result.output;
+        if (text.size() > answered && text.size() >= prompt.size() &&
+            text.compare(text.size() - prompt.size(), prompt.size(), prompt) == 0) {
+            answered = text.size();
+            const std::string line = act(text);
+            EXPECT_EQ(write(input[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        }
+    }
+    close(input[1]);
+    close(output[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+TEST(UnsafePlaces, FilesFollowTheirOpenDirectoryWhateverHappensToItsPath) {
+    // DIR holds A.TXT, B.TXT and C.TXT; B.TXT is on disk already, so the run
+    // stops at its prompt, after A.TXT went into DIR. Then DIR is renamed
+    // away, with or without a link to another directory put in its place. B
+    // and C must follow A into the directory that was opened for it, and
+    // nothing may appear at the old path or through the link.
+    struct Row {
+        const char* name;
+        bool link;
+    };
+    const Row rows[] = {
+        {"renamed away", false},
+        {"renamed away and a link put in its place", true},
+    };
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    const std::uint16_t dir = AddDirectory(&image, kRootDirectory, FileEntry("DIR", ""));
+    AddFile(&image, dir, FileEntry("A", "TXT"), TextBytes("new a"));
+    AddFile(&image, dir, FileEntry("B", "TXT"), TextBytes("new b"));
+    AddFile(&image, dir, FileEntry("C", "TXT"), TextBytes("new c"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ExtractionPlace place(image);
+        ASSERT_EQ(mkdir(place.Out("DIR").c_str(), 0777), 0);
+        WriteText(place.Out("DIR/B.TXT"), "old b");
+        ASSERT_EQ(mkdir((place.temp / "elsewhere").c_str(), 0777), 0);
+        const ChildResult result = RunAnsweringPrompts(place, [&](const std::string&) {
+            EXPECT_EQ(rename(place.Out("DIR").c_str(), place.Out("MOVED").c_str()), 0);
+            if (row.link) {
+                EXPECT_EQ(symlink((place.temp / "elsewhere").c_str(), place.Out("DIR").c_str()), 0);
+            }
+            return std::string("y\n");
+        });
+        EXPECT_EQ(result.exitCode, 0);
+        // The lines name the paths the files were meant for.
+        EXPECT_EQ(AfterInfoLine(result.output),
+                  Created(place.Shown("DIR/A.TXT")) + Prompt(place.Shown("DIR/B.TXT")) +
+                      Replaced(place.Shown("DIR/B.TXT")) + Created(place.Shown("DIR/C.TXT")));
+        if (row.link) {
+            EXPECT_TRUE(S_ISLNK(StatusOf(place.Out("DIR")).st_mode));
+            EXPECT_EQ(unlink(place.Out("DIR").c_str()), 0);
+        }
+        EXPECT_EQ(TreeBelow(place.Out()),
+                  (std::set<std::string>{"MOVED/", "MOVED/A.TXT", "MOVED/B.TXT", "MOVED/C.TXT"}));
+        EXPECT_EQ(ReadText(place.Out("MOVED/B.TXT")), "new b");
+        EXPECT_EQ(ReadText(place.Out("MOVED/C.TXT")), "new c");
+        EXPECT_TRUE(TreeBelow(place.temp / "elsewhere").empty());
+    }
+}
+
+TEST(UnsafePlaces, ADeepTreeNeedsOnlyAFewOpenDescriptors) {
+    // 100 nested directories D, each holding a file F.TXT after its
+    // subdirectory, so that the walk comes back up through all of them:
+    // "out/" + 100 x "D/" + "F.TXT" = 209 characters, within the limit. The
+    // run may open 16 descriptors (3 of them standard ones).
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k720));
+    std::vector<std::uint16_t> directories;
+    std::uint16_t directory = kRootDirectory;
+    for (int level = 0; level < 100; ++level) {
+        directory = AddDirectory(&image, directory, FileEntry("D", "", 0));
+        directories.push_back(directory);
+    }
+    for (std::uint16_t cluster : directories) {
+        AddFile(&image, cluster, FileEntry("F", "TXT"), TextBytes("f"));
+    }
+    ExtractionPlace place(image);
+    ChildOptions options;
+    options.environment = {"LC_ALL=C"};
+    options.workingDirectory = place.temp.Path();
+    const ChildResult result = RunProgram(
+        {"/bin/sh", "-c", "ulimit -n 16 && exec /usr/bin/timeout 20 \"$0\" disk.img -d out",
+         IMGEXTRACT_PATH},
+        options);
+    EXPECT_EQ(result.exitCode, 0) << AfterInfoLine(result.output).substr(0, 2000);
+    std::string path = "D";
+    for (int level = 0; level < 100; ++level) {
+        EXPECT_EQ(ReadText(place.Out(path + "/F.TXT")), "f") << "level " << level;
+        path += "/D";
     }
 }
 

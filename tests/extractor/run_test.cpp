@@ -192,12 +192,93 @@ TEST(ExtractorRunSelection, TakesTheEntriesTheIncludeAndExcludeListsDescribe) {
         arguments.insert(arguments.end(), row.patterns.begin(), row.patterns.end());
         const ChildResult result = RunOnImage(temp, WrapNative(SelectionImage()), arguments);
         EXPECT_EQ(result.exitCode, 0);
-        EXPECT_EQ(ListedPaths(result.output), row.listed);
+        EXPECT_EQ(ListedPaths(result.output), row.listed) << result.output;
         if (row.listed.empty()) {
             EXPECT_EQ(AfterInfoLine(result.output), kNothingFound);
         } else {
             EXPECT_EQ(result.output.find(kNothingFound), std::string::npos);
         }
+    }
+}
+
+TEST(ExtractorRunSelection, TurnsPatternsTypedInUtf8IntoCodePage437) {
+    // 0x81 is u umlaut (UTF-8 C3 BC), 0x94 o umlaut (C3 B6); the euro sign
+    // (E2 82 AC) has no code page 437 form, and a lone FC is no UTF-8.
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    AddFile(&image, kRootDirectory, FileEntry("\x81" "BER", "TXT"), TextBytes("u"));
+    AddFile(&image, kRootDirectory, FileEntry("GR\x94" "SSE", "TXT"), TextBytes("o"));
+    AddFile(&image, kRootDirectory, FileEntry("PLAIN", "TXT"), TextBytes("p"));
+    struct Row {
+        const char* name;
+        const char* locale;
+        std::vector<std::string> patterns;
+        std::vector<std::string> listed;   // as the listing writes them into a pipe
+    };
+    const std::vector<Row> rows = {
+        {"u umlaut typed in UTF-8", "C.UTF-8", {"*\xC3\xBC*"}, {"\x81" "BER.TXT"}},
+        {"in the exclude list too", "C.UTF-8", {"-x", "*\xC3\xBC*"},
+         {"GR\x94SSE.TXT", "PLAIN.TXT"}},
+        // The range 0x81 to 0x94: each bound is one character.
+        {"a range between the umlauts", "C.UTF-8", {"*<\xC3\xBC-\xC3\xB6>*"},
+         {"\x81" "BER.TXT", "GR\x94SSE.TXT"}},
+        {"a character code page 437 lacks", "C.UTF-8", {"*\xE2\x82\xAC*"}, {}},
+        {"no UTF-8 at all", "C.UTF-8", {"*\xFC*"}, {}},
+        {"C locale: bytes as they are", "C", {"*\x81*"}, {"\x81" "BER.TXT"}},
+        {"C locale: UTF-8 bytes are no name's", "C", {"*\xC3\xBC*"}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDirectory temp;
+        WriteBytes(temp / "disk.img", WrapNative(image));
+        std::vector<std::string> command = {"/usr/bin/timeout", "20", IMGEXTRACT_PATH, "-v",
+                                            "disk.img"};
+        command.insert(command.end(), row.patterns.begin(), row.patterns.end());
+        ChildOptions options;
+        options.environment = {std::string("LC_ALL=") + row.locale};
+        options.workingDirectory = temp.Path();
+        const ChildResult result = RunProgram(command, options);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(ListedPaths(result.output), row.listed) << result.output;
+        if (row.listed.empty()) {
+            EXPECT_EQ(AfterInfoLine(result.output), kNothingFound);
+        }
+    }
+}
+
+TEST(ExtractorRunSelection, LeavesDeletedEntriesOutWithAnEscapedQuestionMark) {
+    // Deleted entries show a "?" for their first byte 0xE5; the files of a
+    // deleted directory show its stored name, 0xE5 first, in their path.
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    AddFile(&image, kRootDirectory, FileEntry("\xE5" "OO", "TXT"), TextBytes("f"));
+    AddFile(&image, kRootDirectory, FileEntry("BAR", "TXT"), TextBytes("b"));
+    const std::uint16_t dir = AddDirectory(&image, kRootDirectory, FileEntry("DIR", ""));
+    AddFile(&image, dir, FileEntry("\xE5" "OO", "TXT"), TextBytes("f"));
+    AddFile(&image, dir, FileEntry("BAR", "TXT"), TextBytes("b"));
+    const std::uint16_t old = AddDirectory(&image, kRootDirectory, FileEntry("\xE5" "LD", ""));
+    AddFile(&image, old, FileEntry("KEPT", "TXT"), TextBytes("k"));
+    struct Row {
+        const char* name;
+        std::vector<std::string> patterns;
+        std::vector<std::string> listed;
+    };
+    const std::vector<Row> rows = {
+        {"everything", {}, {"?OO.TXT", "BAR.TXT", "DIR", "DIR\\?OO.TXT", "DIR\\BAR.TXT", "?LD",
+                            "\xE5LD\\KEPT.TXT"}},
+        {"a \"?\" anywhere", {"-x", "*/?*"},
+         {"BAR.TXT", "DIR", "DIR\\BAR.TXT", "\xE5LD\\KEPT.TXT"}},
+        {"a \"?\" after a backslash", {"-x", "*\\/?*"},
+         {"BAR.TXT", "DIR", "DIR\\BAR.TXT", "\xE5LD\\KEPT.TXT"}},
+        {"and the contents of deleted directories", {"-x", "*/?*", "\xE5*", "*\\\xE5*"},
+         {"BAR.TXT", "DIR", "DIR\\BAR.TXT"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDirectory temp;
+        std::vector<std::string> arguments = {"-v", "disk.img"};
+        arguments.insert(arguments.end(), row.patterns.begin(), row.patterns.end());
+        const ChildResult result = RunOnImage(temp, WrapNative(image), arguments);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(ListedPaths(result.output), row.listed);
     }
 }
 
@@ -247,13 +328,16 @@ TEST(ExtractorRun, ReportsAnImageFileItCannotOpen) {
     const Row rows[] = {
         {"no such file", "missing.img"},
         {"a directory", "folder"},
+        // Nobody writes to it: opening it for reading would wait for ever.
+        {"a FIFO", "pipe"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TempDirectory temp;
         ASSERT_EQ(mkdir((temp / "folder").c_str(), 0777), 0);
+        ASSERT_EQ(mkfifo((temp / "pipe").c_str(), 0666), 0);
         const ChildResult result = RunExtractor({"-v", row.imageFile}, "", temp.Path());
-        EXPECT_EQ(result.exitCode, 3);
+        EXPECT_EQ(result.exitCode, 3) << "124: the run hung";
         EXPECT_EQ(result.output,
                   kBanner + "Reading image file " + row.imageFile + " ...\n" +
                       ErrorText(std::string("Image data of '") + row.imageFile +
@@ -276,6 +360,53 @@ TEST(ExtractorRun, EndsWithTheReadersMessageForATruncatedImage) {
               kBanner + "Reading image file disk.img ...\n" + kInfoLine1440 +
                   ErrorText("Error while reading image data from 'disk.img'.", 30) + kNothingFound);
     EXPECT_TRUE(TreeBelow(temp / "out").empty());
+}
+
+TEST(ExtractorRun, RefusesAVolumeWithMoreClustersThanFat12Has) {
+    // Clusters = (total sectors - data start) / sectors per cluster; FAT12
+    // has at most 4084, more means 16-bit FAT entries.
+    struct Row {
+        const char* name;
+        DisketteLayout layout;
+        bool refused;
+    };
+    DisketteLayout fat16 = StandardLayout(DisketteSize::k2880);
+    fat16.sectorsPerCluster = 1;
+    fat16.sectorsPerFat = 23;   // 5700 entries of 2 bytes
+    const Row rows[] = {
+        // Data start 1 + 2 x 23 + 15 = 62: 5760 - 62 = 5698 clusters.
+        {"2.88 MB with one sector per cluster", fat16, true},
+        // Data start 1 + 2 x 12 + 14 = 39 (4086 12-bit entries take 12
+        // sectors); 4123 - 39 = 4084 clusters, then 4085. 31 sectors per
+        // track on one side: 133 tracks, the last sector of 4124 left over.
+        {"4084 clusters", {512, 1, 1, 2, 224, 4123, 0xF0, 12, 31, 1}, false},
+        {"4085 clusters", {512, 1, 1, 2, 224, 4124, 0xF0, 12, 31, 1}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FatImage image = FormatImage(row.layout);
+        AddFile(&image, kRootDirectory, FileEntry("A", "TXT"), TextBytes("a"));
+        TempDirectory temp;
+        ASSERT_EQ(mkdir((temp / "out").c_str(), 0777), 0);
+        for (const char* mode : {"-v", "-o"}) {
+            SCOPED_TRACE(mode);
+            const ChildResult result =
+                RunOnImage(temp, WrapNative(image), {mode, "disk.img", "-d", "out"});
+            if (row.refused) {
+                EXPECT_EQ(result.exitCode, 3);
+                EXPECT_EQ(AfterInfoLine(result.output),
+                          ErrorText("'disk.img' contains image data which can not be handled.") +
+                              kNothingFound);
+                EXPECT_TRUE(TreeBelow(temp / "out").empty());
+            } else if (mode == std::string("-v")) {
+                EXPECT_EQ(result.exitCode, 0);
+                EXPECT_NE(result.output.find("  A.TXT\n"), std::string::npos) << result.output;
+            } else {
+                EXPECT_EQ(result.exitCode, 0);
+                EXPECT_EQ(ReadText(temp / "out/A.TXT"), "a");
+            }
+        }
+    }
 }
 
 TEST(ExtractorRun, StopsTheWalkAtTheFirstFailedEntry) {

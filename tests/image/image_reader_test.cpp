@@ -1,11 +1,14 @@
 #include "image/image_reader.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -288,6 +291,27 @@ TEST(ImageReader, FailsOnTruncatedFiles) {
     }
 }
 
+// An 8192-byte plain image header: a boot sector with the given sector size,
+// total sectors, sectors per track and sides; one sector per cluster, one
+// reserved sector, two FATs of one sector, 16 root entries.
+static std::vector<std::uint8_t> BootSectorHeader(std::uint16_t bytesPerSector,
+                                                  std::uint16_t totalSectors,
+                                                  std::uint16_t sectorsPerTrack,
+                                                  std::uint16_t sides) {
+    std::vector<std::uint8_t> header(8192, 0);
+    header[0] = 0xEB;
+    PutLe16(header, 11, bytesPerSector);
+    header[13] = 1;
+    PutLe16(header, 14, 1);
+    header[16] = 2;
+    PutLe16(header, 17, 16);
+    PutLe16(header, 19, totalSectors);
+    PutLe16(header, 22, 1);
+    PutLe16(header, 24, sectorsPerTrack);
+    PutLe16(header, 26, sides);
+    return header;
+}
+
 TEST(ImageReader, RefusesImagesItCannotHandle) {
     const FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
     struct Row {
@@ -329,6 +353,16 @@ TEST(ImageReader, RefusesImagesItCannotHandle) {
         std::vector<std::uint8_t> file = WrapSavedskf(image);
         PutLe16(file, 38, 9000);   // data offset beyond the 8192 header bytes
         rows.push_back({"SAVEDSKF data offset beyond the header", file});
+    }
+    {
+        // 65535 sectors of 8192 bytes, one per track and side: 65535 x 8192
+        // = 536862720 bytes (512 MiB less one sector) described by a 24 KB file.
+        std::vector<std::uint8_t> file = BootSectorHeader(8192, 65535, 1, 1);
+        file.resize(24 * 1024, 0);
+        rows.push_back({"8192-byte sectors, 65535 tracks", file});
+        // 32896 sectors of 512 bytes, 64 per track, 2 sides: 257 tracks of
+        // 2 x 64 x 512 = 65536 bytes, 16842752 bytes, one track beyond 16 MiB.
+        rows.push_back({"one track beyond 16 MiB", BootSectorHeader(512, 32896, 64, 2)});
     }
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -458,24 +492,37 @@ TEST(ImageReader, LeavesTheSecondHalfOfACrossingClusterToTheWritersOperation) {
     }
 }
 
+TEST(ImageReader, TakesADisketteOfExactly16MiB) {
+    // 32768 sectors of 512 bytes, 64 per track, 2 sides: 256 tracks of
+    // 65536 bytes = 16777216 bytes. Clusters of 16 sectors keep it FAT12:
+    // (32768 - 1 - 2 x 6 - 14) / 16 = 2046 clusters, 6 sectors per FAT.
+    const DisketteLayout layout{512, 16, 1, 2, 224, 32768, 0xF0, 6, 64, 2};
+    FatImage image = FormatImage(layout, "LARGEST");
+    AddFile(&image, kRootDirectory, FileEntry("LAST", "DAT"), TextBytes("at the end"));
+    // Stored sparse: the file holds only the track sides in use.
+    ImageFileReader reader(WrapNative(image, NativeWith(true)));
+    ASSERT_EQ(reader.Read(), 1);
+    EXPECT_EQ(reader.output, "");
+    EXPECT_EQ(reader.record.trackCount, 256u);
+    EXPECT_EQ(ImageBufferSize(&reader.record), 16777216u);
+}
+
 TEST(ImageReader, ReportsNotEnoughMemoryWhenTheBufferCannotBeHad) {
-    // 65535 sectors of 32768 bytes, one per track: a 2 GiB buffer, in a
-    // process allowed 256 MiB of address space.
-    std::vector<std::uint8_t> header(8192, 0);
-    header[0] = 0xEB;
-    PutLe16(header, 11, 32768);
-    header[13] = 1;
-    PutLe16(header, 14, 1);
-    header[16] = 2;
-    PutLe16(header, 17, 16);
-    PutLe16(header, 19, 65535);
-    PutLe16(header, 22, 1);
-    PutLe16(header, 24, 1);
-    PutLe16(header, 26, 1);
-    TempFile file(header);
+    // The largest diskette taken, 16 MiB (32768 sectors of 512 bytes, 64 per
+    // track, 2 sides), in a process allowed only 8 MiB of address space
+    // beyond what it already uses.
+    TempFile file(BootSectorHeader(512, 32768, 64, 2));
     const ChildResult child = RunFunction(
         [&] {
-            rlimit limit{256u << 20, 256u << 20};
+            std::FILE* status = std::fopen("/proc/self/status", "r");
+            unsigned long sizeKb = 0;
+            char line[256];
+            while (status != nullptr && std::fgets(line, sizeof(line), status) != nullptr) {
+                if (std::sscanf(line, "VmSize: %lu kB", &sizeKb) == 1) break;
+            }
+            if (status != nullptr) std::fclose(status);
+            const rlim_t bytes = (static_cast<rlim_t>(sizeKb) << 10) + (8u << 20);
+            rlimit limit{bytes, bytes};
             setrlimit(RLIMIT_AS, &limit);
             ImageRecord record{};
             record.fileHandle = file.OpenForReading();
@@ -512,6 +559,66 @@ TEST(ImageReader, CancelsOnEscBetweenTracksWhenPolling) {
     // Cancelled after track 0: action 2 and two track sides.
     EXPECT_NE(child.output.find("Process canceled."), std::string::npos) << child.output;
     EXPECT_NE(child.output.find("result 0, 3 events"), std::string::npos) << child.output;
+}
+
+TEST(ImageFile, OpensOnlyRegularFilesAndBlockDevicesAndNeverWaits) {
+    // Each row is opened in a child that an alarm ends after five seconds,
+    // so an open that waits shows as a signal instead of holding the tests.
+    struct Row {
+        const char* name;
+        const char* path;   // below the temporary directory, or absolute
+        bool opens;
+    };
+    const Row rows[] = {
+        {"regular file", "image.img", true},
+        {"link to a regular file", "link.img", true},
+        {"directory", "folder", false},
+        {"FIFO without a writer", "pipe", false},
+        {"character device", "/dev/null", false},
+        {"missing", "missing.img", false},
+    };
+    char pattern[] = "/tmp/image-file-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string directory = pattern;
+    const std::string image = directory + "/image.img";
+    const int created = open(image.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(created, 0);
+    const std::vector<std::uint8_t> bytes(16, 0xAB);
+    EXPECT_EQ(write(created, bytes.data(), bytes.size()), 16);
+    close(created);
+    ASSERT_EQ(symlink(image.c_str(), (directory + "/link.img").c_str()), 0);
+    ASSERT_EQ(mkdir((directory + "/folder").c_str(), 0777), 0);
+    ASSERT_EQ(mkfifo((directory + "/pipe").c_str(), 0666), 0);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = row.path[0] == '/' ? row.path : directory + "/" + row.path;
+        const ChildResult child = RunFunction(
+            [&] {
+                alarm(5);
+                const int handle = OpenImageFile(path.c_str());
+                if (handle < 0) {
+                    ConsolePrint("refused\r\n");
+                    return;
+                }
+                // Opened in blocking mode, and reading from the start.
+                std::uint8_t bytes[32];
+                std::uint64_t readCount = 0;
+                const bool blocking = (fcntl(handle, F_GETFL) & O_NONBLOCK) == 0;
+                const std::uint32_t code = ReadFileBytes(handle, bytes, sizeof(bytes), &readCount);
+                CloseImageFile(handle);
+                ConsolePrint("opened, %s, code %u, %u bytes\r\n",
+                             blocking ? "blocking" : "non-blocking", static_cast<unsigned>(code),
+                             static_cast<unsigned>(readCount));
+            },
+            ChildOptions{});
+        EXPECT_EQ(child.signal, 0) << "the open waited";
+        EXPECT_EQ(child.output, row.opens ? "opened, blocking, code 0, 16 bytes\n" : "refused\n");
+    }
+    for (const char* name : {"image.img", "link.img", "folder", "pipe"}) {
+        const std::string path = directory + "/" + name;
+        EXPECT_EQ(std::strcmp(name, "folder") == 0 ? rmdir(path.c_str()) : unlink(path.c_str()), 0);
+    }
+    EXPECT_EQ(rmdir(directory.c_str()), 0);
 }
 
 TEST(ImageFile, ContinuesShortReadsUntilCompleteOrEnd) {
