@@ -2,18 +2,29 @@
 #include "diskette/diskette_program.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "console/console.h"
 #include "console/keys.h"
 #include "console/message.h"
+#include "console/program.h"
 #include "console/text.h"
 #include "diskette/device.h"
 #include "diskette/write_pipeline.h"
+#include "image/image_file.h"
 #include "image/image_reader.h"
 #include "image/used_track_map.h"
 
 static constexpr int kKeySkip = 'S';
 static constexpr int kKeySkipSmall = 's';
+
+void StartDisketteProgram(InfoLineWording wording, const char* fallbackPath, char* programName,
+                          std::size_t programNameSize) {
+    SetOutputVariant(OutputVariant::kConsole);
+    SetProgressWording(wording);
+    EnterKeyMode();
+    GetProgramName(fallbackPath, programName, programNameSize);
+}
 
 void PrintProgramBanner(const char* titleLines, const char* programName) {
     ConsolePrint("\x1b\x0B"
@@ -28,12 +39,28 @@ void PrintProgramTitle(const char* titleLines) {
     ConsolePrint("\x1b\x0B%s\x1b\x07", titleLines);
 }
 
-LinuxWord FindLinuxWord(int argumentCount, char** arguments) {
+bool AnswerLinuxWord(int argumentCount, char** arguments, const char* titleLines,
+                     const char* programName, UsagePrinter printUsage) {
     for (int position = 1; position < argumentCount; ++position) {
-        if (std::strcmp(arguments[position], "--help") == 0) return LinuxWord::kHelp;
-        if (std::strcmp(arguments[position], "--version") == 0) return LinuxWord::kVersion;
+        if (std::strcmp(arguments[position], "--help") == 0) {
+            PrintProgramBanner(titleLines, programName);
+            printUsage(programName);
+            return true;
+        }
+        if (std::strcmp(arguments[position], "--version") == 0) {
+            PrintProgramTitle(titleLines);
+            return true;
+        }
     }
-    return LinuxWord::kNone;
+    return false;
+}
+
+void PrepareRunRecord(ImageRecord* image) {
+    *image = ImageRecord{};
+    image->fileHandle = -1;
+    (void)CopyText(image->driveName, std::size(image->driveName), "A:");
+    image->prompt = true;
+    image->retryCount = 0;
 }
 
 bool CopyArgumentUpperCased(const char* argument, char* upper, std::size_t upperSize) {
@@ -50,6 +77,38 @@ bool IsOption(const char* argument, bool takesPaths) {
     if (argument[0] == '-') return true;
     if (argument[0] != '/') return false;
     return !takesPaths || (argument[1] != '\0' && argument[2] == '\0');
+}
+
+int CheckDisketteDrive(const ImageRecord* image, int resultCode) {
+    if (resultCode != kExitSuccess || IsDisketteDrive(image->driveName)) return resultCode;
+    ReportMessage("'%s' is not a diskette drive.", kMessageError, 0, image->driveName);
+    return kExitError;
+}
+
+bool OpenRunFile(ImageRecord* image, bool nameComplete) {
+    image->fileHandle = nameComplete ? OpenImageFile(image->imageFileName) : -1;
+    if (image->fileHandle < 0) {
+        ReportMessage("Image data of '%s' could not be accessed.", kMessageError, 0,
+                      image->imageFileName);
+        return false;
+    }
+    image->pollKeys = true;
+    return true;
+}
+
+bool TakeWritingOption(const char* name, ImageRecord* image, bool* writeAll) {
+    if (std::strcmp(name, "F") == 0) {
+        image->format = true;
+    } else if (std::strcmp(name, "V") == 0) {
+        image->verify = true;
+    } else if (std::strcmp(name, "S") == 0) {
+        image->prompt = false;
+    } else if (std::strcmp(name, "A") == 0) {
+        *writeAll = true;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 bool IsDriveName(const char* argument) {

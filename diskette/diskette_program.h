@@ -6,7 +6,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/image_format.h"
 #include "image/image_record.h"
+
+// Sets a diskette program up at the start of main: the console output
+// (nothing is delivered when standard output is no terminal), the wording of
+// the info line, single-key input; and writes into programName
+// (programNameSize bytes) the name its banner and usage text show, taken from
+// the program's own file, or from fallbackPath (argument 0) when that cannot
+// be found.
+void StartDisketteProgram(InfoLineWording wording, const char* fallbackPath, char* programName,
+                          std::size_t programNameSize);
 
 // Prints the banner through console print: titleLines (the program's title
 // and version lines, each with its own CR LF) in light cyan, then the help
@@ -16,15 +26,20 @@ void PrintProgramBanner(const char* titleLines, const char* programName);
 // Prints only the title lines, in light cyan, as --version shows them.
 void PrintProgramTitle(const char* titleLines);
 
-enum class LinuxWord : std::uint8_t {
-    kNone = 0,
-    kHelp = 1,        // "--help": banner and usage text, exit code 0
-    kVersion = 2,     // "--version": the title lines, exit code 0
-};
+// Prints a program's usage text, with its name.
+using UsagePrinter = void (*)(const char* programName);
 
-// The first argument after the program's own (arguments[0]) that is exactly
-// "--help" or "--version"; these count only as whole words, as typed.
-[[nodiscard]] LinuxWord FindLinuxWord(int argumentCount, char** arguments);
+// Answers the Linux words, which count only as whole arguments, as typed:
+// when an argument after the program's own (arguments[0]) is "--help" or
+// "--version", prints the banner and the usage text (printUsage), or the
+// title lines only, for the first of them, and returns true: the program
+// then ends with exit code 0. Returns false otherwise, printing nothing.
+[[nodiscard]] bool AnswerLinuxWord(int argumentCount, char** arguments, const char* titleLines,
+                                   const char* programName, UsagePrinter printUsage);
+
+// Clears the record for a run: no file open, drive "A:", asking for each
+// diskette, no retries.
+void PrepareRunRecord(ImageRecord* image);
 
 // Copies argument into upper (upperSize bytes, NUL included) and upper-cases
 // the letters a to z there; options and drive names are examined in this
@@ -38,6 +53,23 @@ enum class LinuxWord : std::uint8_t {
 // one character is an option, since a longer argument that begins with "/"
 // is an absolute path.
 [[nodiscard]] bool IsOption(const char* argument, bool takesPaths);
+
+// Reports "'<drive>' is not a diskette drive." and returns kExitError when
+// resultCode is still 0 and image->driveName is no diskette drive; returns
+// resultCode otherwise, without examining the drive.
+[[nodiscard]] int CheckDisketteDrive(const ImageRecord* image, int resultCode);
+
+// Opens the file image->imageFileName for the image reader, with ESC
+// between tracks cancelling a read. nameComplete false says the name field
+// holds only the beginning of the path: nothing is opened then. Returns true,
+// or false after reporting "Image data of '<name>' could not be accessed.".
+[[nodiscard]] bool OpenRunFile(ImageRecord* image, bool nameComplete);
+
+// Takes the options both programs know, by the name after the "/" or "-"
+// (upper-cased): F format each track side, V verify, S wait for the diskette
+// instead of asking, A write all track sides (*writeAll). Returns false for
+// any other name, changing nothing.
+[[nodiscard]] bool TakeWritingOption(const char* name, ImageRecord* image, bool* writeAll);
 
 // True when argument names a drive: exactly two characters, the second ":".
 [[nodiscard]] bool IsDriveName(const char* argument);

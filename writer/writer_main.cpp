@@ -4,14 +4,10 @@
 // the prompt), 1 usage text shown, 3 any error.
 #include <cstring>
 
-#include "console/console.h"
-#include "console/keys.h"
 #include "console/message.h"
 #include "console/program.h"
 #include "console/text.h"
-#include "diskette/device.h"
 #include "diskette/diskette_program.h"
-#include "diskette/write_pipeline.h"
 #include "image/image_file.h"
 #include "image/image_format.h"
 
@@ -58,18 +54,10 @@ static void TakeArgument(const char* argument, ImageRecord* image, WriterOptions
     // an absolute path.
     if (IsOption(upper, true)) {
         const char* name = upper + 1;
-        if (std::strcmp(name, "F") == 0) {
-            image->format = true;
-        } else if (std::strcmp(name, "V") == 0) {
-            image->verify = true;
-        } else if (std::strcmp(name, "S") == 0) {
-            image->prompt = false;
-        } else if (std::strcmp(name, "A") == 0) {
-            options->writeAll = true;
-        } else if (std::strcmp(name, "?") == 0) {
+        if (std::strcmp(name, "?") == 0) {
             PrintUsage(programName);
             options->resultCode = kExitHelp;
-        } else {
+        } else if (!TakeWritingOption(name, image, &options->writeAll)) {
             ReportMessage("Unknown parameter '%s'.", kMessageError, 0, upper);
             options->resultCode = kExitError;
         }
@@ -81,31 +69,17 @@ static void TakeArgument(const char* argument, ImageRecord* image, WriterOptions
 }
 
 int main(int argumentCount, char** arguments) {
-    SetOutputVariant(OutputVariant::kConsole);
-    SetProgressWording(InfoLineWording::kWriter);
-    EnterKeyMode();
     char programName[kPathSize];
-    GetProgramName(argumentCount > 0 ? arguments[0] : "dskwrite", programName,
-                   std::size(programName));
+    StartDisketteProgram(InfoLineWording::kWriter, argumentCount > 0 ? arguments[0] : "dskwrite",
+                         programName, std::size(programName));
 
-    switch (FindLinuxWord(argumentCount, arguments)) {
-        case LinuxWord::kHelp:
-            PrintProgramBanner(kTitleLines, programName);
-            PrintUsage(programName);
-            return kExitSuccess;
-        case LinuxWord::kVersion:
-            PrintProgramTitle(kTitleLines);
-            return kExitSuccess;
-        case LinuxWord::kNone:
-            break;
+    if (AnswerLinuxWord(argumentCount, arguments, kTitleLines, programName, PrintUsage)) {
+        return kExitSuccess;
     }
 
     PrintProgramBanner(kTitleLines, programName);
     ImageRecord image{};
-    image.fileHandle = -1;
-    (void)CopyText(image.driveName, std::size(image.driveName), "A:");
-    image.prompt = true;
-    image.retryCount = 0;
+    PrepareRunRecord(&image);
     image.disketteCount = 1;
     image.disketteNumber = 1;
     WriterOptions options{};
@@ -117,19 +91,10 @@ int main(int argumentCount, char** arguments) {
         ReportMessage("Name of image file is missing.", kMessageError, 0);
         options.resultCode = kExitError;
     }
-    if (options.resultCode == kExitSuccess && !IsDisketteDrive(image.driveName)) {
-        ReportMessage("'%s' is not a diskette drive.", kMessageError, 0, image.driveName);
-        options.resultCode = kExitError;
-    }
+    options.resultCode = CheckDisketteDrive(&image, options.resultCode);
     if (options.resultCode != kExitSuccess) return options.resultCode;
 
-    image.fileHandle = OpenImageFile(image.imageFileName);
-    if (image.fileHandle < 0) {
-        ReportMessage("Image data of '%s' could not be accessed.", kMessageError, 0,
-                      image.imageFileName);
-        return kExitError;
-    }
-    image.pollKeys = true;
+    if (!OpenRunFile(&image, true)) return kExitError;
     int resultCode = kExitSuccess;
     if (GetDiskette(&image, PromptForm::kWriter, true) == DisketteAnswer::kReady) {
         resultCode = ReadAndWriteDiskette(&image, true, options.writeAll);
