@@ -3,7 +3,6 @@
 // identification's padding), then at that offset the count, the
 // description's length, the description and the images back to back.
 #pragma once
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,14 +14,12 @@ inline constexpr std::size_t kOffsetFieldAt = 12;
 // The payload: count, length byte, description bytes, images.
 inline std::vector<std::uint8_t> PayloadBytes(std::uint8_t count, const std::string& description,
                                               const std::vector<std::vector<std::uint8_t>>& images) {
-    std::vector<std::uint8_t> payload(2 + description.size());
-    payload[0] = count;
-    payload[1] = static_cast<std::uint8_t>(description.size());
-    std::copy(description.begin(), description.end(), payload.begin() + 2);
-    for (const std::vector<std::uint8_t>& image : images) {
-        payload.insert(payload.end(), image.begin(), image.end());
-    }
-    return payload;
+    std::string payload;
+    payload += static_cast<char>(count);
+    payload += static_cast<char>(description.size());
+    payload += description;
+    for (const std::vector<std::uint8_t>& image : images) payload.append(image.begin(), image.end());
+    return std::vector<std::uint8_t>(payload.begin(), payload.end());
 }
 
 // program with payload appended and the offset field set to program's length.
