@@ -36,17 +36,9 @@ struct SelfDiskRun {
 inline ChildResult RunSelfDiskProgram(const std::string& program,
                                       const std::vector<std::string>& arguments,
                                       const SelfDiskRun& run) {
-    // --foreground keeps the program in the terminal's foreground process
-    // group, where it may set the terminal's mode and read keys.
-    std::vector<std::string> command = {"/usr/bin/timeout", "--foreground", "30", program};
+    std::vector<std::string> command = {program};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    ChildOptions options;
-    options.terminal = run.terminal;
-    options.environment = {"LC_ALL=C", "LANG=C"};
-    options.environment.insert(options.environment.end(), run.environment.begin(),
-                               run.environment.end());
-    options.steps = run.steps;
-    return RunProgram(command, options);
+    return RunDisketteProgram(command, run.environment, run.terminal, run.steps);
 }
 
 // A key typed once the prompt for diskette number is shown.

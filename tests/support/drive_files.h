@@ -1,6 +1,7 @@
-// drive_files.h - what the tests of the diskette programs look at after a
-// run on a pseudo-terminal with file-backed drives: the output without its
-// colour sequences, the reporter's message layout, and what a drive file holds.
+// drive_files.h - running the diskette programs on a pseudo-terminal with
+// file-backed drives, and what their tests look at afterwards: the output
+// without its colour sequences, the reporter's message layout, and what a
+// drive file holds.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -10,6 +11,32 @@
 #include <vector>
 
 #include "tests/support/image_builder.h"
+#include "tests/support/process.h"
+
+// Runs a diskette program (command[0]) with its arguments in the C locale,
+// on a pseudo-terminal or with its output into a pipe, with the environment
+// settings and terminal steps given (without a terminal, the steps' keys
+// are all there in standard input from the start); a run that takes more than 30 seconds
+// is stopped (exit code 124).
+inline ChildResult RunDisketteProgram(const std::vector<std::string>& command,
+                                      const std::vector<std::string>& environment, bool terminal,
+                                      const std::vector<TerminalStep>& steps) {
+    // --foreground keeps the program in the terminal's foreground process
+    // group, where it may set the terminal's mode and read keys.
+    std::vector<std::string> arguments = {"/usr/bin/timeout", "--foreground", "30"};
+    arguments.insert(arguments.end(), command.begin(), command.end());
+    ChildOptions options;
+    options.terminal = terminal;
+    options.environment = {"LC_ALL=C", "LANG=C"};
+    options.environment.insert(options.environment.end(), environment.begin(), environment.end());
+    if (terminal) {
+        options.steps = steps;
+    } else {
+        // Without a terminal every key is read from the pipe, in order.
+        for (const TerminalStep& step : steps) options.input += step.input;
+    }
+    return RunProgram(arguments, options);
+}
 
 inline constexpr std::uint8_t kMarkerByte = 0x5A;   // what a drive file holds before a write
 

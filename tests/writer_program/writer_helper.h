@@ -24,20 +24,16 @@ struct WriterRun {
 // Runs dskwrite with the arguments after its name in the C locale; a run that
 // takes more than 30 seconds is stopped (exit code 124).
 inline ChildResult RunWriter(const std::vector<std::string>& arguments, const WriterRun& run) {
-    // --foreground keeps the writer in the terminal's foreground process group,
-    // where it may set the terminal's mode and read keys.
-    std::vector<std::string> command = {"/usr/bin/timeout", "--foreground", "30", DSKWRITE_PATH};
+    std::vector<std::string> command = {DSKWRITE_PATH};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    ChildOptions options;
-    options.terminal = run.terminal;
-    options.environment = {"LC_ALL=C", "LANG=C"};
-    options.environment.insert(options.environment.end(), run.environment.begin(),
-                               run.environment.end());
+    std::vector<TerminalStep> steps;
     if (!run.key.empty()) {
-        options.input = run.key;
-        options.typeAfter = "ESC=Cancel\r";
+        TerminalStep prompt;
+        prompt.after = "ESC=Cancel\r";
+        prompt.input = run.key;
+        steps.push_back(prompt);
     }
-    return RunProgram(command, options);
+    return RunDisketteProgram(command, run.environment, run.terminal, steps);
 }
 
 // The banner as the terminal shows it without colours (CR LF arrives as LF).
