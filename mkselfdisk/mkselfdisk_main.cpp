@@ -49,7 +49,8 @@ static void PrintUsage(const char* programName) {
                  programName, programName);
 }
 
-// Takes the arguments into command. Returns false after reporting.
+// Takes the arguments into command; a wrong one is reported and sets the
+// result code.
 static void TakeArguments(int argumentCount, char** arguments, BuilderCommand* command) {
     bool optionsEnded = false;
     for (int position = 1; position < argumentCount; ++position) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -237,6 +238,10 @@ TEST(SelfDiskBuilder, RefusesWithAMessageAndLeavesNothingBehind) {
          "Image data of '%T/missing.img' could not be accessed."},
         {"an image cut short", {"-o", "%T/out", "%T/good.img", "%T/short.img"},
          "Error while reading image data from '%T/short.img'.\n(SYS0030)"},
+        {"-c with an image that fails its own CRC check", {"-c", "-o", "%T/out", "%T/damaged.img"},
+         "The diskette may be defective, because stored CRC in the image data is '0x12345678', "
+         "but the calculated CRC is '0x%C'.\n\n'%T/damaged.img' does not match its own CRC; "
+         "stored anew with -c, it would seem sound."},
         {"a stub without room for the offset", {"-s", "%T/tiny", "-o", "%T/out", "%T/good.img"},
          "'%T/tiny' has no room for a payload offset: it is no selfdisk program."},
         {"a stub that already carries a payload", {"-s", "%T/carrier", "-o", "%T/out", "%T/good.img"},
@@ -255,13 +260,22 @@ TEST(SelfDiskBuilder, RefusesWithAMessageAndLeavesNothingBehind) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TempDirectory directory;
+        const FatImage good = LabelledDiskette("GOOD");
+        // The CRC the reader computes: the one the image builder stores.
+        const std::vector<std::uint8_t> sound = WrapNative(good, NativeWith(true, true));
+        char computedCrc[9];
+        std::snprintf(computedCrc, sizeof(computedCrc), "%08X", GetLe32(sound, 38));
         auto inDirectory = [&](std::string text) {
             for (std::size_t at = text.find("%T"); at != std::string::npos; at = text.find("%T", at)) {
                 text.replace(at, 2, directory.Path());
             }
+            const std::size_t at = text.find("%C");
+            if (at != std::string::npos) text.replace(at, 2, computedCrc);
             return text;
         };
-        const FatImage good = LabelledDiskette("GOOD");
+        NativeOptions damaged = NativeWith(true, true);
+        damaged.storedCrc = 0x12345678;
+        WriteBytes(directory / "damaged.img", WrapNative(good, damaged));
         WriteBytes(directory / "good.img", WrapNative(good, NativeWith(true, true)));
         WriteBytes(directory / "junk.img", std::vector<std::uint8_t>(8192, 0));
         WriteBytes(directory / "short.img", FirstBytes(WrapPlain(good), 100000));

@@ -4,8 +4,10 @@
 #include "selfdisk/selfdisk_run.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "diskette/write_pipeline.h"
 #include "image/image_format.h"
 #include "tests/diskette/key_queue.h"
+#include "tests/extractor/program_helper.h"
 #include "tests/pipeline/scripted_device.h"
 #include "tests/selfdisk/payload_helper.h"
 #include "tests/support/capture.h"
@@ -334,12 +337,32 @@ TEST(SelfDiskPayload, HeaderFaultsGiveNoDisketteOrTheHeaderMessage) {
     }
 }
 
+// A path longer than the name field is not opened cut short: the
+// beginning that fits (259 characters) might name another file.
 TEST(SelfDiskPayload, AFileThatCannotBeOpenedIsReportedByItsPath) {
-    RunOutcome outcome = RunOnScriptedDrive({}, "/nonexistent/selfdisk");
-    EXPECT_EQ(outcome.exitCode, 3);
-    EXPECT_EQ(outcome.messages,
-              Lines({"message 0x10000 0 Image data of '/nonexistent/selfdisk' could not be "
-                     "accessed."}));
+    // A payload file whose path is exactly 259 characters long, and a longer
+    // path that begins with it.
+    std::string fitting = "/tmp/selfdisk-test-" + std::to_string(getpid()) + "-";
+    fitting += std::string(259 - fitting.size(), 'x');
+    WriteBytes(fitting, ReadBytes(PayloadFile(1, 1).Path()));
+    const std::string longPath = fitting + "/selfdisk";
+    struct Row {
+        const char* name;
+        std::string path;
+        std::string shownPath;
+    };
+    const Row rows[] = {
+        {"a missing file", "/nonexistent/selfdisk", "/nonexistent/selfdisk"},
+        {"a path too long for the name field", longPath, longPath.substr(0, 259)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        RunOutcome outcome = RunOnScriptedDrive({}, row.path);
+        EXPECT_EQ(outcome.exitCode, 3);
+        EXPECT_EQ(outcome.messages, Lines({"message 0x10000 0 Image data of '" + row.shownPath +
+                                           "' could not be accessed."}));
+    }
+    std::remove(fitting.c_str());
 }
 
 // The box as console print leaves it (colour pairs dropped here), worked out
