@@ -4,17 +4,12 @@
 // the prompt), 1 usage text shown, 3 any error.
 #include <cstring>
 
-#include "console/console.h"
-#include "console/keys.h"
 #include "console/message.h"
 #include "console/program.h"
 #include "console/text.h"
-#include "diskette/device.h"
-#include "diskette/write_pipeline.h"
+#include "diskette/diskette_program.h"
 #include "image/image_file.h"
 #include "image/image_format.h"
-#include "image/image_reader.h"
-#include "image/used_track_map.h"
 
 // What the command line asks for, beside the fields it sets in the image
 // record (drive name, image file name, format, verify, prompt).
@@ -23,22 +18,9 @@ struct WriterOptions {
     int resultCode;                        // 0, kExitHelp after /?, kExitError; the last one set wins
 };
 
-static void PrintTitleAndVersion() {
-    ConsoleWrite("\x1b\x0B"
-                 "VELMORATRAX's diskette writer for Windows NT\r\n"
-                 "Version 1.0\r\n"
-                 "\x1b\x07");
-}
-
-static void PrintBanner(const char* programName) {
-    ConsolePrint("\x1b\x0B"
-                 "VELMORATRAX's diskette writer for Windows NT\r\n"
-                 "Version 1.0\r\n"
-                 "\x1b\x0E"
-                 "Enter '%s /?' to show help \r\n"
-                 "\x1b\x07",
-                 programName);
-}
+static constexpr char kTitleLines[] =
+    "VELMORATRAX's diskette writer for Windows NT\r\n"
+    "Version 1.0\r\n";
 
 static void PrintUsage(const char* programName) {
     ConsolePrint("\x1b\x0F"
@@ -58,113 +40,46 @@ static void PrintUsage(const char* programName) {
                  programName, programName);
 }
 
-// Options begin with "-", or with "/" when a single character follows: every
-// option is one letter, and a longer argument that begins with "/" is an
-// absolute path here.
-static bool IsOption(const char* argument) {
-    if (argument[0] == '-') return true;
-    return argument[0] == '/' && argument[1] != '\0' && argument[2] == '\0';
-}
-
 // Takes one argument. Options and drive names are examined upper-cased, in
 // a copy: the image file name is used as typed, since file names are
 // case-sensitive here. An argument longer than a name field is refused.
 static void TakeArgument(const char* argument, ImageRecord* image, WriterOptions* options,
                          const char* programName) {
     char upper[kPathSize];
-    if (!CopyText(upper, std::size(upper), argument)) {
-        ReportMessage("Parameter too long (more than %u characters): '%.60s...'", kMessageError, 0,
-                      static_cast<unsigned>(std::size(upper) - 1), argument);
+    if (!CopyArgumentUpperCased(argument, upper, std::size(upper))) {
         options->resultCode = kExitError;
         return;
     }
-    UpperCaseAscii(upper);
-    if (IsOption(upper)) {
+    // Options are single letters: a longer argument that begins with "/" is
+    // an absolute path.
+    if (IsOption(upper, true)) {
         const char* name = upper + 1;
-        if (std::strcmp(name, "F") == 0) {
-            image->format = true;
-        } else if (std::strcmp(name, "V") == 0) {
-            image->verify = true;
-        } else if (std::strcmp(name, "S") == 0) {
-            image->prompt = false;
-        } else if (std::strcmp(name, "A") == 0) {
-            options->writeAll = true;
-        } else if (std::strcmp(name, "?") == 0) {
+        if (std::strcmp(name, "?") == 0) {
             PrintUsage(programName);
             options->resultCode = kExitHelp;
-        } else {
+        } else if (!TakeWritingOption(name, image, &options->writeAll)) {
             ReportMessage("Unknown parameter '%s'.", kMessageError, 0, upper);
             options->resultCode = kExitError;
         }
-    } else if (upper[0] != '\0' && upper[1] == ':' && upper[2] == '\0') {
+    } else if (IsDriveName(upper)) {
         (void)CopyText(image->driveName, std::size(image->driveName), upper);
     } else {
         (void)CopyText(image->imageFileName, std::size(image->imageFileName), argument);
     }
 }
 
-// Asks for the diskette, or waits for it with /S. Returns false when the user
-// cancelled (reported here).
-static bool GetDiskette(const ImageRecord* image) {
-    bool present = false;
-    if (image->prompt) {
-        ReportMessage("Insert diskette into '%s' - ENTER=Continue  ESC=Cancel\r", kMessagePrompt, 0,
-                      image->driveName);
-        int key = kKeyNone;
-        while (key != kKeyEnter && key != kKeyEsc) key = WaitForKey();
-        present = key == kKeyEnter;
-    } else {
-        ReportMessage("WAITING for diskette in '%s'...  ESC=Cancel\r", kMessagePrompt, 0,
-                      image->driveName);
-        present = WaitForDiskette(image->driveName, true, kKeyEsc) == 1;
-    }
-    if (!present) ReportMessage("Process canceled.", kMessageError, 0);
-    return present;
-}
-
-// Reads the image and writes it; returns the exit code.
-static int ReadAndWrite(ImageRecord* image, const WriterOptions* options) {
-    int resultCode = kExitSuccess;
-    if (!ReadImage(image, ShowProgress)) {
-        resultCode = kExitError;
-    } else {
-        // A two-sector cluster may cross from one track side into the next;
-        // the whole cluster must reach the diskette, not just its first half.
-        CompleteUsedTrackMap(image);
-        image->skipUnused = options->writeAll ? 0 : 1;
-        if (!WriteDiskette(image)) resultCode = kExitError;
-    }
-    FreeImage(image);
-    return resultCode;
-}
-
 int main(int argumentCount, char** arguments) {
-    StartConsoleProgram(OutputVariant::kConsole);
-    SetProgressWording(InfoLineWording::kWriter);
-    EnterKeyMode();
     char programName[kPathSize];
-    GetProgramName(argumentCount > 0 ? arguments[0] : "dskwrite", programName,
-                   std::size(programName));
+    StartDisketteProgram(InfoLineWording::kWriter, argumentCount > 0 ? arguments[0] : "dskwrite",
+                         programName, std::size(programName));
 
-    // The Linux conventions, as whole words only.
-    for (int position = 1; position < argumentCount; ++position) {
-        if (std::strcmp(arguments[position], "--help") == 0) {
-            PrintBanner(programName);
-            PrintUsage(programName);
-            return kExitSuccess;
-        }
-        if (std::strcmp(arguments[position], "--version") == 0) {
-            PrintTitleAndVersion();
-            return kExitSuccess;
-        }
+    if (AnswerLinuxWord(argumentCount, arguments, kTitleLines, programName, PrintUsage)) {
+        return kExitSuccess;
     }
 
-    PrintBanner(programName);
+    PrintProgramBanner(kTitleLines, programName);
     ImageRecord image{};
-    image.fileHandle = -1;
-    (void)CopyText(image.driveName, std::size(image.driveName), "A:");
-    image.prompt = true;
-    image.retryCount = 0;
+    PrepareRunRecord(&image);
     image.disketteCount = 1;
     image.disketteNumber = 1;
     WriterOptions options{};
@@ -176,21 +91,14 @@ int main(int argumentCount, char** arguments) {
         ReportMessage("Name of image file is missing.", kMessageError, 0);
         options.resultCode = kExitError;
     }
-    if (options.resultCode == kExitSuccess && !IsDisketteDrive(image.driveName)) {
-        ReportMessage("'%s' is not a diskette drive.", kMessageError, 0, image.driveName);
-        options.resultCode = kExitError;
-    }
+    options.resultCode = CheckDisketteDrive(&image, options.resultCode);
     if (options.resultCode != kExitSuccess) return options.resultCode;
 
-    image.fileHandle = OpenImageFile(image.imageFileName);
-    if (image.fileHandle < 0) {
-        ReportMessage("Image data of '%s' could not be accessed.", kMessageError, 0,
-                      image.imageFileName);
-        return kExitError;
-    }
-    image.pollKeys = true;
+    if (!OpenRunFile(&image, true)) return kExitError;
     int resultCode = kExitSuccess;
-    if (GetDiskette(&image)) resultCode = ReadAndWrite(&image, &options);
+    if (GetDiskette(&image, PromptForm::kWriter, true) == DisketteAnswer::kReady) {
+        resultCode = ReadAndWriteDiskette(&image, true, options.writeAll);
+    }
     CloseImageFile(image.fileHandle);
     return resultCode;
 }

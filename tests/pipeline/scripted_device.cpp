@@ -29,6 +29,7 @@ struct DriveState {
     int openHandles = 0;
     int serial = 0;
     int pauses = 0;
+    std::size_t prompts = 0;
 };
 
 DriveState& State() {
@@ -99,6 +100,7 @@ void ResetDrive(const DriveScript& script) {
     state.contents.clear();
     state.openHandles = 0;
     state.pauses = 0;
+    state.prompts = 0;
 }
 
 const std::vector<DriveCall>& DriveCalls() { return State().calls; }
@@ -297,5 +299,10 @@ void ReportMessage(const char* format, std::uint32_t flags, std::uint32_t system
     call.code = systemCode;
     call.flags = flags;
     call.text = text;
-    State().calls.push_back(call);
+    DriveState& state = State();
+    state.calls.push_back(call);
+    if (flags == kMessagePrompt && state.prompts < state.script.keysAtPrompts.size()) {
+        for (int key : state.script.keysAtPrompts[state.prompts]) PushKey(key);
+        ++state.prompts;
+    }
 }

@@ -54,6 +54,10 @@ struct DriveScript {
     DriveGeometry geometry{2, 80, 18, 512};   // what QueryDriveGeometry reports
     std::vector<DriveFailure> failures;
     std::vector<KeyDuringWrite> keys;
+    // The keys the user types at each prompt (a message with the flags
+    // 0x8FFFF), in order: pushed into the key queue when the prompt is shown,
+    // so that no key poll before it takes them.
+    std::vector<std::vector<int>> keysAtPrompts;
 };
 
 // One logged call: a device operation or a reported message.

@@ -37,37 +37,44 @@ std::string ReadUntilEnd(int descriptor) {
     return result;
 }
 
-// Reads the terminal's output until it holds prompt and has come to rest,
-// then types input. A key wait discards what was typed before it began, and
-// the program may show its prompt a moment before it waits: input is typed
-// again while nothing more is shown for a second, at most five times. Returns
-// the output read; the rest is read by the caller.
-std::string TypeWhenShown(int master, const std::string& input, const std::string& prompt) {
-    std::string output;
+// Reads the terminal's output (appending to output) until it holds
+// step.after at or after searchFrom and has come to rest, then types
+// step.input, or runs step.action. A key wait discards what was typed before
+// it began, and the program may show its prompt a moment before it waits:
+// input is typed again while nothing more is shown for a second, at most five
+// times. Returns the position just past the text found, where the next
+// step's search begins (output.size() when it was never shown).
+std::size_t TypeWhenShown(int master, const TerminalStep& step, std::string& output,
+                          std::size_t searchFrom) {
     struct pollfd ready {};
     ready.fd = master;
     ready.events = POLLIN;
-    bool shown = false;
+    std::size_t found = output.find(step.after, searchFrom);
     std::size_t typedAt = 0;
     int typings = 0;
     for (;;) {
+        const bool shown = found != std::string::npos;
+        if (shown && step.input.empty()) {
+            if (step.action) step.action();
+            return found + step.after.size();
+        }
         int timeout = !shown ? 10000 : typings == 0 ? 100 : 1000;
         int count = poll(&ready, 1, timeout);
         if (count < 0 && errno == EINTR) continue;
-        if (count < 0) return output;
+        if (count < 0) return output.size();
         if (count == 0) {
-            if (!shown || typings == 5) return output;   // never shown, or never taken
-            WriteAllTo(master, input);
+            if (!shown || typings == 5) return shown ? found + step.after.size() : output.size();
+            WriteAllTo(master, step.input);
             ++typings;
             typedAt = output.size();
             continue;
         }
         char buffer[4096];
         ssize_t length = read(master, buffer, sizeof(buffer));
-        if (length <= 0) return output;
+        if (length <= 0) return output.size();
         output.append(buffer, static_cast<std::size_t>(length));
-        if (typings > 0 && output.size() > typedAt) return output;
-        shown = shown || output.find(prompt) != std::string::npos;
+        if (typings > 0 && output.size() > typedAt) return found + step.after.size();
+        if (!shown) found = output.find(step.after, searchFrom);
     }
 }
 
@@ -110,8 +117,12 @@ ChildResult Run(const std::function<void()>& body, const ChildOptions& options) 
     int reader;
     if (options.terminal) {
         reader = master;
+        std::size_t searchFrom = 0;
         if (!options.input.empty() && !options.typeAfter.empty()) {
-            result.output = TypeWhenShown(master, options.input, options.typeAfter);
+            TerminalStep first;
+            first.after = options.typeAfter;
+            first.input = options.input;
+            searchFrom = TypeWhenShown(master, first, result.output, 0);
         } else if (!options.input.empty()) {
             // Typed input goes in once the child has set its terminal up.
             struct pollfd waitForOutput {};
@@ -125,6 +136,10 @@ ChildResult Run(const std::function<void()>& body, const ChildOptions& options) 
             }
             result.output = early;
             WriteAllTo(master, options.input);
+            searchFrom = result.output.size();
+        }
+        for (const TerminalStep& step : options.steps) {
+            searchFrom = TypeWhenShown(master, step, result.output, searchFrom);
         }
     } else {
         close(inputPipe[0]);

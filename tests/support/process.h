@@ -11,11 +11,22 @@ struct ChildResult {
     std::string output;     // everything written to standard output
 };
 
+// One more thing done on the terminal while the program runs: once the
+// output after the previous step's text holds after, input is typed as
+// typeAfter types it (again while nothing more is shown), or, without input,
+// action runs once (the output goes on being read after it returns).
+struct TerminalStep {
+    std::string after;
+    std::string input;
+    std::function<void()> action;
+};
+
 struct ChildOptions {
     bool terminal = false;                  // standard input and output on a new pseudo-terminal
     std::string input;                      // bytes for standard input (pipe), or typed on the terminal
     std::string typeAfter;                  // terminal: type input once the output holds this text
                                             //   (empty: after the first output), see TypeWhenShown
+    std::vector<TerminalStep> steps;        // terminal: after input and typeAfter, in order
     std::vector<std::string> environment;   // "NAME=value" set in the child (others kept)
     std::string workingDirectory;           // empty: the test's own
 };

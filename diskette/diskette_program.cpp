@@ -1,0 +1,179 @@
+// diskette_program.cpp - the parts the two diskette programs' main routines share.
+#include "diskette/diskette_program.h"
+
+#include <cstring>
+#include <iterator>
+
+#include "console/console.h"
+#include "console/keys.h"
+#include "console/message.h"
+#include "console/program.h"
+#include "console/text.h"
+#include "diskette/device.h"
+#include "diskette/write_pipeline.h"
+#include "image/image_file.h"
+#include "image/image_reader.h"
+#include "image/used_track_map.h"
+
+static constexpr int kKeySkip = 'S';
+static constexpr int kKeySkipSmall = 's';
+
+void StartDisketteProgram(InfoLineWording wording, const char* fallbackPath, char* programName,
+                          std::size_t programNameSize) {
+    StartConsoleProgram(OutputVariant::kConsole);
+    SetProgressWording(wording);
+    EnterKeyMode();
+    GetProgramName(fallbackPath, programName, programNameSize);
+}
+
+void PrintProgramBanner(const char* titleLines, const char* programName) {
+    ConsolePrint("\x1b\x0B"
+                 "%s"
+                 "\x1b\x0E"
+                 "Enter '%s /?' to show help \r\n"
+                 "\x1b\x07",
+                 titleLines, programName);
+}
+
+void PrintProgramTitle(const char* titleLines) {
+    ConsolePrint("\x1b\x0B%s\x1b\x07", titleLines);
+}
+
+bool AnswerLinuxWord(int argumentCount, char** arguments, const char* titleLines,
+                     const char* programName, UsagePrinter printUsage) {
+    for (int position = 1; position < argumentCount; ++position) {
+        if (std::strcmp(arguments[position], "--help") == 0) {
+            PrintProgramBanner(titleLines, programName);
+            printUsage(programName);
+            return true;
+        }
+        if (std::strcmp(arguments[position], "--version") == 0) {
+            PrintProgramTitle(titleLines);
+            return true;
+        }
+    }
+    return false;
+}
+
+void PrepareRunRecord(ImageRecord* image) {
+    *image = ImageRecord{};
+    image->fileHandle = -1;
+    (void)CopyText(image->driveName, std::size(image->driveName), "A:");
+    image->prompt = true;
+    image->retryCount = 0;
+}
+
+bool CopyArgumentUpperCased(const char* argument, char* upper, std::size_t upperSize) {
+    if (!CopyText(upper, upperSize, argument)) {
+        ReportMessage("Parameter too long (more than %u characters): '%.60s...'", kMessageError, 0,
+                      static_cast<unsigned>(upperSize - 1), argument);
+        return false;
+    }
+    UpperCaseAscii(upper);
+    return true;
+}
+
+bool IsOption(const char* argument, bool takesPaths) {
+    if (argument[0] == '-') return true;
+    if (argument[0] != '/') return false;
+    return !takesPaths || (argument[1] != '\0' && argument[2] == '\0');
+}
+
+int CheckDisketteDrive(const ImageRecord* image, int resultCode) {
+    if (resultCode != kExitSuccess || IsDisketteDrive(image->driveName)) return resultCode;
+    ReportMessage("'%s' is not a diskette drive.", kMessageError, 0, image->driveName);
+    return kExitError;
+}
+
+bool OpenRunFile(ImageRecord* image, bool nameComplete) {
+    image->fileHandle = nameComplete ? OpenImageFile(image->imageFileName) : -1;
+    if (image->fileHandle < 0) {
+        ReportMessage("Image data of '%s' could not be accessed.", kMessageError, 0,
+                      image->imageFileName);
+        return false;
+    }
+    image->pollKeys = true;
+    return true;
+}
+
+bool TakeWritingOption(const char* name, ImageRecord* image, bool* writeAll) {
+    if (std::strcmp(name, "F") == 0) {
+        image->format = true;
+    } else if (std::strcmp(name, "V") == 0) {
+        image->verify = true;
+    } else if (std::strcmp(name, "S") == 0) {
+        image->prompt = false;
+    } else if (std::strcmp(name, "A") == 0) {
+        *writeAll = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool IsDriveName(const char* argument) {
+    return argument[0] != '\0' && argument[1] == ':' && argument[2] == '\0';
+}
+
+static bool IsAcceptedKey(int key, PromptForm form) {
+    if (key == kKeyEnter || key == kKeyEsc) return true;
+    return form == PromptForm::kSelfDisk && (key == kKeySkip || key == kKeySkipSmall);
+}
+
+static void ShowPrompt(const ImageRecord* image, PromptForm form) {
+    if (form == PromptForm::kSelfDisk) {
+        ReportMessage("Insert diskette #%u into '%s' - ENTER=Continue  S=Skip  ESC=Cancel\r",
+                      kMessagePrompt, 0, static_cast<unsigned>(image->disketteNumber),
+                      image->driveName);
+    } else {
+        ReportMessage("Insert diskette into '%s' - ENTER=Continue  ESC=Cancel\r", kMessagePrompt, 0,
+                      image->driveName);
+    }
+}
+
+static void ShowWaitingNotice(const ImageRecord* image, PromptForm form) {
+    if (form == PromptForm::kSelfDisk) {
+        ReportMessage("WAITING for diskette #%u in '%s'...  ESC=Cancel\r", kMessagePrompt, 0,
+                      static_cast<unsigned>(image->disketteNumber), image->driveName);
+    } else {
+        ReportMessage("WAITING for diskette in '%s'...  ESC=Cancel\r", kMessagePrompt, 0,
+                      image->driveName);
+    }
+}
+
+DisketteAnswer GetDiskette(const ImageRecord* image, PromptForm form, bool acceptPresent) {
+    DisketteAnswer answer = DisketteAnswer::kCancelled;
+    if (image->prompt) {
+        ShowPrompt(image, form);
+        int key = kKeyNone;
+        while (!IsAcceptedKey(key, form)) key = WaitForKey();
+        if (key == kKeyEnter) answer = DisketteAnswer::kReady;
+        if (key == kKeySkip || key == kKeySkipSmall) answer = DisketteAnswer::kSkipped;
+    } else {
+        ShowWaitingNotice(image, form);
+        if (WaitForDiskette(image->driveName, acceptPresent, kKeyEsc) == 1) {
+            answer = DisketteAnswer::kReady;
+        }
+    }
+    if (answer == DisketteAnswer::kCancelled) ReportMessage("Process canceled.", kMessageError, 0);
+    if (answer == DisketteAnswer::kSkipped) {
+        ReportMessage("Diskette #%u skipped.", kMessageNotice, 0,
+                      static_cast<unsigned>(image->disketteNumber));
+    }
+    return answer;
+}
+
+int ReadAndWriteDiskette(ImageRecord* image, bool write, bool writeAll) {
+    int resultCode = kExitSuccess;
+    if (!ReadImage(image, ShowProgress)) {
+        resultCode = kExitError;
+    } else if (write) {
+        // A two-sector cluster may cross from one track side into the next;
+        // the whole cluster must reach the diskette, not just its first half.
+        CompleteUsedTrackMap(image);
+        image->skipUnused = writeAll ? 0 : 1;
+        if (!WriteDiskette(image)) resultCode = kExitError;
+    }
+    FreeImage(image);
+    return resultCode;
+}

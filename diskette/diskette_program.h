@@ -1,0 +1,101 @@
+// diskette_program.h - what the two diskette programs (the diskette writer and
+// the self-creating diskette) do alike around their main routines: the
+// banner, examining an argument, the Linux words --help and --version, asking
+// for a diskette or waiting for one, and reading and writing one image.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "image/image_format.h"
+#include "image/image_record.h"
+
+// Sets a diskette program up at the start of main: the console output
+// (nothing is delivered when standard output is no terminal), the wording of
+// the info line, single-key input; and writes into programName
+// (programNameSize bytes) the name its banner and usage text show, taken from
+// the program's own file, or from fallbackPath (argument 0) when that cannot
+// be found.
+void StartDisketteProgram(InfoLineWording wording, const char* fallbackPath, char* programName,
+                          std::size_t programNameSize);
+
+// Prints the banner through console print: titleLines (the program's title
+// and version lines, each with its own CR LF) in light cyan, then the help
+// hint "Enter '<programName> /?' to show help " in yellow, then normal colour.
+void PrintProgramBanner(const char* titleLines, const char* programName);
+
+// Prints only the title lines, in light cyan, as --version shows them.
+void PrintProgramTitle(const char* titleLines);
+
+// Prints a program's usage text, with its name.
+using UsagePrinter = void (*)(const char* programName);
+
+// Answers the Linux words, which count only as whole arguments, as typed:
+// when an argument after the program's own (arguments[0]) is "--help" or
+// "--version", prints the banner and the usage text (printUsage), or the
+// title lines only, for the first of them, and returns true: the program
+// then ends with exit code 0. Returns false otherwise, printing nothing.
+[[nodiscard]] bool AnswerLinuxWord(int argumentCount, char** arguments, const char* titleLines,
+                                   const char* programName, UsagePrinter printUsage);
+
+// Clears the record for a run: no file open, drive "A:", asking for each
+// diskette, no retries.
+void PrepareRunRecord(ImageRecord* image);
+
+// Copies argument into upper (upperSize bytes, NUL included) and upper-cases
+// the letters a to z there; options and drive names are examined in this
+// copy. An argument that does not fit (more than upperSize - 1 characters)
+// is refused: returns false after reporting "Parameter too long ...".
+[[nodiscard]] bool CopyArgumentUpperCased(const char* argument, char* upper,
+                                          std::size_t upperSize);
+
+// True when argument is an option: it begins with "-", or with "/". Where a
+// program also takes a file name (takesPaths), only "/" followed by exactly
+// one character is an option, since a longer argument that begins with "/"
+// is an absolute path.
+[[nodiscard]] bool IsOption(const char* argument, bool takesPaths);
+
+// Reports "'<drive>' is not a diskette drive." and returns kExitError when
+// resultCode is still 0 and image->driveName is no diskette drive; returns
+// resultCode otherwise, without examining the drive.
+[[nodiscard]] int CheckDisketteDrive(const ImageRecord* image, int resultCode);
+
+// Opens the file image->imageFileName for the image reader, with ESC
+// between tracks cancelling a read. nameComplete false says the name field
+// holds only the beginning of the path: nothing is opened then. Returns true,
+// or false after reporting "Image data of '<name>' could not be accessed.".
+[[nodiscard]] bool OpenRunFile(ImageRecord* image, bool nameComplete);
+
+// Takes the options both programs know, by the name after the "/" or "-"
+// (upper-cased): F format each track side, V verify, S wait for the diskette
+// instead of asking, A write all track sides (*writeAll). Returns false for
+// any other name, changing nothing.
+[[nodiscard]] bool TakeWritingOption(const char* name, ImageRecord* image, bool* writeAll);
+
+// True when argument names a drive: exactly two characters, the second ":".
+[[nodiscard]] bool IsDriveName(const char* argument);
+
+// How the program asks for its diskette.
+enum class PromptForm : std::uint8_t {
+    kWriter = 0,      // one diskette: ENTER or ESC
+    kSelfDisk = 1,    // diskette number image->disketteNumber: ENTER, S (or s) or ESC
+};
+
+enum class DisketteAnswer : std::uint8_t {
+    kCancelled = 0,   // ESC at the prompt or while waiting; "Process canceled." reported
+    kReady = 1,       // ENTER, or a diskette has arrived
+    kSkipped = 2,     // S at the self-creating diskette's prompt; the notice reported
+};
+
+// With image->prompt set, shows the prompt for image->driveName and takes
+// keys with the key wait until one it accepts comes (other keys are
+// ignored); otherwise shows the waiting notice and waits with
+// WaitForDiskette(acceptPresent, ESC). Reports a cancellation and a skip.
+[[nodiscard]] DisketteAnswer GetDiskette(const ImageRecord* image, PromptForm form,
+                                         bool acceptPresent);
+
+// Reads the next image with ReadImage (progress on the bar) and, when write
+// is set, completes its used-track map and writes it with WriteDiskette,
+// every track side with writeAll, else only the used ones; then frees the
+// image. Returns the exit code: 0, or 3 when the read or the write failed
+// (reported there).
+[[nodiscard]] int ReadAndWriteDiskette(ImageRecord* image, bool write, bool writeAll);

@@ -1,0 +1,36 @@
+// output_file.h - the files mkselfdisk writes: a new file beside the output,
+// which takes the output's name only once it is complete, and the program
+// file the build step stamps. Every operation returns 0 or a system error
+// code (console/system_error.h) and reports nothing.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// Creates a new, empty file in the directory of path, under a name of its own
+// that no other file has, for reading and writing; *fileHandle is its
+// handle and temporaryPath (temporaryPathSize bytes) its path. On failure
+// *fileHandle is -1.
+[[nodiscard]] std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
+                                             std::size_t temporaryPathSize, int* fileHandle);
+
+// Opens an existing file for reading and writing; *fileHandle is -1 on failure.
+[[nodiscard]] std::uint32_t OpenFileForUpdate(const char* path, int* fileHandle);
+
+// The file's length in bytes.
+[[nodiscard]] std::uint32_t GetFileLength(int fileHandle, std::uint64_t* length);
+
+// Writes byteCount bytes at file offset offset; a write that ends short is a
+// failure (112, disk full, when the system gave no reason).
+[[nodiscard]] std::uint32_t WriteFileBytesAt(int fileHandle, std::uint64_t offset,
+                                             const std::uint8_t* bytes, std::uint64_t byteCount);
+
+// Makes the file complete: its bytes reach the disk, it becomes executable
+// (rwxr-xr-x), it is closed and renamed from temporaryPath to path, replacing
+// a file of that name. The handle is closed in every case; on failure the
+// caller removes temporaryPath.
+[[nodiscard]] std::uint32_t CommitFile(int fileHandle, const char* temporaryPath,
+                                       const char* path);
+
+// Closes a handle (accepts -1); with removePath not nullptr the file of that
+// path is removed as well.
+void CloseOutputFile(int fileHandle, const char* removePath);

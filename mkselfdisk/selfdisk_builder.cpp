@@ -1,0 +1,351 @@
+// selfdisk_builder.cpp - the stub, the payload and its proof.
+#include "mkselfdisk/selfdisk_builder.h"
+
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "console/console.h"
+#include "console/message.h"
+#include "console/system_error.h"
+#include "console/text.h"
+#include "image/byte_order.h"
+#include "image/crc32.h"
+#include "image/image_file.h"
+#include "image/image_format.h"
+#include "image/image_reader.h"
+#include "image/used_track_map.h"
+#include "mkselfdisk/output_file.h"
+#include "selfdisk/payload.h"
+
+static constexpr std::size_t kCopyBufferSize = 32768;   // bytes moved per read while copying
+
+// The output while it is being written.
+struct Output {
+    int fileHandle;                        // the new file beside the output
+    std::uint64_t length;                  // bytes written so far: the next one goes here
+    const char* path;                      // the output's own name, for messages
+};
+
+// Where each image went, for the proof.
+struct PlacedImage {
+    std::int64_t startOffset;              // file offset of its first byte
+    std::int64_t endOffset;                // just past its last byte
+    std::uint32_t diskCrc;                 // CRC-32 of the diskette the reader rebuilds from it
+    ImageStorage storage;
+};
+
+static const char* StorageText(ImageStorage storage) {
+    switch (storage) {
+        case ImageStorage::kNativeComplete:
+            return "native, complete, CRC-32";
+        case ImageStorage::kNativeSparse:
+            return "native, used track sides only, CRC-32";
+        case ImageStorage::kAsItIs:
+            break;
+    }
+    return "as it is";
+}
+
+// Returns 1, or 0 after reporting.
+static int AppendBytes(Output* output, const std::uint8_t* bytes, std::uint64_t byteCount) {
+    const std::uint32_t code = WriteFileBytesAt(output->fileHandle, output->length, bytes, byteCount);
+    if (code != 0) {
+        ReportMessage("'%s' could not be written.", kMessageError, code, output->path);
+        return 0;
+    }
+    output->length += byteCount;
+    return 1;
+}
+
+// Appends the first byteCount bytes of the open file sourceHandle. Returns
+// 1, or 0 after reporting.
+static int AppendFromFile(Output* output, int sourceHandle, const char* sourcePath,
+                          std::uint64_t byteCount) {
+    std::int64_t position = 0;
+    std::uint32_t code = SeekFile(sourceHandle, 0, SeekOrigin::kStart, &position);
+    std::uint8_t buffer[kCopyBufferSize];
+    for (std::uint64_t done = 0; code == 0 && done < byteCount;) {
+        const std::uint64_t left = byteCount - done;
+        const std::uint64_t request = left < std::size(buffer) ? left : std::size(buffer);
+        std::uint64_t readCount = 0;
+        code = ReadFileBytes(sourceHandle, buffer, request, &readCount);
+        if (code == 0 && readCount != request) code = kErrorReadFault;   // the file shrank
+        if (code != 0) break;
+        if (AppendBytes(output, buffer, readCount) == 0) return 0;
+        done += readCount;
+    }
+    if (code != 0) {
+        ReportMessage("'%s' could not be read.", kMessageError, code, sourcePath);
+        return 0;
+    }
+    return 1;
+}
+
+// Appends the stub and sets its payload offset field to the stub's length.
+// Returns 1 with *stubLength, or 0 after reporting.
+static int AppendStub(Output* output, const char* stubPath, std::uint32_t* stubLength) {
+    const int stubHandle = OpenImageFile(stubPath);
+    if (stubHandle < 0) {
+        ReportMessage("The selfdisk program '%s' could not be opened.", kMessageError, 0, stubPath);
+        return 0;
+    }
+    std::uint64_t length = 0;
+    std::uint8_t field[kPayloadOffsetFieldSize] = {};
+    std::uint64_t readCount = 0;
+    std::int64_t position = 0;
+    std::uint32_t code = GetFileLength(stubHandle, &length);
+    if (code == 0 && length >= kPayloadOffsetField + kPayloadOffsetFieldSize) {
+        code = SeekFile(stubHandle, kPayloadOffsetField, SeekOrigin::kStart, &position);
+        if (code == 0) code = ReadFileBytes(stubHandle, field, std::size(field), &readCount);
+    }
+    int result = 0;
+    if (code != 0) {
+        ReportMessage("The selfdisk program '%s' could not be read.", kMessageError, code, stubPath);
+    } else if (length < kPayloadOffsetField + kPayloadOffsetFieldSize || length > UINT32_MAX) {
+        ReportMessage("'%s' has no room for a payload offset: it is no selfdisk program.",
+                      kMessageError, 0, stubPath);
+    } else if (ReadLe32(field) != 0 && ReadLe32(field) != length) {
+        // The field of a selfdisk program as built holds its own length; a
+        // smaller value points at a payload the file already carries.
+        ReportMessage("'%s' already carries a payload, or is no selfdisk program.", kMessageError, 0,
+                      stubPath);
+    } else {
+        result = AppendFromFile(output, stubHandle, stubPath, length);
+    }
+    CloseImageFile(stubHandle);
+    if (result == 0) return 0;
+    *stubLength = static_cast<std::uint32_t>(length);
+    WriteLe32(field, *stubLength);
+    code = WriteFileBytesAt(output->fileHandle, kPayloadOffsetField, field, std::size(field));
+    if (code != 0) {
+        ReportMessage("'%s' could not be written.", kMessageError, code, output->path);
+        return 0;
+    }
+    return 1;
+}
+
+// Appends the image in image (as the reader left it) in the native format
+// with a CRC-32: sparse when the reader's used-track map holds every
+// allocated cluster whole, so that the map the reader computes from the
+// stored track sides is the one the writers use; complete otherwise (a
+// cluster that crosses into a track side the map leaves out would come back
+// half filler). Sets *storage and *diskCrc (over the diskette as the reader
+// will rebuild it: the left-out track sides filled with 0xF6). Returns 1; 0
+// after reporting; -1 when the native header could not describe the image,
+// with nothing appended.
+static int AppendCompacted(Output* output, ImageRecord* image, ImageStorage* storage,
+                           std::uint32_t* diskCrc) {
+    DisketteGeometry geometry{};
+    DeviceParameterBlock block = image->parameters;
+    std::uint8_t header[kNativeHeaderLength];
+    std::memcpy(header, kNativeSignature, kNativeSignatureLength);
+    std::memcpy(header + kNativeSignatureLength, &block, sizeof(block));
+    Recognition recognition{};
+    // Only the image bytes change below, which the recognizer does not examine.
+    if (!GetDisketteGeometry(&block, &geometry) ||
+        !RecognizeNative(header, std::size(header), &recognition)) {
+        return -1;
+    }
+    std::uint8_t* readerMap =
+        static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(geometry.trackSideCount)));
+    if (readerMap == nullptr) {
+        ReportMessage("Not enough memory.", kMessageError, 0);
+        return 0;
+    }
+    std::memcpy(readerMap, image->usedTrackMap, static_cast<std::size_t>(geometry.trackSideCount));
+    CompleteUsedTrackMap(image);
+    const bool sparse = std::memcmp(readerMap, image->usedTrackMap,
+                                    static_cast<std::size_t>(geometry.trackSideCount)) == 0;
+    if (sparse) {
+        for (std::uint64_t side = 0; side < geometry.trackSideCount; ++side) {
+            if (readerMap[side] == kTrackSideUsed) continue;
+            std::memset(image->imageBuffer + side * geometry.trackSideSize, kFillerByte,
+                        static_cast<std::size_t>(geometry.trackSideSize));
+        }
+    }
+    *diskCrc = ComputeCrc32(image->imageBuffer, static_cast<std::size_t>(geometry.imageSize));
+
+    block.imageBytes[kImageByteSparseFlag] = sparse ? kSparseFlagSet : 0;
+    block.imageBytes[kImageByteCrcFlag] = kCrcFlagBit;
+    WriteLe32(block.imageBytes + kImageByteStoredCrc, *diskCrc);
+    std::memcpy(header + kNativeSignatureLength, &block, sizeof(block));
+    int result = AppendBytes(output, header, std::size(header));
+    for (std::uint64_t side = 0; result == 1 && side < geometry.trackSideCount; ++side) {
+        if (sparse && readerMap[side] != kTrackSideUsed) continue;
+        result = AppendBytes(output, image->imageBuffer + side * geometry.trackSideSize,
+                             geometry.trackSideSize);
+    }
+    std::free(readerMap);
+    *storage = sparse ? ImageStorage::kNativeSparse : ImageStorage::kNativeComplete;
+    return result;
+}
+
+// True unless the image file carries a CRC that the diskette read from it
+// (image) does not match. The reader only warns of a mismatch; a compacted
+// image gets a CRC of its own, which would hide the damage for good.
+static bool IsStoredCrcRight(const ImageRecord* image) {
+    std::uint8_t header[kNativeHeaderLength];
+    std::uint64_t readCount = 0;
+    std::int64_t position = 0;
+    Recognition recognition{};
+    if (SeekFile(image->fileHandle, 0, SeekOrigin::kStart, &position) != 0 ||
+        ReadFileBytes(image->fileHandle, header, std::size(header), &readCount) != 0 ||
+        readCount != std::size(header) || !RecognizeNative(header, std::size(header), &recognition) ||
+        (recognition.parameters.imageBytes[kImageByteCrcFlag] & kCrcFlagBit) == 0) {
+        return true;
+    }
+    return ReadLe32(recognition.parameters.imageBytes + kImageByteStoredCrc) ==
+           ComputeCrc32(image->imageBuffer, static_cast<std::size_t>(ImageBufferSize(image)));
+}
+
+// Reads the image file path and appends it. Returns 1, or 0 after reporting.
+static int AppendImage(Output* output, const char* path, bool compact, PlacedImage* placed) {
+    ImageRecord image{};
+    if (!CopyText(image.imageFileName, std::size(image.imageFileName), path)) {
+        ReportMessage("The path of an image is longer than %u characters: '%.60s...'", kMessageError,
+                      0, static_cast<unsigned>(std::size(image.imageFileName) - 1), path);
+        return 0;
+    }
+    image.fileHandle = OpenImageFile(path);
+    if (image.fileHandle < 0) {
+        ReportMessage("Image data of '%s' could not be accessed.", kMessageError, 0, path);
+        return 0;
+    }
+    placed->startOffset = static_cast<std::int64_t>(output->length);
+    placed->storage = ImageStorage::kAsItIs;
+    int result = ReadImage(&image, nullptr);
+    if (result == 1 && compact && !IsStoredCrcRight(&image)) {
+        ReportMessage("'%s' does not match its own CRC; stored anew with -c, it would seem sound.",
+                      kMessageError, 0, path);
+        result = 0;
+    }
+    if (result == 1 && compact) {
+        result = AppendCompacted(output, &image, &placed->storage, &placed->diskCrc);
+    }
+    if (result == -1 || (result == 1 && !compact)) {
+        // The reader left the file position just past the image's last byte.
+        placed->diskCrc = ComputeCrc32(image.imageBuffer,
+                                       static_cast<std::size_t>(ImageBufferSize(&image)));
+        result = AppendFromFile(output, image.fileHandle, path,
+                                static_cast<std::uint64_t>(image.startOffset));
+    }
+    placed->endOffset = static_cast<std::int64_t>(output->length);
+    FreeImage(&image);
+    CloseImageFile(image.fileHandle);
+    return result;
+}
+
+// Reads the new file back as the self-creating diskette does and compares
+// what it finds with what was put there. Returns 1, or 0 after reporting.
+static int ProveSelfDisk(const char* temporaryPath, const char* outputPath,
+                         const SelfDiskRequest* request, std::uint32_t stubLength,
+                         const PlacedImage* placed) {
+    ImageRecord image{};
+    (void)CopyText(image.imageFileName, std::size(image.imageFileName), outputPath);
+    image.fileHandle = OpenImageFile(temporaryPath);
+    PayloadHeader header{};
+    bool proven = image.fileHandle >= 0 && ReadPayloadHeader(image.fileHandle, &header) &&
+                  header.payloadOffset == stubLength &&
+                  header.disketteCount == request->imageCount &&
+                  header.descriptionLength == request->descriptionLength &&
+                  std::memcmp(header.description, request->description,
+                              request->descriptionLength) == 0;
+    std::uint32_t number = 0;
+    image.startOffset = header.firstImageOffset;
+    while (proven && number < request->imageCount) {
+        const PlacedImage* expected = &placed[number];
+        ++number;
+        proven = image.startOffset == expected->startOffset && ReadImage(&image, nullptr) == 1 &&
+                 image.startOffset == expected->endOffset &&
+                 ComputeCrc32(image.imageBuffer,
+                              static_cast<std::size_t>(ImageBufferSize(&image))) ==
+                     expected->diskCrc;
+        FreeImage(&image);
+    }
+    CloseImageFile(image.fileHandle);
+    if (!proven) {
+        if (number == 0) {
+            ReportMessage("'%s' was not made: its payload header does not read back as written.",
+                          kMessageError, 0, outputPath);
+        } else {
+            ReportMessage("'%s' was not made: diskette %u does not read back as written.",
+                          kMessageError, 0, outputPath, static_cast<unsigned>(number));
+        }
+        return 0;
+    }
+    return 1;
+}
+
+// Everything but the commit, into output. Returns 1, or 0 after reporting.
+static int WriteSelfDisk(Output* output, const char* temporaryPath, const SelfDiskRequest* request,
+                         PlacedImage* placed) {
+    std::uint32_t stubLength = 0;
+    if (AppendStub(output, request->stubPath, &stubLength) == 0) return 0;
+    const std::uint8_t counts[2] = {static_cast<std::uint8_t>(request->imageCount),
+                                    static_cast<std::uint8_t>(request->descriptionLength)};
+    if (AppendBytes(output, counts, std::size(counts)) == 0 ||
+        AppendBytes(output, reinterpret_cast<const std::uint8_t*>(request->description),
+                    request->descriptionLength) == 0) {
+        return 0;
+    }
+    for (std::uint32_t number = 0; number < request->imageCount; ++number) {
+        if (AppendImage(output, request->imagePaths[number], request->compact, &placed[number]) == 0) {
+            return 0;
+        }
+    }
+    // The reader takes kImageHeaderSize bytes at the start of every image,
+    // more than a short image (a sparse one, say) may hold.
+    const std::uint64_t headerEnd =
+        static_cast<std::uint64_t>(placed[request->imageCount - 1].startOffset) + kImageHeaderSize;
+    if (output->length < headerEnd) {
+        std::uint8_t zeros[kImageHeaderSize] = {};
+        if (AppendBytes(output, zeros, headerEnd - output->length) == 0) return 0;
+    }
+    return ProveSelfDisk(temporaryPath, output->path, request, stubLength, placed);
+}
+
+int BuildSelfDisk(const SelfDiskRequest* request) {
+    if (request->imageCount == 0 || request->imageCount > kMaximumDisketteCount) {
+        ReportMessage("A self-creating diskette carries 1 to %u images, not %u.", kMessageError, 0,
+                      static_cast<unsigned>(kMaximumDisketteCount),
+                      static_cast<unsigned>(request->imageCount));
+        return 0;
+    }
+    if (request->descriptionLength > kMaximumDescriptionLength) {
+        ReportMessage("The description is longer than %u bytes in code page 437.", kMessageError, 0,
+                      static_cast<unsigned>(kMaximumDescriptionLength));
+        return 0;
+    }
+    char temporaryPath[kPathSize + 8];
+    Output output{-1, 0, request->outputPath};
+    std::uint32_t code = CreateFileBeside(request->outputPath, temporaryPath,
+                                          std::size(temporaryPath), &output.fileHandle);
+    if (code != 0) {
+        ReportMessage("'%s' could not be created.", kMessageError, code, request->outputPath);
+        return 0;
+    }
+    PlacedImage placed[kMaximumDisketteCount] = {};
+    if (WriteSelfDisk(&output, temporaryPath, request, placed) == 0) {
+        CloseOutputFile(output.fileHandle, temporaryPath);
+        return 0;
+    }
+    code = CommitFile(output.fileHandle, temporaryPath, request->outputPath);
+    if (code != 0) {
+        ReportMessage("'%s' could not be created.", kMessageError, code, request->outputPath);
+        CloseOutputFile(-1, temporaryPath);
+        return 0;
+    }
+    for (std::uint32_t number = 0; number < request->imageCount; ++number) {
+        const std::uint64_t byteCount =
+            static_cast<std::uint64_t>(placed[number].endOffset - placed[number].startOffset);
+        ConsolePrint("Diskette %2u: %s (%s, %" PRIu64 " bytes)\r\n",
+                     static_cast<unsigned>(number + 1), request->imagePaths[number],
+                     StorageText(placed[number].storage), byteCount);
+    }
+    ConsolePrint("'%s' made: %u diskette(s), %u bytes of description, %" PRIu64 " bytes.\r\n",
+                 request->outputPath, static_cast<unsigned>(request->imageCount),
+                 static_cast<unsigned>(request->descriptionLength), output.length);
+    return 1;
+}

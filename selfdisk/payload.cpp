@@ -1,0 +1,43 @@
+// payload.cpp - reading a self-creating diskette's payload header.
+#include "selfdisk/payload.h"
+
+#include "image/byte_order.h"
+#include "image/image_file.h"
+
+// Reads one byte at the current position; 0 when the file has none there.
+static std::uint8_t ReadByteOrZero(int fileHandle) {
+    std::uint8_t byte = 0;
+    std::uint64_t readCount = 0;
+    if (ReadFileBytes(fileHandle, &byte, 1, &readCount) != 0 || readCount != 1) return 0;
+    return byte;
+}
+
+bool ReadPayloadHeader(int fileHandle, PayloadHeader* header) {
+    *header = PayloadHeader{};
+    std::uint8_t field[kPayloadOffsetFieldSize];
+    std::uint64_t readCount = 0;
+    std::int64_t position = 0;
+    if (SeekFile(fileHandle, kPayloadOffsetField, SeekOrigin::kStart, &position) != 0 ||
+        ReadFileBytes(fileHandle, field, kPayloadOffsetFieldSize, &readCount) != 0 ||
+        readCount != kPayloadOffsetFieldSize) {
+        return false;
+    }
+    header->payloadOffset = ReadLe32(field);
+    // Seeking past the end is allowed; the reads there find nothing.
+    if (SeekFile(fileHandle, header->payloadOffset, SeekOrigin::kStart, &position) != 0) {
+        return false;
+    }
+    header->disketteCount = ReadByteOrZero(fileHandle);
+    header->descriptionLength = ReadByteOrZero(fileHandle);
+    const std::uint32_t length = header->descriptionLength;
+    static_assert(kDescriptionSize > 255, "a length byte always fits with its NUL");
+    if (ReadFileBytes(fileHandle, reinterpret_cast<std::uint8_t*>(header->description), length,
+                      &readCount) != 0 ||
+        readCount != length) {
+        header->description[0] = '\0';
+        return false;
+    }
+    header->description[length] = '\0';
+    header->firstImageOffset = static_cast<std::int64_t>(header->payloadOffset) + 2 + length;
+    return true;
+}

@@ -1,0 +1,37 @@
+// payload.h - the payload a self-creating diskette carries in its own file,
+// after its program code: at the payload offset P (a 32-bit field at a fixed
+// place in the executable) the diskette count (1 byte), the description's
+// length L (1 byte), the description (L bytes of code page 437, lines
+// separated by LF, no NUL), then the images back to back, each one exactly as
+// long as the image reader consumes it. Multi-byte values are little-endian.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// File offset of the 32-bit payload offset field: four bytes of the
+// executable that the platform's loader ignores. Defined in the platform's
+// payload_<platform>.cpp.
+extern const std::uint32_t kPayloadOffsetField;
+inline constexpr std::uint32_t kPayloadOffsetFieldSize = 4;
+
+inline constexpr std::size_t kMaximumDisketteCount = 255;
+inline constexpr std::size_t kMaximumDescriptionLength = 255;
+inline constexpr std::size_t kDescriptionSize = kMaximumDescriptionLength + 1;   // NUL included
+inline constexpr char kDescriptionLineEnd = '\n';
+
+struct PayloadHeader {
+    std::uint32_t payloadOffset;           // P, as the field holds it
+    std::uint32_t disketteCount;           // 0 to 255; 0 when nothing could be read at P
+    std::uint32_t descriptionLength;       // L, 0 to 255; 0 when nothing could be read at P + 1
+    char description[kDescriptionSize];    // L bytes and a NUL
+    std::int64_t firstImageOffset;         // P + 2 + L: where image 1 begins
+};
+
+// Reads the payload header of the open file fileHandle as the self-creating
+// diskette does: P from the offset field, then at P the count, the length and
+// the description. A count or a length beyond the end of the file is 0, so a
+// payload offset at or past the end gives no diskette and no description.
+// Returns false when the file is too short to hold the offset field or the
+// description ends before its length; header is then incomplete. Reports
+// nothing.
+[[nodiscard]] bool ReadPayloadHeader(int fileHandle, PayloadHeader* header);

@@ -1,0 +1,21 @@
+// selfdisk_main.cpp - the self-creating diskette: one program that carries
+// diskette images in its own file and writes them onto diskettes.
+#include <iterator>
+
+#include "console/program.h"
+#include "console/text.h"
+#include "diskette/diskette_program.h"
+#include "image/image_format.h"
+#include "selfdisk/selfdisk_run.h"
+
+int main(int argumentCount, char** arguments) {
+    char programName[kPathSize];
+    StartDisketteProgram(InfoLineWording::kSelfDisk,
+                         argumentCount > 0 ? arguments[0] : "selfdisk", programName,
+                         std::size(programName));
+    // The payload is read from the program's own file; when its path cannot
+    // be had, the empty path cannot be opened and that is reported.
+    char programPath[kPathSize];
+    if (!GetProgramPath(programPath, std::size(programPath))) programPath[0] = '\0';
+    return RunSelfDisk(argumentCount, arguments, programPath, programName);
+}
