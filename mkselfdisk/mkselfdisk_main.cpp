@@ -180,6 +180,7 @@ static int Build(const BuilderCommand* command) {
 }
 
 int main(int argumentCount, char** arguments) {
+    StartConsoleProgram(OutputVariant::kFile);
     char programName[kPathSize];
     GetProgramName(argumentCount > 0 ? arguments[0] : "mkselfdisk", programName,
                    std::size(programName));
