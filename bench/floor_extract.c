@@ -3,8 +3,11 @@
  * write each file with open, one write of its clusters, futimens and close.
  * The file times are the ones imgextract gives: the stored DOS time taken as
  * UTC, one hour earlier. No checks beyond what keeps it inside the buffer: it
- * is a yardstick, not an extractor.
- *   floor_extract RAW_IMAGE DEST */
+ * is a yardstick, not an extractor. With LINES, it also writes one line to
+ * standard output after each file ("PATH created."), one write each, and at
+ * the end as many more as make LINES: the least an extraction costs whose
+ * lines reach their reader one by one.
+ *   floor_extract RAW_IMAGE DEST [LINES] */
 #define _GNU_SOURCE
 #include <fcntl.h>
 #include <limits.h>
@@ -21,6 +24,17 @@ static unsigned char* image;
 static size_t imageSize;
 static size_t fatStart, dataStart, clusterSize;
 static unsigned lastCluster;
+static int writeLines;
+static long linesWritten;
+
+static void WriteLine(const char* path) {
+    char line[PATH_MAX + 16];
+    size_t length = strlen(path);
+    memcpy(line, path, length);
+    memcpy(line + length, " created.\n", 10);
+    if (write(1, line, length + 10) < 0) exit(1);
+    ++linesWritten;
+}
 
 static unsigned Le16(const unsigned char* p) { return p[0] | (unsigned)p[1] << 8; }
 static uint32_t Le32(const unsigned char* p) { return Le16(p) | (uint32_t)Le16(p + 2) << 16; }
@@ -80,6 +94,7 @@ static void WriteFile(const char* path, const unsigned char* entry) {
     futimens(fd, times);
     if ((entry[11] & 1) != 0) fchmod(fd, 0444);
     close(fd);
+    if (writeLines) WriteLine(path);
 }
 
 static void WalkEntries(const unsigned char* entries, size_t count, char* path, size_t length,
@@ -120,8 +135,8 @@ static void WalkEntries(const unsigned char* entries, size_t count, char* path, 
 }
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        fprintf(stderr, "usage: floor_extract RAW_IMAGE DEST\n");
+    if (argc != 3 && argc != 4) {
+        fprintf(stderr, "usage: floor_extract RAW_IMAGE DEST [LINES]\n");
         return 2;
     }
     int fd = open(argv[1], O_RDONLY);
@@ -147,6 +162,10 @@ int main(int argc, char** argv) {
     size_t length = strlen(argv[2]);
     if (length + 13 * 40 >= sizeof(path)) return 1;
     memcpy(path, argv[2], length + 1);
+    writeLines = argc == 4;
     WalkEntries(image + rootStart, rootEntries, path, length, 0);
+    for (long more = writeLines ? atol(argv[3]) - linesWritten : 0; more > 0; --more) {
+        WriteLine(argv[2]);
+    }
     return 0;
 }

@@ -1,6 +1,9 @@
 /* floor_read.c - the least work of any tool that looks at a diskette image:
- * open it, read the whole file into memory with one read, and end.
- *   floor_read IMAGE */
+ * open it, read the whole file into memory with one read, and end. With
+ * LINES, it then writes that many listing-like lines to standard output, one
+ * write each: the least a listing of LINES lines costs where each line
+ * reaches its reader at once.
+ *   floor_read IMAGE [LINES] */
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -8,8 +11,8 @@
 #include <unistd.h>
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: floor_read IMAGE\n");
+    if (argc != 2 && argc != 3) {
+        fprintf(stderr, "usage: floor_read IMAGE [LINES]\n");
         return 2;
     }
     int fd = open(argv[1], O_RDONLY);
@@ -20,6 +23,12 @@ int main(int argc, char** argv) {
     ssize_t count = read(fd, buffer, (size_t)st.st_size + 1);
     if (count != st.st_size) return 1;
     close(fd);
+    static const char line[] =
+        "   12,345  12/31/1998  23:59  A---  DOCS\\MANUAL\\F00001.TXT    \n";
+    long lineCount = argc == 3 ? atol(argv[2]) : 0;
+    for (long i = 0; i < lineCount; ++i) {
+        if (write(1, line, sizeof(line) - 1) < 0) return 1;
+    }
     free(buffer);
     return 0;
 }

@@ -1,38 +1,59 @@
 #!/usr/bin/env bash
 # bench/run.sh - imgextract side by side with mtools and 7-Zip on the same
-# diskette images, and against two floors: reading the image once into
-# memory, and a minimal program that writes the same tree (bench/floor_*.c).
+# diskette images, each against a floor: reading the image once into memory
+# (bench/floor_read.c), or a minimal program that writes the same tree
+# (bench/floor_extract.c).
 #
-#   bash bench/run.sh            # about three minutes (20 runs per figure)
-#   RUNS=50 bash bench/run.sh    # more runs per figure (steadier medians)
+#   bash bench/run.sh                    # about five minutes
+#   ONLY="small1440 small2880" bash bench/run.sh   # only these images
+#   PAIRS=41 bash bench/run.sh           # more pairs per ratio
 #
-# Makes the images with mkfs.fat and mtools (raw) and bench/wrap_native
-# (native: sparse, with CRC), times every command with hyperfine (warm-up,
-# then RUNS runs, median), counts system calls with strace -c and peak memory
-# with GNU time, and prints one table. Everything is written below WORK, a
-# tmpfs directory, which is removed at the end unless KEEP=1.
+# Every ratio comes from interleaved pairs (bench/pairs.c): the command and
+# its floor alternate (A B, B A, ...), a ratio per pair, the median of PAIRS
+# pairs, three times over; the table shows the median of the three medians
+# and their range. Load from other work falls on both sides of a pair alike,
+# so the ratios hold where single timings swing. Output goes to /dev/null,
+# or through a pipe into a reader ("pipe" rows), where each written line
+# wakes the reader: there the floor also writes one line per output line of
+# imgextract, one write each. Makes the images with mkfs.fat and mtools
+# (raw) and bench/wrap_native (native: sparse, with CRC), counts system calls
+# with strace -c and peak memory with GNU time, and prints one table.
+# Everything is written below WORK, a tmpfs directory, which is removed at
+# the end unless KEEP=1 (REUSE=1 then takes the images kept there).
+# IMGEXTRACT=path measures another build of the program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD=${BUILD:-$ROOT/build-bench}
-RUNS=${RUNS:-20}
-WARMUP=${WARMUP:-3}
+PAIRS=${PAIRS:-21}
+REPEATS=${REPEATS:-3}
 WORK=${WORK:-/dev/shm/imgextract-bench}
 KEEP=${KEEP:-0}
+REUSE=${REUSE:-0}
+ONLY=${ONLY:-}
 export TZ=UTC MTOOLS_SKIP_CHECK=1 LC_ALL=C
 
-bash tools/install-packages.sh cmake g++ make libgtest-dev dosfstools mtools 7zip \
-  hyperfine time strace
+bash tools/install-packages.sh cmake g++ make libgtest-dev dosfstools mtools 7zip time strace
 
 echo "Building into $BUILD ..."
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" -j2 --target imgextract wrap_native floor_read floor_extract >/dev/null
-IMGEXTRACT=$BUILD/bin/imgextract
+cmake --build "$BUILD" -j2 --target imgextract wrap_native floor_read floor_extract pairs \
+  >/dev/null
+IMGEXTRACT=$(realpath "${IMGEXTRACT:-$BUILD/bin/imgextract}")
 WRAP=$BUILD/bin/wrap_native
 FLOOR_READ=$BUILD/bin/floor_read
 FLOOR_EXTRACT=$BUILD/bin/floor_extract
+PAIRS_TIMER=$BUILD/bin/pairs
+MDIR=$(command -v mdir)
+MCOPY=$(command -v mcopy)
+SEVENZIP=$(command -v 7zz)
 
-rm -rf "$WORK"
+if [ "$REUSE" = 1 ] && [ -f "$WORK/images/complete" ]; then
+  reuse_images=1
+else
+  reuse_images=0
+  rm -rf "$WORK"
+fi
 mkdir -p "$WORK/images" "$WORK/stage" "$WORK/results"
 # Relative paths from here on: imgextract reads an argument that starts with
 # "/" as a switch.
@@ -143,30 +164,33 @@ make_empty() {
   mcopy -s -m -i "$image" "$stage"/* ::
 }
 
-echo "Making the images in $IMAGES ..."
 RAW_IMAGES=()
 for kind in small large; do
-  for kb in 360 720 1440 2880; do
-    image=$IMAGES/${kind}${kb}.img
+  for kb in 360 720 1440 2880; do RAW_IMAGES+=("$IMAGES/${kind}${kb}.img"); done
+done
+RAW_IMAGES+=("$IMAGES/empty1440.img")
+
+if [ "$reuse_images" = 0 ]; then
+  echo "Making the images in $WORK/$IMAGES ..."
+  for image in "${RAW_IMAGES[@]}"; do
+    kind=$(basename "$image" .img)
+    kb=${kind//[a-z]/}
+    kind=${kind//[0-9]/}
     mkfs.fat -C "$image" "$kb" >/dev/null
     read_geometry "$image"
     "make_$kind" "$image"
-    RAW_IMAGES+=("$image")
   done
-done
-mkfs.fat -C "$IMAGES/empty1440.img" 1440 >/dev/null
-read_geometry "$IMAGES/empty1440.img"
-make_empty "$IMAGES/empty1440.img"
-RAW_IMAGES+=("$IMAGES/empty1440.img")
+  for image in "${RAW_IMAGES[@]}"; do
+    "$WRAP" "$image" "${image%.img}.vlm"
+    # A deleted entry would end imgextract's extraction with an error.
+    if "$IMGEXTRACT" -v "$image" | grep -q '  ?'; then
+      echo "bench: $image holds a deleted entry" >&2
+      exit 1
+    fi
+  done
+  touch "$IMAGES/complete"
+fi
 
-for image in "${RAW_IMAGES[@]}"; do
-  "$WRAP" "$image" "${image%.img}.vlm"
-  # A deleted entry would end imgextract's extraction with an error.
-  if "$IMGEXTRACT" -v "$image" | grep -q '  ?'; then
-    echo "bench: $image holds a deleted entry" >&2
-    exit 1
-  fi
-done
 
 # ---------------------------------------------------------------------------
 # Measurements
@@ -174,18 +198,6 @@ done
 DEST=dest
 RESULTS=$WORK/results/table.tsv
 : >"$RESULTS"
-
-# median_ms NAME PREPARE COMMAND...: hyperfine's median in milliseconds.
-median_ms() {
-  local name=$1 prepare=$2
-  shift 2
-  local json=$WORK/results/$name.json
-  local -a prepare_option=()
-  [ -n "$prepare" ] && prepare_option=(--prepare "$prepare")
-  hyperfine -N --style none --warmup "$WARMUP" --runs "$RUNS" "${prepare_option[@]}" \
-    --export-json "$json" -- "$(printf '%q ' "$@")" >/dev/null 2>&1
-  sed -n 's/^ *"median": *\([0-9.e-]*\),*$/\1/p' "$json" | head -1 | awk '{ printf "%.3f", $1 * 1000 }'
-}
 
 # syscall_count COMMAND...: all system calls of one run, as strace -c counts them.
 syscall_count() {
@@ -201,33 +213,41 @@ peak_kib() {
   tail -1 "$out"
 }
 
-fresh="bash -c 'rm -rf $DEST && mkdir -p $DEST'"
 fresh_dest() { rm -rf "$DEST" && mkdir -p "$DEST"; }
 
-# measure TOOL OPERATION IMAGE_NAME FILES PREPARE COMMAND...
+# measure TOOL OPERATION IMAGE_NAME OUTPUT FILES FLOOR_COMMAND -- COMMAND...
+# FLOOR_COMMAND is one word list in a string; an extraction (OPERATION
+# extract) gets a fresh, empty DEST before every run of either side.
 measure() {
-  local tool=$1 operation=$2 name=$3 files=$4 prepare=$5
-  shift 5
-  local median calls peak
-  median=$(median_ms "$tool-$operation-$name" "$prepare" "$@")
-  [ -n "$prepare" ] && fresh_dest
-  calls=$(syscall_count "$@")
-  [ -n "$prepare" ] && fresh_dest
-  peak=$(peak_kib "$@")
-  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$tool" "$operation" "$name" "$median" "$calls" "$files" \
-    "$peak" >>"$RESULTS"
+  local tool=$1 operation=$2 name=$3 output=$4 files=$5 floor=$6
+  shift 7
+  local -a fresh=()
+  [ "$operation" = extract ] && fresh=(-d "$DEST")
+  local figures calls=- peak=-
+  # shellcheck disable=SC2086
+  figures=$("$PAIRS_TIMER" -p "$PAIRS" -r "$REPEATS" -o "$output" "${fresh[@]}" -- "$@" -- $floor)
+  if [ "$output" = null ]; then
+    [ "$operation" = extract ] && fresh_dest
+    calls=$(syscall_count "$@")
+    [ "$operation" = extract ] && fresh_dest
+    peak=$(peak_kib "$@")
+  fi
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$tool" "$operation" "$name" "$output" \
+    "$figures" "$calls" "$files" "$peak" >>"$RESULTS"
+  echo "    $tool $operation $name $output: $figures"
 }
 
-echo "Timing: $WARMUP warm-up runs, then $RUNS runs per figure (median) ..."
+echo "Timing: $PAIRS pairs, $REPEATS times, per ratio ..."
 for image in "${RAW_IMAGES[@]}"; do
   name=$(basename "$image" .img)
+  if [ -n "$ONLY" ] && ! [[ " $ONLY " == *" $name "* ]]; then continue; fi
   native=${image%.img}.vlm
   # The reference tree, and the check that every tool writes the same files.
   fresh_dest && "$FLOOR_EXTRACT" "$image" "$DEST"
   files=$(find "$DEST" -type f | wc -l)
   rm -rf "$WORK/reference" && mv "$DEST" "$WORK/reference"
   for check in "$IMGEXTRACT -o $image -d $DEST" "$IMGEXTRACT -o $native -d $DEST" \
-               "mcopy -s -n -m -i $image :: $DEST"; do
+               "$MCOPY -s -n -m -i $image :: $DEST"; do
     fresh_dest && $check >/dev/null
     if ! diff -r "$WORK/reference" "$DEST" >/dev/null; then
       echo "bench: '$check' wrote a different tree" >&2
@@ -241,20 +261,36 @@ for image in "${RAW_IMAGES[@]}"; do
       exit 1
     fi
   done
-  echo "  $name: $files files"
+  # The lines imgextract writes, which the floors write as well in the pipe rows.
+  list_lines=$("$IMGEXTRACT" -v "$image" | wc -l)
+  fresh_dest
+  extract_lines=$("$IMGEXTRACT" -o "$image" -d "$DEST" | wc -l)
+  echo "  $name: $files files, $list_lines listing lines, $extract_lines extraction lines"
 
-  measure floor read "$name" "$files" "" "$FLOOR_READ" "$image"
-  measure imgextract list "$name" "$files" "" "$IMGEXTRACT" -v "$image"
-  measure mtools list "$name" "$files" "" mdir -/ -a -i "$image" ::
-  measure 7-zip list "$name" "$files" "" 7zz l "$image"
-  measure floor extract "$name" "$files" "$fresh" "$FLOOR_EXTRACT" "$image" "$DEST"
-  measure imgextract extract "$name" "$files" "$fresh" "$IMGEXTRACT" -o "$image" -d "$DEST"
-  measure mtools extract "$name" "$files" "$fresh" mcopy -s -n -m -i "$image" :: "$DEST"
-  measure 7-zip extract "$name" "$files" "$fresh" 7zz x "$image" "-o$DEST" -y
+  read_floor="$FLOOR_READ $image"
+  extract_floor="$FLOOR_EXTRACT $image $DEST"
+  measure imgextract list "$name" null "$files" "$read_floor" -- "$IMGEXTRACT" -v "$image"
+  measure mtools list "$name" null "$files" "$read_floor" -- "$MDIR" -/ -a -i "$image" ::
+  measure 7-zip list "$name" null "$files" "$read_floor" -- "$SEVENZIP" l "$image"
+  measure imgextract extract "$name" null "$files" "$extract_floor" -- \
+    "$IMGEXTRACT" -o "$image" -d "$DEST"
+  measure mtools extract "$name" null "$files" "$extract_floor" -- \
+    "$MCOPY" -s -n -m -i "$image" :: "$DEST"
+  measure 7-zip extract "$name" null "$files" "$extract_floor" -- \
+    "$SEVENZIP" x "$image" "-o$DEST" -y
+  measure imgextract list "$name" pipe "$files" "$read_floor $list_lines" -- \
+    "$IMGEXTRACT" -v "$image"
+  measure imgextract extract "$name" pipe "$files" "$extract_floor $extract_lines" -- \
+    "$IMGEXTRACT" -o "$image" -d "$DEST"
 
-  measure floor read "$name.vlm" "$files" "" "$FLOOR_READ" "$native"
-  measure imgextract list "$name.vlm" "$files" "" "$IMGEXTRACT" -v "$native"
-  measure imgextract extract "$name.vlm" "$files" "$fresh" "$IMGEXTRACT" -o "$native" -d "$DEST"
+  read_floor="$FLOOR_READ $native"
+  measure imgextract list "$name.vlm" null "$files" "$read_floor" -- "$IMGEXTRACT" -v "$native"
+  measure imgextract extract "$name.vlm" null "$files" "$extract_floor" -- \
+    "$IMGEXTRACT" -o "$native" -d "$DEST"
+  measure imgextract list "$name.vlm" pipe "$files" "$read_floor $list_lines" -- \
+    "$IMGEXTRACT" -v "$native"
+  measure imgextract extract "$name.vlm" pipe "$files" "$extract_floor $extract_lines" -- \
+    "$IMGEXTRACT" -o "$native" -d "$DEST"
 done
 
 # ---------------------------------------------------------------------------
@@ -262,46 +298,44 @@ done
 
 echo
 echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores, $(uname -sr)"
-echo "median of $RUNS runs after $WARMUP warm-up runs; destination on tmpfs ($WORK)"
-echo "x floor: list against reading the same file once, extract against bench/floor_extract"
-echo "on the raw image; x mtools: against mtools on the raw image of the same diskette"
+echo "ratios to the floor from interleaved pairs: median of $REPEATS medians of $PAIRS pairs"
+echo "(least-greatest of the $REPEATS); list: bench/floor_read on the same file, extract:"
+echo "bench/floor_extract on the raw image; pipe rows: the floor also writes one line per"
+echo "output line; ms: the tool's median time; destination on tmpfs ($WORK)"
 echo
 awk -F'\t' '
-  { key = $2 "|" $3; raw = $3; sub(/\.vlm$/, "", raw)
-    tool[NR] = $1; op[NR] = $2; img[NR] = $3; ms[NR] = $4; calls[NR] = $5; files[NR] = $6; kib[NR] = $7
-    if ($1 == "floor" && $2 == "read") floorRead[$3] = $4
-    if ($1 == "floor" && $2 == "extract") floorExtract[$3] = $4
-    if ($1 == "mtools") mtools[$2 "|" $3] = $4 }
-  END {
-    printf "| %-10s | %-9s | %-13s | %10s | %7s | %8s | %13s | %13s |\n", "tool", "operation", "image", "median ms", "x floor", "x mtools", "syscalls/file", "peak RSS KiB"
-    printf "|%s|%s|%s|%s|%s|%s|%s|%s|\n", "------------", "-----------", "---------------", "-----------:", "--------:", "---------:", "--------------:", "--------------:"
-    for (i = 1; i <= NR; ++i) {
-      raw = img[i]; sub(/\.vlm$/, "", raw)
-      floor = op[i] == "read" || op[i] == "list" ? floorRead[img[i]] : floorExtract[raw]
-      m = mtools[(op[i] == "read" ? "list" : op[i]) "|" raw]
-      printf "| %-10s | %-9s | %-13s | %10.2f | %7.2f | %8s | %13.1f | %13d |\n", tool[i], op[i], img[i], ms[i],
-        ms[i] / floor, (m > 0 ? sprintf("%.2f", ms[i] / m) : "-"), calls[i] / files[i], kib[i]
-    }
-  }' "$RESULTS" | tee "$WORK/table.md"
+  BEGIN {
+    printf "| %-10s | %-9s | %-13s | %-6s | %9s | %7s | %-11s | %13s | %12s |\n", "tool", "operation",
+      "image", "output", "median ms", "x floor", "range", "syscalls/file", "peak RSS KiB"
+    printf "|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n", "------------", "-----------", "---------------",
+      "--------", "----------:", "--------:", "-------------", "--------------:", "-------------:"
+  }
+  { split($5, f, " ")
+    calls = $6 == "-" ? "-" : sprintf("%.1f", $6 / $7)
+    printf "| %-10s | %-9s | %-13s | %-6s | %9.2f | %7.2f | %-11s | %13s | %12s |\n", $1, $2, $3, $4,
+      f[4], f[1], sprintf("%.2f-%.2f", f[2], f[3]), calls, $8 }' "$RESULTS" | tee "$WORK/table.md"
 
 echo
-echo "imgextract goals (list <= 1.05 x floor, extract <= 1.2 x floor, <= 5 syscalls per"
-echo "extracted file, peak RSS <= image + 2 MiB):"
+echo "imgextract goals on the small-file 1.44 MB and 2.88 MB images: x floor <= 1.05 (pipe:"
+echo "against the floor with its lines); on small1440 at most 5 system calls per extracted"
+echo "file; everywhere peak RSS <= image + 2 MiB:"
 awk -F'\t' '
-  { if ($1 == "floor" && $2 == "read") floorRead[$3] = $4
-    if ($1 == "floor" && $2 == "extract") floorExtract[$3] = $4 }
-  $1 == "imgextract" { row[++n] = $0 }
-  END {
-    for (i = 1; i <= n; ++i) {
-      split(row[i], f, "\t"); raw = f[3]; sub(/\.vlm$/, "", raw)
-      kb = raw; gsub(/[a-z]/, "", kb)
+  $1 == "imgextract" {
+    split($5, f, " "); raw = $3; sub(/\.vlm$/, "", raw)
+    kb = raw; gsub(/[a-z]/, "", kb)
+    goal = raw == "small1440" || raw == "small2880"
+    ok = !goal || f[1] <= 1.05
+    line = sprintf("  %-7s %-13s %-4s x floor %5.2f", $2, $3, $4, f[1])
+    if ($6 != "-") {
       limitKib = kb + 2048
-      if (f[2] == "list") { ratio = f[4] / floorRead[f[3]]; ok = ratio <= 1.05 }
-      else { ratio = f[4] / floorExtract[raw]; ok = ratio <= 1.2 && f[5] / f[6] <= 5 }
-      ok = ok && f[7] <= limitKib
-      printf "  %-7s %-13s x floor %5.2f  syscalls/file %5.1f  RSS %5d KiB (limit %d)  %s\n",
-        f[2], f[3], ratio, f[5] / f[6], f[7], limitKib, ok ? "met" : "NOT MET"
+      ok = ok && $8 <= limitKib
+      line = line sprintf("  RSS %5d KiB (limit %d)", $8, limitKib)
+      if ($2 == "extract") {
+        line = line sprintf("  syscalls/file %4.1f", $6 / $7)
+        if (raw == "small1440") ok = ok && $6 / $7 <= 5
+      }
     }
+    printf "%s  %s\n", line, ok ? (goal ? "met" : "ok") : "NOT MET"
   }' "$RESULTS"
 
 cd "$ROOT"
