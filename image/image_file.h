@@ -5,6 +5,13 @@
 #pragma once
 #include <cstdint>
 
+// A zero-filled buffer of byteCount bytes for a whole diskette, set up so
+// that reading the image into it costs as few page faults as the system
+// allows; nullptr when it cannot be had. FreeImageBuffer takes it back, with
+// the same byteCount.
+[[nodiscard]] std::uint8_t* AllocateImageBuffer(std::uint64_t byteCount);
+void FreeImageBuffer(std::uint8_t* buffer, std::uint64_t byteCount);   // accepts nullptr
+
 // Opens an image file for reading, byte for byte; -1 when it cannot be
 // opened or is neither a regular file nor a block device (a directory, a
 // FIFO, a terminal). Never waits: a FIFO without a writer is refused at once.

@@ -123,8 +123,8 @@ int ReadImage(ImageRecord* image, ProgressRoutine progress) {
 
     // Zeroed, so that what the FAT scan and the info line see of sectors not
     // yet read is always the same: free FAT entries, an ended directory.
-    image->imageBuffer = static_cast<std::uint8_t*>(
-        std::calloc(static_cast<std::size_t>(geometry.imageSize), 1));
+    image->imageBuffer = AllocateImageBuffer(geometry.imageSize);
+    image->imageBufferSize = image->imageBuffer != nullptr ? geometry.imageSize : 0;
     image->usedTrackMap =
         static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(geometry.trackSideCount)));
     if (image->imageBuffer == nullptr || image->usedTrackMap == nullptr) {
@@ -201,8 +201,9 @@ int ReadImage(ImageRecord* image, ProgressRoutine progress) {
 }
 
 void FreeImage(ImageRecord* image) {
-    std::free(image->imageBuffer);
+    FreeImageBuffer(image->imageBuffer, image->imageBufferSize);
     std::free(image->usedTrackMap);
     image->imageBuffer = nullptr;
+    image->imageBufferSize = 0;
     image->usedTrackMap = nullptr;
 }

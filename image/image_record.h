@@ -10,6 +10,8 @@
 struct ImageRecord {
     std::uint32_t trackCount;              // cylinders: total sectors / sectors per track / sides
     std::uint8_t* imageBuffer;             // the diskette, sector n at n x bytes per sector; FreeImage frees
+    std::uint64_t imageBufferSize;         // bytes the reader allocated for imageBuffer; 0 for a
+                                           //   buffer from std::malloc, which FreeImage frees with std::free
     std::uint8_t* usedTrackMap;            // a byte per track side, 0xFF = holds data; FreeImage frees
     std::int32_t skipUnused;               // 1: the file holds only used track sides (reader);
                                            // the writers then set their own option
