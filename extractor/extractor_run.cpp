@@ -29,6 +29,8 @@ static bool MatchesSpan(ExtractorRunState* state, int first, int last, const cha
 }
 
 static bool IsSelected(ExtractorRunState* state, const EntryFields* fields) {
+    // Without include and exclude lists every entry is selected.
+    if (state->includeFirst == kSpanNotSet && state->excludeFirst == kSpanNotSet) return true;
     char matchPath[kPathSize];
     (void)FormatText(matchPath, std::size(matchPath), "%s\\%s", fields->directoryPath,
                      fields->name);   // a path too long is matched as far as it fits
@@ -53,18 +55,21 @@ static bool IsFat12Volume(const ImageRecord* image) {
     return geometry.clusterCount <= kLargestFat12ClusterCount;
 }
 
-// Walks the tree in depth-first pre-order; stops at the first failed extraction.
+// Walks the tree in depth-first pre-order; stops at the first failed
+// extraction. The locale and the listing texts are needed only for the lines
+// of a listing.
 static void WalkTree(ExtractorRunState* state, const FatVolume* volume, TreeNode* root,
                      std::uint32_t* selectedCount) {
     LocaleSettings locale{};
-    ReadLocaleSettings(&locale);
+    if (state->listingMode) ReadLocaleSettings(&locale);
     ListingState listing{};
     for (TreeNode* node = root; node != nullptr && state->resultCode == 0; node = NextInWalk(node)) {
         EntryFields fields{};
-        BuildEntryFields(node, &locale, &fields);
+        BuildEntryNames(node, &fields);
         if (!IsSelected(state, &fields)) continue;
         ++*selectedCount;
         if (state->listingMode) {
+            BuildListingTexts(node, &locale, &fields);
             PrintListingLine(&fields, &listing);
         } else {
             state->resultCode = ExtractEntry(state, volume, node, &fields);

@@ -84,16 +84,18 @@ static void FormatStoredName(const std::uint8_t* entry, char* text, std::size_t 
     return wholeChain && fits;
 }
 
-void BuildEntryFields(const TreeNode* node, const LocaleSettings* locale, EntryFields* fields) {
-    const std::uint8_t* entry = node->entry;
-    FormatStoredName(entry, fields->name, std::size(fields->name));
+void BuildEntryNames(const TreeNode* node, EntryFields* fields) {
+    FormatStoredName(node->entry, fields->name, std::size(fields->name));
     if (static_cast<std::uint8_t>(fields->name[0]) == kEntryDeleted) {
         fields->name[0] = '?';
     } else if (static_cast<std::uint8_t>(fields->name[0]) == kEntryE5Stand) {
         fields->name[0] = static_cast<char>(kEntryDeleted);
     }
     fields->pathComplete = BuildDirectoryPath(node, fields->directoryPath);
+}
 
+void BuildListingTexts(const TreeNode* node, const LocaleSettings* locale, EntryFields* fields) {
+    const std::uint8_t* entry = node->entry;
     const std::uint8_t attributes = entry[kEntryAttributes];
     FormatDateText(ReadLe16(entry + kEntryDate), locale, fields->dateText,
                    std::size(fields->dateText));
@@ -106,6 +108,11 @@ void BuildEntryFields(const TreeNode* node, const LocaleSettings* locale, EntryF
                        std::size(fields->sizeText));
     }
     FormatAttributeText(attributes, fields->attributeText, std::size(fields->attributeText));
+}
+
+void BuildEntryFields(const TreeNode* node, const LocaleSettings* locale, EntryFields* fields) {
+    BuildEntryNames(node, fields);
+    BuildListingTexts(node, locale, fields);
 }
 
 void FormatDateText(std::uint16_t dateWord, const LocaleSettings* locale, char* text,
