@@ -3,9 +3,23 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 bool CopyText(char* field, std::size_t fieldSize, const char* text) {
-    return FormatText(field, fieldSize, "%s", text);
+    std::size_t length = 0;
+    if (fieldSize > 0) field[0] = '\0';
+    return AppendToField(field, fieldSize, &length, text);
+}
+
+bool AppendToField(char* field, std::size_t fieldSize, std::size_t* length, const char* text) {
+    if (fieldSize == 0 || *length >= fieldSize) return false;
+    const std::size_t room = fieldSize - 1 - *length;
+    const std::size_t textLength = std::strlen(text);
+    const std::size_t copied = textLength < room ? textLength : room;
+    std::memcpy(field + *length, text, copied);
+    *length += copied;
+    field[*length] = '\0';
+    return copied == textLength;
 }
 
 bool FormatText(char* field, std::size_t fieldSize, const char* format, ...) {

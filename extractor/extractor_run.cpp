@@ -31,9 +31,14 @@ static bool MatchesSpan(ExtractorRunState* state, int first, int last, const cha
 static bool IsSelected(ExtractorRunState* state, const EntryFields* fields) {
     // Without include and exclude lists every entry is selected.
     if (state->includeFirst == kSpanNotSet && state->excludeFirst == kSpanNotSet) return true;
+    // "%s\\%s" of the directory path and the name; a path too long is matched
+    // as far as it fits.
     char matchPath[kPathSize];
-    (void)FormatText(matchPath, std::size(matchPath), "%s\\%s", fields->directoryPath,
-                     fields->name);   // a path too long is matched as far as it fits
+    std::size_t length = 0;
+    matchPath[0] = '\0';
+    (void)AppendToField(matchPath, std::size(matchPath), &length, fields->directoryPath);
+    (void)AppendToField(matchPath, std::size(matchPath), &length, "\\");
+    (void)AppendToField(matchPath, std::size(matchPath), &length, fields->name);
     UpperCaseAscii(matchPath);
     bool included = true;
     if (state->includeFirst != kSpanNotSet) {

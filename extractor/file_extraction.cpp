@@ -79,10 +79,8 @@ static void FormatHostName(const char* name, bool utf8, char* hostName) {
 // a "/" unless path is empty; false when it did not fit (path then holds as
 // much as fitted).
 static bool AppendComponent(char* path, std::size_t* length, const char* name) {
-    const bool fits =
-        FormatText(path + *length, kPathSize - *length, "%s%s", *length > 0 ? "/" : "", name);
-    *length += std::strlen(path + *length);
-    return fits;
+    return (*length == 0 || AppendToField(path, kPathSize, length, "/")) &&
+           AppendToField(path, kPathSize, length, name);
 }
 
 // The directories that hold node, from the outermost one down, joined by
@@ -209,13 +207,19 @@ static std::uint32_t WriteEntryFile(const FatVolume* volume, const std::uint8_t*
 }
 
 // Reports a failed file (code not 0) and gives kExitError, or prints its
-// result line and gives 0.
+// result line ("%s created.\r\n" or "%s replaced.\r\n") and gives 0.
 static int FinishEntry(const char* destination, std::uint32_t code, bool existed) {
     if (code != 0) {
         ReportMessage("File '%s' could not be created.", kMessageError, code, destination);
         return kExitError;
     }
-    ConsolePrint(existed ? "%s replaced.\r\n" : "%s created.\r\n", destination);
+    // The destination fits a path field, so the line fits the console's buffer.
+    char line[kPathSize + 16];
+    std::size_t length = 0;
+    line[0] = '\0';
+    (void)AppendToField(line, std::size(line), &length, destination);
+    (void)AppendToField(line, std::size(line), &length, existed ? " replaced.\r\n" : " created.\r\n");
+    ConsoleWrite(line);
     return 0;
 }
 
@@ -341,20 +345,21 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
     // that goes to the host does not fit, so that the message shows it as
     // far as it fits; with junk paths the directories do not count.
     char destination[kPathSize];
-    char hostDestination[kPathSize];   // only measured: the host gets it piece by piece
-    bool destinationFits;
+    std::size_t destinationLength = 0;
+    destination[0] = '\0';
+    (void)AppendToField(destination, std::size(destination), &destinationLength,
+                        state->shownExtractionDirectory);
+    // The host gets the destination piece by piece; only its length counts.
+    std::size_t hostLength = std::strlen(state->extractionDirectory) + 1 + std::strlen(hostName);
     if (intoDirectories) {
-        (void)FormatText(destination, std::size(destination), "%s/%s/%s",
-                         state->shownExtractionDirectory, shownDirectoryPath, fields->name);
-        destinationFits = FormatText(hostDestination, std::size(hostDestination), "%s/%s/%s",
-                                     state->extractionDirectory, directoryPath, hostName) &&
-                          pathFits;
-    } else {
-        (void)FormatText(destination, std::size(destination), "%s/%s",
-                         state->shownExtractionDirectory, fields->name);
-        destinationFits = FormatText(hostDestination, std::size(hostDestination), "%s/%s",
-                                     state->extractionDirectory, hostName);
+        (void)AppendToField(destination, std::size(destination), &destinationLength, "/");
+        (void)AppendToField(destination, std::size(destination), &destinationLength,
+                            shownDirectoryPath);
+        hostLength += 1 + std::strlen(directoryPath);
     }
+    (void)AppendToField(destination, std::size(destination), &destinationLength, "/");
+    (void)AppendToField(destination, std::size(destination), &destinationLength, fields->name);
+    const bool destinationFits = hostLength < kPathSize && (!intoDirectories || pathFits);
     if (!destinationFits) {
         ReportMessage("File '%s' could not be created.", kMessageError, kErrorFileNameTooLong,
                       destination);

@@ -15,7 +15,7 @@ static constexpr std::size_t kMaxPathDepth = kPathSize;
 static constexpr std::size_t kMaxClimbSteps = 4096;
 
 static constexpr std::size_t kHeaderFormatSize = 80;
-static constexpr std::size_t kDigitsSize = 11;   // 4294967295 and the NUL
+static constexpr std::size_t kDigitsSize = 10;   // the digits of 4294967295
 
 // The entry's name and extension without their padding spaces, joined by "."
 // when the extension is not empty; the bytes are taken as stored.
@@ -115,54 +115,99 @@ void BuildEntryFields(const TreeNode* node, const LocaleSettings* locale, EntryF
     BuildListingTexts(node, locale, fields);
 }
 
+// The texts below are put together digit by digit: the listing builds them
+// for every line, where a format interpreter would cost more than the rest of
+// the line. A text longer than its field is cut, as snprintf would cut it.
+
+static constexpr std::size_t kNumberTextSize = 24;   // the longest date or time text, NUL included
+
+// Appends value in decimal, at least minimumDigits digits with leading zeros
+// (value below 10^7, as every field of a date or time is); text holds room.
+static void AppendDigits(char* text, std::size_t* length, unsigned value, unsigned minimumDigits) {
+    char digits[8];
+    unsigned count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0 && count < std::size(digits));
+    while (count < minimumDigits && count < std::size(digits)) digits[count++] = '0';
+    while (count > 0) text[(*length)++] = digits[--count];
+}
+
+// Appends a separator text of at most one character.
+static void AppendSeparator(char* text, std::size_t* length, const char* separator) {
+    if (separator[0] != '\0') text[(*length)++] = separator[0];
+}
+
 void FormatDateText(std::uint16_t dateWord, const LocaleSettings* locale, char* text,
                     std::size_t textSize) {
     const unsigned day = dateWord & 0x1Fu;
     const unsigned month = (dateWord >> 5) & 0x0Fu;
     const unsigned year = (dateWord >> 9) + 1980u;
     const char* separator = locale->dateSeparator;
+    unsigned first = day, second = month, third = year;   // day-month-year
+    unsigned firstDigits = 2, thirdDigits = 4;
     if (locale->dateOrder == kDateOrderYearMonthDay) {
-        (void)FormatText(text, textSize, "%04u%s%02u%s%02u", year, separator, month, separator, day);
+        first = year;
+        firstDigits = 4;
+        third = day;
+        thirdDigits = 2;
     } else if (locale->dateOrder == kDateOrderMonthDayYear) {
-        (void)FormatText(text, textSize, "%02u%s%02u%s%04u", month, separator, day, separator, year);
-    } else {
-        (void)FormatText(text, textSize, "%02u%s%02u%s%04u", day, separator, month, separator, year);
+        first = month;
+        second = day;
     }
+    char built[kNumberTextSize];
+    std::size_t length = 0;
+    AppendDigits(built, &length, first, firstDigits);
+    AppendSeparator(built, &length, separator);
+    AppendDigits(built, &length, second, 2);
+    AppendSeparator(built, &length, separator);
+    AppendDigits(built, &length, third, thirdDigits);
+    built[length] = '\0';
+    (void)CopyText(text, textSize, built);
 }
 
 void FormatTimeText(std::uint16_t timeWord, const LocaleSettings* locale, char* text,
                     std::size_t textSize) {
     const unsigned hours = timeWord >> 11;
     const unsigned minutes = (timeWord >> 5) & 0x3Fu;
-    const char* separator = locale->timeSeparator;
-    if (!locale->twelveHourClock) {
-        (void)FormatText(text, textSize, "%02u%s%02u", hours, separator, minutes);
-        return;
-    }
     unsigned shownHour = hours;
-    const char* suffix = "am";
-    if (hours == 0) {
-        shownHour = 12;
-        suffix = minutes > 0 ? "am" : "pm";
-    } else if (hours == 12) {
-        suffix = minutes > 0 ? "pm" : "am";
-    } else if (hours > 12) {
-        shownHour = hours - 12;
-        suffix = "pm";
+    const char* suffix = "";
+    if (locale->twelveHourClock) {
+        suffix = "am";
+        if (hours == 0) {
+            shownHour = 12;
+            suffix = minutes > 0 ? "am" : "pm";
+        } else if (hours == 12) {
+            suffix = minutes > 0 ? "pm" : "am";
+        } else if (hours > 12) {
+            shownHour = hours - 12;
+            suffix = "pm";
+        }
     }
-    (void)FormatText(text, textSize, "%02u%s%02u%s", shownHour, separator, minutes, suffix);
+    char built[kNumberTextSize];
+    std::size_t length = 0;
+    AppendDigits(built, &length, shownHour, 2);
+    AppendSeparator(built, &length, locale->timeSeparator);
+    AppendDigits(built, &length, minutes, 2);
+    built[length] = '\0';
+    (void)AppendToField(built, std::size(built), &length, suffix);
+    (void)CopyText(text, textSize, built);
 }
 
 void FormatSizeText(std::uint32_t size, const LocaleSettings* locale, char* text,
                     std::size_t textSize) {
     if (textSize == 0) return;
     char digits[kDigitsSize];
-    (void)FormatText(digits, std::size(digits), "%u", static_cast<unsigned>(size));
-    const std::size_t digitCount = std::strlen(digits);
+    std::size_t digitCount = 0;
+    do {
+        digits[digitCount++] = static_cast<char>('0' + size % 10);
+        size /= 10;
+    } while (size > 0);   // at most 10 digits
     const char separator = locale->thousandsSeparator[0];
     std::size_t length = 0;
     for (std::size_t i = 0; i < digitCount && length + 1 < textSize; ++i) {
-        text[length++] = digits[i];
+        text[length++] = digits[digitCount - 1 - i];
         const std::size_t digitsToCome = digitCount - 1 - i;
         if (separator != '\0' && digitsToCome > 0 && digitsToCome % 3 == 0 &&
             length + 1 < textSize) {
@@ -173,11 +218,24 @@ void FormatSizeText(std::uint32_t size, const LocaleSettings* locale, char* text
 }
 
 void FormatAttributeText(std::uint8_t attributes, char* text, std::size_t textSize) {
-    (void)FormatText(text, textSize, "%c%c%c%c",
-                     (attributes & kAttributeArchive) != 0 ? 'A' : '-',
-                     (attributes & kAttributeReadOnly) != 0 ? 'R' : '-',
-                     (attributes & kAttributeSystem) != 0 ? 'S' : '-',
-                     (attributes & kAttributeHidden) != 0 ? 'H' : '-');
+    const char built[kAttributeTextSize] = {
+        (attributes & kAttributeArchive) != 0 ? 'A' : '-',
+        (attributes & kAttributeReadOnly) != 0 ? 'R' : '-',
+        (attributes & kAttributeSystem) != 0 ? 'S' : '-',
+        (attributes & kAttributeHidden) != 0 ? 'H' : '-',
+        '\0',
+    };
+    (void)CopyText(text, textSize, built);
+}
+
+// Appends text right-aligned in width characters (a longer text is not cut),
+// as "%9s" prints it.
+static void AppendRightAligned(char* line, std::size_t lineSize, std::size_t* length,
+                               const char* text, std::size_t width) {
+    for (std::size_t textLength = std::strlen(text); textLength < width; ++textLength) {
+        (void)AppendToField(line, lineSize, length, " ");
+    }
+    (void)AppendToField(line, lineSize, length, text);
 }
 
 void PrintListingLine(const EntryFields* fields, ListingState* state) {
@@ -194,11 +252,24 @@ void PrintListingLine(const EntryFields* fields, ListingState* state) {
         ConsolePrint(headerFormat, dashes, dashes, dashes, dashes, dashes);
         state->headerPrinted = true;
     }
+    // "%9s  %s  %s  %4s  %s\\%s\r\n", or without the path and its "\" in the
+    // root directory; cut to the console's buffer as console print would.
+    char line[kPrintBufferSize];
+    std::size_t length = 0;
+    line[0] = '\0';
+    AppendRightAligned(line, std::size(line), &length, fields->sizeText, 9);
+    (void)AppendToField(line, std::size(line), &length, "  ");
+    (void)AppendToField(line, std::size(line), &length, fields->dateText);
+    (void)AppendToField(line, std::size(line), &length, "  ");
+    (void)AppendToField(line, std::size(line), &length, fields->timeText);
+    (void)AppendToField(line, std::size(line), &length, "  ");
+    AppendRightAligned(line, std::size(line), &length, fields->attributeText, 4);
+    (void)AppendToField(line, std::size(line), &length, "  ");
     if (fields->directoryPath[0] != '\0') {
-        ConsolePrint("%9s  %s  %s  %4s  %s\\%s\r\n", fields->sizeText, fields->dateText,
-                     fields->timeText, fields->attributeText, fields->directoryPath, fields->name);
-    } else {
-        ConsolePrint("%9s  %s  %s  %4s  %s\r\n", fields->sizeText, fields->dateText,
-                     fields->timeText, fields->attributeText, fields->name);
+        (void)AppendToField(line, std::size(line), &length, fields->directoryPath);
+        (void)AppendToField(line, std::size(line), &length, "\\");
     }
+    (void)AppendToField(line, std::size(line), &length, fields->name);
+    (void)AppendToField(line, std::size(line), &length, "\r\n");
+    ConsoleWrite(line);
 }
