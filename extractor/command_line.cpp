@@ -20,7 +20,6 @@ void StartExtractorRun(ExtractorRunState* state, int argumentCount, char** argum
     state->excludeLast = kSpanNotSet;
     state->utf8Names = IsLocaleUtf8();
     state->extractionHandle = kNoHostDirectory;
-    state->currentHandle = kNoHostDirectory;
     GetProgramName(argumentCount > 0 ? arguments[0] : "imgextract", state->programName,
                    std::size(state->programName));
     // A current directory too long for the field is still reachable as ".".

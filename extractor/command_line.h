@@ -1,12 +1,19 @@
 // command_line.h - the image extractor's command line: banner, switches, the
 // include and exclude lists, help text and exit codes.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "console/message.h"
 #include "console/text.h"
 
 inline constexpr int kSpanNotSet = -1;
+
+// The directories below the extraction directory that an extraction keeps
+// open from the top of a deep way down: with the extraction directory, the
+// innermost one and the file written, a run needs a dozen descriptors at
+// most, however deep the tree.
+inline constexpr std::size_t kHeldDirectoryCount = 6;
 
 // Everything one run of the extractor needs; owned by main.
 struct ExtractorRunState {
@@ -31,13 +38,18 @@ struct ExtractorRunState {
                                            //   (code page 437); set by RunExtraction
     // The open directories of the extraction (host.h handles, owned here and
     // closed by CloseExtractionDirectories): the extraction directory, opened
-    // at the first file, and the directory below it that the last file went
-    // into, kept open for the next file of the same directory.
+    // at the first file, and the directories below it on the way to the
+    // directory the last file went into, so that the next file is reached
+    // from the nearest directory the two ways share: the outermost
+    // kHeldDirectoryCount of them and the innermost one.
     bool extractionDirectoryOpen;          // extractionHandle is an open handle
     int extractionHandle;
-    bool currentDirectoryOpen;             // currentHandle is an open handle of
-    int currentHandle;                     //   currentDirectory: host names below the
-    char currentDirectory[kPathSize];      //   extraction directory joined by "/"
+    std::size_t openDepth;                 // directories of the way that are open
+    int openHandles[kHeldDirectoryCount];  // the outermost ones, in way order
+    bool openMade[kHeldDirectoryCount];    // this run made the directory
+    int innermostHandle;                   // the innermost, when openDepth > kHeldDirectoryCount
+    bool innermostMade;
+    char openPath[kPathSize];              // the host names of the way, joined by "/"
 };
 
 // Sets up the run state (program name, default extraction directory, empty

@@ -181,13 +181,15 @@ static std::uint32_t WriteChain(const FatVolume* volume, const std::uint8_t* ent
 }
 
 // Writes the entry's bytes, time and attributes into the file just created
-// (handle) and closes it; 0 or a system error code.
-static std::uint32_t FillHostFile(const FatVolume* volume, const std::uint8_t* entry, int handle) {
+// (handle) and closes it; 0 or a system error code. madeNew: the file was
+// made by CreateNewHostFile, which gave it its permissions already.
+static std::uint32_t FillHostFile(const FatVolume* volume, const std::uint8_t* entry, int handle,
+                                  bool madeNew) {
     std::uint32_t code = WriteChain(volume, entry, handle);
     std::int64_t modificationTime = 0;
     const bool setTime = ModificationTimeFromDos(ReadLe16(entry + kEntryDate),
                                                  ReadLe16(entry + kEntryTime), &modificationTime);
-    const bool readOnly = (entry[kEntryAttributes] & kAttributeReadOnly) != 0;
+    const bool readOnly = !madeNew && (entry[kEntryAttributes] & kAttributeReadOnly) != 0;
     std::uint32_t finishCode = FinishHostFile(handle, setTime, modificationTime, readOnly);
     return code != 0 ? code : finishCode;
 }
@@ -198,12 +200,13 @@ static std::uint32_t FillHostFile(const FatVolume* volume, const std::uint8_t* e
 static std::uint32_t WriteEntryFile(const FatVolume* volume, const std::uint8_t* entry,
                                     int directory, const char* name, bool existed) {
     int handle = -1;
-    if (!existed && CreateNewHostFile(directory, name, &handle) == 0) {
-        return FillHostFile(volume, entry, handle);
+    const bool readOnly = (entry[kEntryAttributes] & kAttributeReadOnly) != 0;
+    if (!existed && CreateNewHostFile(directory, name, readOnly, &handle) == 0) {
+        return FillHostFile(volume, entry, handle, true);
     }
     std::uint32_t code = CreateHostFile(directory, name, &handle);
     if (code != 0) return code;
-    return FillHostFile(volume, entry, handle);
+    return FillHostFile(volume, entry, handle, false);
 }
 
 // Reports a failed file (code not 0) and gives kExitError, or prints its
@@ -252,35 +255,61 @@ static bool AskToReplace(ExtractorRunState* state, const char* destination, bool
     }
 }
 
-static void CloseCurrentDirectory(ExtractorRunState* state) {
-    if (state->currentDirectoryOpen) CloseHostDirectory(state->currentHandle);
-    state->currentDirectoryOpen = false;
-    state->currentHandle = kNoHostDirectory;
-    state->currentDirectory[0] = '\0';
+// Closes the open directories of the way below its first depth ones. Past
+// the held ones only the innermost is open, so a way cut there keeps only
+// the held ones.
+static void CloseOpenDirectories(ExtractorRunState* state, std::size_t depth) {
+    if (depth >= state->openDepth) return;
+    if (state->openDepth > kHeldDirectoryCount) {
+        CloseHostDirectory(state->innermostHandle);
+        state->innermostHandle = kNoHostDirectory;
+        state->openDepth = kHeldDirectoryCount;
+    }
+    while (state->openDepth > depth) {
+        --state->openDepth;
+        CloseHostDirectory(state->openHandles[state->openDepth]);
+        state->openHandles[state->openDepth] = kNoHostDirectory;
+    }
+    // The way's path keeps its first openDepth names.
+    std::size_t end = 0;
+    for (std::size_t component = 0; component < state->openDepth; ++component) {
+        if (component > 0) ++end;   // the "/" before it
+        while (state->openPath[end] != '\0' && state->openPath[end] != '/') ++end;
+    }
+    state->openPath[end] = '\0';
 }
 
 void CloseExtractionDirectories(ExtractorRunState* state) {
-    CloseCurrentDirectory(state);
+    CloseOpenDirectories(state, 0);
     if (state->extractionDirectoryOpen) CloseHostDirectory(state->extractionHandle);
     state->extractionDirectoryOpen = false;
     state->extractionHandle = kNoHostDirectory;
 }
 
-// True when directoryPath ("" for the extraction directory itself) can be had
-// without a walk: the extraction directory, or the directory the last file
-// went into.
-static bool IsOpenDirectory(const ExtractorRunState* state, const char* directoryPath) {
-    if (directoryPath[0] == '\0') return state->extractionDirectoryOpen;
-    return state->currentDirectoryOpen && std::strcmp(directoryPath, state->currentDirectory) == 0;
+// The number of leading components (names between "/") that two paths
+// share; 0 when either is empty.
+static std::size_t CountSharedComponents(const char* first, const char* second) {
+    if (first[0] == '\0' || second[0] == '\0') return 0;
+    std::size_t shared = 0;
+    for (std::size_t i = 0;; ++i) {
+        const bool firstEnds = first[i] == '\0' || first[i] == '/';
+        const bool secondEnds = second[i] == '\0' || second[i] == '/';
+        if (firstEnds && secondEnds) {
+            ++shared;
+            if (first[i] == '\0' || second[i] == '\0') return shared;
+        } else if (first[i] != second[i]) {
+            return shared;
+        }
+    }
 }
 
 // Gives in *directory the open handle of directoryPath (host names joined by
 // "/", "" for the extraction directory itself), which stays owned by state.
-// The extraction directory is opened at the first call; a directory below it
-// is the one kept from the last call, or is reached by a walk from the
-// extraction directory that opens each directory inside the one before,
-// never through a link, and closes each one it has passed. With create set,
-// the missing directories are made on the way. 0 or the first error code;
+// The extraction directory is opened at the first call. A directory below it
+// is reached from the deepest open directory of the last call's way that
+// lies on this one, opening each directory inside the one before, never
+// through a link; the rest of the last way is closed. With create set, the
+// missing directories are made on the way. 0 or the first error code;
 // directories made before a failure stay.
 static std::uint32_t OpenDestinationDirectory(ExtractorRunState* state, const char* directoryPath,
                                               bool create, int* directory) {
@@ -291,34 +320,52 @@ static std::uint32_t OpenDestinationDirectory(ExtractorRunState* state, const ch
         if (code != 0) return code;
         state->extractionDirectoryOpen = true;
     }
-    if (directoryPath[0] == '\0') {
-        *directory = state->extractionHandle;
-        return 0;
-    }
-    if (IsOpenDirectory(state, directoryPath)) {
-        *directory = state->currentHandle;
-        return 0;
-    }
-    CloseCurrentDirectory(state);
-    char components[kPathSize];
-    if (!CopyText(components, std::size(components), directoryPath)) return kErrorFileNameTooLong;
+    CloseOpenDirectories(state, CountSharedComponents(state->openPath, directoryPath));
+    // The open way is now a beginning of directoryPath; the rest follows it.
+    std::size_t depth = state->openDepth;
     int parent = state->extractionHandle;
-    char* component = components;
-    for (;;) {
-        char* end = std::strchr(component, '/');
-        if (end != nullptr) *end = '\0';
-        int child = kNoHostDirectory;
-        const std::uint32_t code = OpenHostSubdirectory(parent, component, create, &child);
-        if (parent != state->extractionHandle) CloseHostDirectory(parent);
-        if (code != 0) return code;
-        parent = child;
-        if (end == nullptr) break;
-        component = end + 1;
+    bool parentMade = false;
+    if (depth > kHeldDirectoryCount) {
+        parent = state->innermostHandle;
+        parentMade = state->innermostMade;
+    } else if (depth > 0) {
+        parent = state->openHandles[depth - 1];
+        parentMade = state->openMade[depth - 1];
     }
-    // components fitted kPathSize, so the copy fits as well.
-    (void)CopyText(state->currentDirectory, std::size(state->currentDirectory), directoryPath);
-    state->currentHandle = parent;
-    state->currentDirectoryOpen = true;
+    std::size_t pathLength = std::strlen(state->openPath);
+    const char* rest = directoryPath + pathLength;
+    if (*rest == '/') ++rest;
+    while (*rest != '\0') {
+        const char* end = std::strchr(rest, '/');
+        const std::size_t nameLength =
+            end != nullptr ? static_cast<std::size_t>(end - rest) : std::strlen(rest);
+        char name[kPathSize];
+        if (pathLength + 1 + nameLength >= kPathSize) return kErrorFileNameTooLong;
+        std::memcpy(name, rest, nameLength);
+        name[nameLength] = '\0';
+        int child = kNoHostDirectory;
+        bool made = false;
+        const std::uint32_t code =
+            OpenHostSubdirectory(parent, name, create, parentMade, &child, &made);
+        if (code != 0) return code;
+        if (depth < kHeldDirectoryCount) {
+            state->openHandles[depth] = child;
+            state->openMade[depth] = made;
+        } else {
+            // Past the held directories only the innermost stays open.
+            if (depth > kHeldDirectoryCount) CloseHostDirectory(state->innermostHandle);
+            state->innermostHandle = child;
+            state->innermostMade = made;
+        }
+        ++depth;
+        state->openDepth = depth;
+        // Fits: measured above.
+        if (pathLength > 0) (void)AppendToField(state->openPath, kPathSize, &pathLength, "/");
+        (void)AppendToField(state->openPath, kPathSize, &pathLength, name);
+        parent = child;
+        parentMade = made;
+        rest = end != nullptr ? end + 1 : rest + nameLength;
+    }
     *directory = parent;
     return 0;
 }
@@ -367,16 +414,17 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
     }
 
     const bool safeToLook = nameUsable && (!intoDirectories || directoriesUsable);
+    const bool readOnly = (entry[kEntryAttributes] & kAttributeReadOnly) != 0;
     int directory = kNoHostDirectory;
-    // Where the file's directory is open from the file before it (as a rule)
-    // and nothing stands at the destination, creating the file exclusively
-    // answers the exists check as well. Any other case takes the whole way
-    // below, as though this had not been tried.
-    if (safeToLook && (relative[0] == '\0' || IsOpenDirectory(state, relative)) &&
-        OpenDestinationDirectory(state, relative, false, &directory) == 0) {
+    // Where nothing stands at the destination, creating the file exclusively
+    // answers the exists check as well. Its directories are made first: where
+    // one was missing, the file cannot have existed, so the way below would
+    // have asked nothing and made them all the same. Any other case takes
+    // the whole way below, as though this had not been tried.
+    if (safeToLook && OpenDestinationDirectory(state, relative, intoDirectories, &directory) == 0) {
         int handle = -1;
-        if (CreateNewHostFile(directory, hostName, &handle) == 0) {
-            return FinishEntry(destination, FillHostFile(volume, entry, handle), false);
+        if (CreateNewHostFile(directory, hostName, readOnly, &handle) == 0) {
+            return FinishEntry(destination, FillHostFile(volume, entry, handle, true), false);
         }
     }
     const bool exists = safeToLook &&

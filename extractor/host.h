@@ -26,9 +26,12 @@ inline constexpr int kNoHostDirectory = -1;
 // through a link; with create set, makes it first when nothing stands there.
 // kErrorAlreadyExists when something else stands there (a file, a link);
 // kErrorPathNotFound when nothing does and create is clear. *directory gets
-// the handle, or kNoHostDirectory.
+// the handle, or kNoHostDirectory; *made tells that this call made the
+// directory. With create, parentMade (parent was made in this run, so
+// nothing is expected in it) tries making before opening, which spares the
+// open that would fail; the result is the same either way.
 [[nodiscard]] std::uint32_t OpenHostSubdirectory(int parent, const char* name, bool create,
-                                                 int* directory);
+                                                 bool parentMade, int* directory, bool* made);
 
 void CloseHostDirectory(int directory);   // accepts kNoHostDirectory
 
@@ -44,10 +47,13 @@ void CloseHostDirectory(int directory);   // accepts kNoHostDirectory
 [[nodiscard]] std::uint32_t CreateHostFile(int directory, const char* name, int* fileHandle);
 
 // Creates the regular file name inside directory for writing where nothing
-// stands yet (not even a link); gives the handle in *fileHandle.
+// stands yet (not even a link); gives the handle in *fileHandle. With
+// readOnly the file is made without write permissions from the start (the
+// handle still writes), as FinishHostFile's readOnly would leave it.
 // kErrorOpenFailed when something is in the way or the file cannot be made
 // there (no permission): the caller then takes the way of CreateHostFile.
-[[nodiscard]] std::uint32_t CreateNewHostFile(int directory, const char* name, int* fileHandle);
+[[nodiscard]] std::uint32_t CreateNewHostFile(int directory, const char* name, bool readOnly,
+                                              int* fileHandle);
 
 // Writes byteCount bytes; kErrorWriteFault when that fails or falls short.
 [[nodiscard]] std::uint32_t WriteHostFile(int fileHandle, const std::uint8_t* bytes,

@@ -49,16 +49,36 @@ static int OpenSubdirectoryHandle(int parent, const char* name) {
     return handle;
 }
 
-std::uint32_t OpenHostSubdirectory(int parent, const char* name, bool create, int* directory) {
+// Makes the directory name inside parent; 0, or the code for the failure.
+// *made is set when this call made it; one that stands there already is no
+// failure (what stands there is decided by the open that follows).
+static std::uint32_t MakeSubdirectory(int parent, const char* name, bool* made) {
+    if (mkdirat(parent, name, 0777) == 0) {
+        *made = true;
+        return 0;
+    }
+    if (errno == EEXIST) return 0;
+    return errno == ENOENT ? kErrorPathNotFound : SystemCodeFromPlatformError(errno);
+}
+
+std::uint32_t OpenHostSubdirectory(int parent, const char* name, bool create, bool parentMade,
+                                   int* directory, bool* made) {
     *directory = kNoHostDirectory;
-    int handle = OpenSubdirectoryHandle(parent, name);
-    if (handle < 0 && errno == ENOENT) {
-        if (!create) return kErrorPathNotFound;
-        if (mkdirat(parent, name, 0777) != 0 && errno != EEXIST) {
-            return errno == ENOENT ? kErrorPathNotFound : SystemCodeFromPlatformError(errno);
-        }
-        // Made here, or by someone else just now: what stands there decides.
+    *made = false;
+    int handle = -1;
+    if (create && parentMade) {
+        const std::uint32_t code = MakeSubdirectory(parent, name, made);
+        if (code != 0) return code;
         handle = OpenSubdirectoryHandle(parent, name);
+    } else {
+        handle = OpenSubdirectoryHandle(parent, name);
+        if (handle < 0 && errno == ENOENT) {
+            if (!create) return kErrorPathNotFound;
+            const std::uint32_t code = MakeSubdirectory(parent, name, made);
+            if (code != 0) return code;
+            // Made here, or by someone else just now: what stands there decides.
+            handle = OpenSubdirectoryHandle(parent, name);
+        }
     }
     if (handle < 0) {
         if (errno == ENOTDIR || errno == ELOOP) return kErrorAlreadyExists;
@@ -97,12 +117,17 @@ std::uint32_t CreateHostFile(int directory, const char* name, int* fileHandle) {
     return 0;
 }
 
-std::uint32_t CreateNewHostFile(int directory, const char* name, int* fileHandle) {
+std::uint32_t CreateNewHostFile(int directory, const char* name, bool readOnly, int* fileHandle) {
     *fileHandle = -1;
-    // O_EXCL refuses whatever stands at name, a link or a FIFO included.
+    // O_EXCL refuses whatever stands at name, a link or a FIFO included. A
+    // file made without write permissions can still be written through the
+    // handle that made it: (0666 & ~umask) with the write bits cleared, as
+    // FinishHostFile would leave it, is 0444 & ~umask.
+    const mode_t permissions = readOnly ? 0444 : 0666;
     int handle;
     do {
-        handle = openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        handle = openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        permissions);
     } while (handle < 0 && errno == EINTR);
     if (handle < 0) return kErrorOpenFailed;
     *fileHandle = handle;

@@ -270,6 +270,30 @@ TEST(FileExtraction, ReadOnlyClearsTheWriteBitsAndResistsALaterOverwrite) {
     EXPECT_EQ(ReadText(place.Out("AFTER.TXT")), "old") << "the walk ended at the error";
 }
 
+// Permissions follow the user's umask: with umask 027 a file gets 0666 less
+// 027 = 0640, a read-only one the same without its write bits = 0440, and a
+// directory the run makes 0777 less 027 = 0750; in the extraction directory
+// and in a directory made on the way alike.
+TEST(FileExtraction, PermissionsFollowTheUmaskWithoutWriteBitsForReadOnlyFiles) {
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    AddFile(&image, kRootDirectory, FileEntry("RO", "TXT", kAttrReadOnly), TextBytes("ro"));
+    AddFile(&image, kRootDirectory, FileEntry("RW", "TXT"), TextBytes("rw"));
+    const std::uint16_t sub = AddDirectory(&image, kRootDirectory, FileEntry("SUB", ""));
+    AddFile(&image, sub, FileEntry("RO", "TXT", kAttrReadOnly), TextBytes("sub ro"));
+    ExtractionPlace place(image);
+    ChildOptions options;
+    options.environment = {"LC_ALL=C"};
+    options.workingDirectory = place.temp.Path();
+    const ChildResult result = RunProgram(
+        {"/bin/sh", "-c", "umask 027 && exec \"$0\" disk.img -d out", IMGEXTRACT_PATH}, options);
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(StatusOf(place.Out("RO.TXT")).st_mode & 07777, 0440u);
+    EXPECT_EQ(StatusOf(place.Out("RW.TXT")).st_mode & 07777, 0640u);
+    EXPECT_EQ(StatusOf(place.Out("SUB")).st_mode & 07777, 0750u);
+    EXPECT_EQ(StatusOf(place.Out("SUB/RO.TXT")).st_mode & 07777, 0440u);
+    EXPECT_EQ(ReadText(place.Out("SUB/RO.TXT")), "sub ro");
+}
+
 // Three files, A and C already on disk with "old", B new.
 FatImage PromptImage() {
     FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
