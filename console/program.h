@@ -10,9 +10,9 @@
 // routine. Chooses the output variant for the whole run; lets a write to a
 // pipe or socket whose reader has gone fail like any other output failure
 // (the console writer ignores it) instead of ending the process, so the run
-// goes on to its end and its exit code; and guards the terminal, whose colours
-// and mode are given back at exit and on every signal that ends or stops the
-// program (terminal_guard.h).
+// goes on to its end and its exit code; and, where standard input or output
+// is a terminal, guards it: its colours and mode are given back at exit and
+// on every signal that ends or stops the program (terminal_guard.h).
 void StartConsoleProgram(OutputVariant variant);
 
 // Writes the path of the running program's file into buffer; false when it

@@ -13,7 +13,9 @@ void StartConsoleProgram(OutputVariant variant) {
     // a pager closed early) would end the process silently, in the middle of
     // an extraction.
     signal(SIGPIPE, SIG_IGN);
-    GuardTerminal();
+    // Only a terminal has colours and a mode to give back; with neither
+    // standard input nor standard output on one, the guard has nothing to do.
+    if (isatty(0) == 1 || isatty(1) == 1) GuardTerminal();
 }
 
 bool GetProgramPath(char* buffer, std::size_t bufferSize) {
