@@ -39,17 +39,43 @@ void WriteOutputRun(const char* bytes, std::size_t byteCount, bool terminal) {
     const bool utf8 = terminal && terminalUtf8 == 1;
     char converted[1024];
     std::size_t length = 0;
+    if (!utf8) {
+        // Copied run by run up to each CR that a LF follows, which is left out.
+        std::size_t start = 0;
+        while (start < byteCount) {
+            std::size_t end = start;
+            for (;;) {
+                const void* found = std::memchr(bytes + end, '\r', byteCount - end);
+                end = found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - bytes)
+                                       : byteCount;
+                if (end == byteCount || (end + 1 < byteCount && bytes[end + 1] == '\n')) break;
+                ++end;   // a lone CR stays
+            }
+            std::size_t runLength = end - start;
+            while (runLength > 0) {
+                if (length == sizeof(converted)) {
+                    WriteAll(converted, length);
+                    length = 0;
+                }
+                const std::size_t room = sizeof(converted) - length;
+                const std::size_t count = runLength < room ? runLength : room;
+                std::memcpy(converted + length, bytes + start, count);
+                length += count;
+                start += count;
+                runLength -= count;
+            }
+            start = end + 1;   // past the CR of a CR LF (or past the end)
+        }
+        WriteAll(converted, length);
+        return;
+    }
     for (std::size_t i = 0; i < byteCount; ++i) {
         if (bytes[i] == '\r' && i + 1 < byteCount && bytes[i + 1] == '\n') continue;
         if (length + kUtf8MaxLength > sizeof(converted)) {
             WriteAll(converted, length);
             length = 0;
         }
-        if (utf8) {
-            length += EncodeCp437AsUtf8(static_cast<std::uint8_t>(bytes[i]), converted + length);
-        } else {
-            converted[length++] = bytes[i];
-        }
+        length += EncodeCp437AsUtf8(static_cast<std::uint8_t>(bytes[i]), converted + length);
     }
     WriteAll(converted, length);
 }
