@@ -20,7 +20,9 @@
 # with strace -c and peak memory with GNU time, and prints one table.
 # Everything is written below WORK, a tmpfs directory, which is removed at
 # the end unless KEEP=1 (REUSE=1 then takes the images kept there).
-# IMGEXTRACT=path measures another build of the program.
+# IMGEXTRACT=path measures another build of the program. FLOORS=plain takes
+# the floors as they were before the least-work ones (buffer from malloc,
+# a page fault per 4 KiB; linked dynamically), for comparing with older tables.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -31,18 +33,23 @@ WORK=${WORK:-/dev/shm/imgextract-bench}
 KEEP=${KEEP:-0}
 REUSE=${REUSE:-0}
 ONLY=${ONLY:-}
+FLOORS=${FLOORS:-least}
 export TZ=UTC MTOOLS_SKIP_CHECK=1 LC_ALL=C
 
 bash tools/install-packages.sh cmake g++ make libgtest-dev dosfstools mtools 7zip time strace
 
 echo "Building into $BUILD ..."
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" -j2 --target imgextract wrap_native floor_read floor_extract pairs \
-  >/dev/null
+cmake --build "$BUILD" -j2 --target imgextract wrap_native floor_read floor_extract \
+  floor_read_plain floor_extract_plain pairs >/dev/null
 IMGEXTRACT=$(realpath "${IMGEXTRACT:-$BUILD/bin/imgextract}")
 WRAP=$BUILD/bin/wrap_native
 FLOOR_READ=$BUILD/bin/floor_read
 FLOOR_EXTRACT=$BUILD/bin/floor_extract
+if [ "$FLOORS" = plain ]; then
+  FLOOR_READ=$BUILD/bin/floor_read_plain
+  FLOOR_EXTRACT=$BUILD/bin/floor_extract_plain
+fi
 PAIRS_TIMER=$BUILD/bin/pairs
 MDIR=$(command -v mdir)
 MCOPY=$(command -v mcopy)
@@ -300,8 +307,8 @@ echo
 echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores, $(uname -sr)"
 echo "ratios to the floor from interleaved pairs: median of $REPEATS medians of $PAIRS pairs"
 echo "(least-greatest of the $REPEATS); list: bench/floor_read on the same file, extract:"
-echo "bench/floor_extract on the raw image; pipe rows: the floor also writes one line per"
-echo "output line; ms: the tool's median time; destination on tmpfs ($WORK)"
+echo "bench/floor_extract on the raw image ($FLOORS floors); pipe rows: the floor also writes"
+echo "one line per output line; ms: the tool's median time; destination on tmpfs ($WORK)"
 echo
 awk -F'\t' '
   BEGIN {
