@@ -9,13 +9,26 @@
 
 // True when text holds no ESC and no byte above 0x7F: it then reaches a
 // terminal byte for byte as it reaches a file. *length gets its length.
+// Eight bytes are looked at a step: a byte above 0x7F has its top bit set,
+// and an ESC is a byte that XOR with 0x1B turns into 0, which the usual
+// zero-byte test finds (it can also flag a byte above 0x7F, false either way).
 static bool IsPlainAscii(const char* text, std::size_t* length) {
+    const std::size_t textLength = std::strlen(text);
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kTopBits = 0x8080808080808080u;
+    constexpr std::uint64_t kEscBytes = kOnes * static_cast<unsigned char>(kEsc);
     std::size_t index = 0;
-    for (; text[index] != '\0'; ++index) {
+    for (; textLength - index >= sizeof(std::uint64_t); index += sizeof(std::uint64_t)) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, text + index, sizeof(word));
+        const std::uint64_t escMarks = word ^ kEscBytes;
+        if (((word | ((escMarks - kOnes) & ~escMarks)) & kTopBits) != 0) return false;
+    }
+    for (; index < textLength; ++index) {
         const unsigned char byte = static_cast<unsigned char>(text[index]);
         if (byte == static_cast<unsigned char>(kEsc) || byte > 0x7F) return false;
     }
-    *length = index;
+    *length = textLength;
     return true;
 }
 

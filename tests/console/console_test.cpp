@@ -45,6 +45,27 @@ TEST(ConsoleWriterRedirected, FileVariantDropsColourPairsAndEndsLinesInLf) {
     EXPECT_EQ(result.output, "Usage:\ntwo\rplain \xDB\xB0 bytes\n\r\n\n\r");
 }
 
+// Plain text is told apart eight bytes at a time: a colour pair or a byte
+// above 0x7F at any place of a longer text must still be seen.
+TEST(ConsoleWriterRedirected, ColourPairsAndHighBytesAreSeenAtEveryPlace) {
+    const std::string text = "0123456789abcdefghij";
+    std::string expected;
+    ChildResult result = WriteRedirected(OutputVariant::kFile, [&]() {
+        for (std::size_t place = 0; place <= text.size(); ++place) {
+            const std::string paired =
+                text.substr(0, place) + "\x1b\x0E" + text.substr(place) + "\r\n";
+            ConsoleWrite(paired.c_str());
+            const std::string high = text.substr(0, place) + "\xDB" + text.substr(place) + "\r\n";
+            ConsoleWrite(high.c_str());
+        }
+    });
+    for (std::size_t place = 0; place <= text.size(); ++place) {
+        expected += text + "\n";
+        expected += text.substr(0, place) + "\xDB" + text.substr(place) + "\n";
+    }
+    EXPECT_EQ(result.output, expected);
+}
+
 TEST(ConsoleWriterRedirected, ConsoleVariantDeliversNothing) {
     ChildResult result = WriteRedirected(OutputVariant::kConsole, []() {
         ConsoleWrite("\x1b\x0E" "Insert diskette\r" "\x1b\x07");
