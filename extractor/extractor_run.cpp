@@ -62,15 +62,26 @@ static bool IsFat12Volume(const ImageRecord* image) {
 
 // Walks the tree in depth-first pre-order; stops at the first failed
 // extraction. The locale and the listing texts are needed only for the lines
-// of a listing.
+// of a listing, the directory path only for them and for the lists (an
+// extraction builds the host's path itself), and it changes only where the
+// walk enters another directory.
 static void WalkTree(ExtractorRunState* state, const FatVolume* volume, TreeNode* root,
                      std::uint32_t* selectedCount) {
     LocaleSettings locale{};
     if (state->listingMode) ReadLocaleSettings(&locale);
     ListingState listing{};
+    const bool needPath = state->listingMode || state->includeFirst != kSpanNotSet ||
+                          state->excludeFirst != kSpanNotSet;
+    EntryFields fields{};
+    bool pathBuilt = false;
+    const TreeNode* pathParent = nullptr;   // the directory whose path fields holds
     for (TreeNode* node = root; node != nullptr && state->resultCode == 0; node = NextInWalk(node)) {
-        EntryFields fields{};
-        BuildEntryNames(node, &fields);
+        BuildEntryName(node, &fields);
+        if (needPath && (!pathBuilt || node->parent != pathParent)) {
+            BuildEntryPath(node, &fields);
+            pathBuilt = true;
+            pathParent = node->parent;
+        }
         if (!IsSelected(state, &fields)) continue;
         ++*selectedCount;
         if (state->listingMode) {

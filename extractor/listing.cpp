@@ -84,13 +84,16 @@ static void FormatStoredName(const std::uint8_t* entry, char* text, std::size_t 
     return wholeChain && fits;
 }
 
-void BuildEntryNames(const TreeNode* node, EntryFields* fields) {
+void BuildEntryName(const TreeNode* node, EntryFields* fields) {
     FormatStoredName(node->entry, fields->name, std::size(fields->name));
     if (static_cast<std::uint8_t>(fields->name[0]) == kEntryDeleted) {
         fields->name[0] = '?';
     } else if (static_cast<std::uint8_t>(fields->name[0]) == kEntryE5Stand) {
         fields->name[0] = static_cast<char>(kEntryDeleted);
     }
+}
+
+void BuildEntryPath(const TreeNode* node, EntryFields* fields) {
     fields->pathComplete = BuildDirectoryPath(node, fields->directoryPath);
 }
 
@@ -111,7 +114,8 @@ void BuildListingTexts(const TreeNode* node, const LocaleSettings* locale, Entry
 }
 
 void BuildEntryFields(const TreeNode* node, const LocaleSettings* locale, EntryFields* fields) {
-    BuildEntryNames(node, fields);
+    BuildEntryName(node, fields);
+    BuildEntryPath(node, fields);
     BuildListingTexts(node, locale, fields);
 }
 

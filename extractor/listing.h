@@ -60,19 +60,22 @@ struct EntryFields {
     bool pathComplete;                     // false: directoryPath holds only its beginning
 };
 
-// Fills the name, directoryPath and pathComplete of fields from node's
-// directory entry and its parent links. The name drops the padding spaces of
-// name and extension; a deleted entry's first byte 0xE5 shows as "?", a
-// stored 0x05 as 0xE5. Directory names in the path stay as stored. A NUL byte
-// among the stored name bytes ends the text there. A path longer than the
-// field is cut and pathComplete is cleared.
-void BuildEntryNames(const TreeNode* node, EntryFields* fields);
+// Fills the name of fields from node's directory entry: name and extension
+// without their padding spaces; a deleted entry's first byte 0xE5 shows as
+// "?", a stored 0x05 as 0xE5. A NUL byte among the stored name bytes ends the
+// text there.
+void BuildEntryName(const TreeNode* node, EntryFields* fields);
+
+// Fills directoryPath and pathComplete of fields from node's parent links.
+// Directory names in the path stay as stored. A path longer than the field is
+// cut and pathComplete is cleared. Entries of one directory share the path.
+void BuildEntryPath(const TreeNode* node, EntryFields* fields);
 
 // Fills the date, time, size and attribute texts of fields from node's
 // directory entry: what a listing line shows besides the names.
 void BuildListingTexts(const TreeNode* node, const LocaleSettings* locale, EntryFields* fields);
 
-// Both of the above.
+// All of the above.
 void BuildEntryFields(const TreeNode* node, const LocaleSettings* locale, EntryFields* fields);
 
 // The entry's date word (bits 15-9 years since 1980, 8-5 month, 4-0 day) in
