@@ -138,6 +138,15 @@ static void AppendDigits(char* text, std::size_t* length, unsigned value, unsign
     while (count > 0) text[(*length)++] = digits[--count];
 }
 
+// Puts the text of length characters built into text (textSize bytes), cut
+// to fit as snprintf would cut it.
+static void PutBuiltText(char* text, std::size_t textSize, const char* built, std::size_t length) {
+    if (textSize == 0) return;
+    const std::size_t copied = length < textSize - 1 ? length : textSize - 1;
+    std::memcpy(text, built, copied);
+    text[copied] = '\0';
+}
+
 // Appends a separator text of at most one character.
 static void AppendSeparator(char* text, std::size_t* length, const char* separator) {
     if (separator[0] != '\0') text[(*length)++] = separator[0];
@@ -167,8 +176,7 @@ void FormatDateText(std::uint16_t dateWord, const LocaleSettings* locale, char* 
     AppendDigits(built, &length, second, 2);
     AppendSeparator(built, &length, separator);
     AppendDigits(built, &length, third, thirdDigits);
-    built[length] = '\0';
-    (void)CopyText(text, textSize, built);
+    PutBuiltText(text, textSize, built, length);
 }
 
 void FormatTimeText(std::uint16_t timeWord, const LocaleSettings* locale, char* text,
@@ -194,9 +202,8 @@ void FormatTimeText(std::uint16_t timeWord, const LocaleSettings* locale, char* 
     AppendDigits(built, &length, shownHour, 2);
     AppendSeparator(built, &length, locale->timeSeparator);
     AppendDigits(built, &length, minutes, 2);
-    built[length] = '\0';
-    (void)AppendToField(built, std::size(built), &length, suffix);
-    (void)CopyText(text, textSize, built);
+    for (const char* p = suffix; *p != '\0'; ++p) built[length++] = *p;
+    PutBuiltText(text, textSize, built, length);
 }
 
 void FormatSizeText(std::uint32_t size, const LocaleSettings* locale, char* text,
@@ -229,17 +236,25 @@ void FormatAttributeText(std::uint8_t attributes, char* text, std::size_t textSi
         (attributes & kAttributeHidden) != 0 ? 'H' : '-',
         '\0',
     };
-    (void)CopyText(text, textSize, built);
+    PutBuiltText(text, textSize, built, kAttributeTextSize - 1);
 }
 
-// Appends text right-aligned in width characters (a longer text is not cut),
-// as "%9s" prints it.
-static void AppendRightAligned(char* line, std::size_t lineSize, std::size_t* length,
-                               const char* text, std::size_t width) {
-    for (std::size_t textLength = std::strlen(text); textLength < width; ++textLength) {
-        (void)AppendToField(line, lineSize, length, " ");
-    }
-    (void)AppendToField(line, lineSize, length, text);
+// The longest listing line: every field full, the widest columns, the
+// separators, CR LF and the NUL. Console print's buffer holds it, so no line
+// is ever cut.
+static constexpr std::size_t kLongestListingLine =
+    (kListingTextSize - 1) * 3 + (kAttributeTextSize - 1) + (kPathSize - 1) + (kNameSize - 1) +
+    4 * 2 + 1 + 2 + 1;
+static_assert(kLongestListingLine <= kPrintBufferSize, "a listing line is never cut");
+
+// Appends text, with spaces before it to fill width characters as "%9s"
+// does (a longer text is not cut). The caller's buffer holds every field.
+static void AppendColumn(char* line, std::size_t* length, const char* text, std::size_t width) {
+    std::size_t textLength = 0;
+    while (text[textLength] != '\0') ++textLength;
+    for (std::size_t pad = textLength; pad < width; ++pad) line[(*length)++] = ' ';
+    std::memcpy(line + *length, text, textLength);
+    *length += textLength;
 }
 
 void PrintListingLine(const EntryFields* fields, ListingState* state) {
@@ -257,23 +272,23 @@ void PrintListingLine(const EntryFields* fields, ListingState* state) {
         state->headerPrinted = true;
     }
     // "%9s  %s  %s  %4s  %s\\%s\r\n", or without the path and its "\" in the
-    // root directory; cut to the console's buffer as console print would.
-    char line[kPrintBufferSize];
+    // root directory.
+    char line[kLongestListingLine];
     std::size_t length = 0;
-    line[0] = '\0';
-    AppendRightAligned(line, std::size(line), &length, fields->sizeText, 9);
-    (void)AppendToField(line, std::size(line), &length, "  ");
-    (void)AppendToField(line, std::size(line), &length, fields->dateText);
-    (void)AppendToField(line, std::size(line), &length, "  ");
-    (void)AppendToField(line, std::size(line), &length, fields->timeText);
-    (void)AppendToField(line, std::size(line), &length, "  ");
-    AppendRightAligned(line, std::size(line), &length, fields->attributeText, 4);
-    (void)AppendToField(line, std::size(line), &length, "  ");
+    AppendColumn(line, &length, fields->sizeText, 9);
+    AppendColumn(line, &length, "  ", 0);
+    AppendColumn(line, &length, fields->dateText, 0);
+    AppendColumn(line, &length, "  ", 0);
+    AppendColumn(line, &length, fields->timeText, 0);
+    AppendColumn(line, &length, "  ", 0);
+    AppendColumn(line, &length, fields->attributeText, 4);
+    AppendColumn(line, &length, "  ", 0);
     if (fields->directoryPath[0] != '\0') {
-        (void)AppendToField(line, std::size(line), &length, fields->directoryPath);
-        (void)AppendToField(line, std::size(line), &length, "\\");
+        AppendColumn(line, &length, fields->directoryPath, 0);
+        AppendColumn(line, &length, "\\", 0);
     }
-    (void)AppendToField(line, std::size(line), &length, fields->name);
-    (void)AppendToField(line, std::size(line), &length, "\r\n");
+    AppendColumn(line, &length, fields->name, 0);
+    AppendColumn(line, &length, "\r\n", 0);
+    line[length] = '\0';
     ConsoleWrite(line);
 }
