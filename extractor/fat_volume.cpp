@@ -28,32 +28,6 @@ void OpenFatVolume(const ImageRecord* image, FatVolume* volume) {
     }
 }
 
-bool IsDataCluster(const FatVolume* volume, std::uint32_t cluster) {
-    return cluster >= 2 && cluster <= volume->lastCluster;
-}
-
-std::uint16_t NextCluster(const FatVolume* volume, std::uint16_t cluster) {
-    const std::uint64_t offset = volume->fatStart + cluster * std::uint64_t{3} / 2;
-    if (!FitsInside(offset, 2, volume->imageSize)) return 0xFFF;
-    const std::uint16_t word = ReadLe16(volume->imageBuffer + offset);
-    return (cluster & 1u) != 0 ? static_cast<std::uint16_t>(word >> 4)
-                               : static_cast<std::uint16_t>(word & 0x0FFF);
-}
-
-const std::uint8_t* ClusterAddress(const FatVolume* volume, std::uint16_t cluster) {
-    if (!IsDataCluster(volume, cluster)) return nullptr;
-    return volume->imageBuffer + volume->dataStart +
-           static_cast<std::uint64_t>(cluster - 2) * volume->clusterSize;
-}
-
-bool MarkCluster(ClusterBitmap* bitmap, std::uint16_t cluster) {
-    const std::size_t index = (cluster >> 3) & (kClusterBitmapSize - 1);
-    const std::uint8_t bit = static_cast<std::uint8_t>(1u << (cluster & 7u));
-    if ((bitmap->bits[index] & bit) != 0) return false;
-    bitmap->bits[index] |= bit;
-    return true;
-}
-
 namespace {
 
 struct TreeBuild {

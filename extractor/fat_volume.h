@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/byte_order.h"
 #include "image/image_record.h"
 
 // A directory entry: 32 bytes, little-endian, at these offsets.
@@ -60,15 +61,31 @@ struct FatVolume {
 // Fills volume from the image record (buffer, track count, parameters).
 void OpenFatVolume(const ImageRecord* image, FatVolume* volume);
 
+// The three cluster routines below are defined here, inline: a file's chain
+// is followed through them for each of its clusters.
+
 // True for a cluster number that names a cluster inside the image buffer.
-[[nodiscard]] bool IsDataCluster(const FatVolume* volume, std::uint32_t cluster);
+[[nodiscard]] inline bool IsDataCluster(const FatVolume* volume, std::uint32_t cluster) {
+    return cluster >= 2 && cluster <= volume->lastCluster;
+}
 
 // The 12-bit FAT entry of cluster from the first FAT; kClusterChainEnd (or
 // above) ends a chain. An entry lying outside the image buffer reads as 0xFFF.
-[[nodiscard]] std::uint16_t NextCluster(const FatVolume* volume, std::uint16_t cluster);
+[[nodiscard]] inline std::uint16_t NextCluster(const FatVolume* volume, std::uint16_t cluster) {
+    const std::uint64_t offset = volume->fatStart + cluster * std::uint64_t{3} / 2;
+    if (!FitsInside(offset, 2, volume->imageSize)) return 0xFFF;
+    const std::uint16_t word = ReadLe16(volume->imageBuffer + offset);
+    return (cluster & 1u) != 0 ? static_cast<std::uint16_t>(word >> 4)
+                               : static_cast<std::uint16_t>(word & 0x0FFF);
+}
 
 // Where cluster begins in the image buffer; nullptr unless IsDataCluster.
-[[nodiscard]] const std::uint8_t* ClusterAddress(const FatVolume* volume, std::uint16_t cluster);
+[[nodiscard]] inline const std::uint8_t* ClusterAddress(const FatVolume* volume,
+                                                        std::uint16_t cluster) {
+    if (!IsDataCluster(volume, cluster)) return nullptr;
+    return volume->imageBuffer + volume->dataStart +
+           static_cast<std::uint64_t>(cluster - 2) * volume->clusterSize;
+}
 
 // One bit per possible FAT12 cluster number, for walks that must not visit a
 // cluster twice.
@@ -77,7 +94,13 @@ struct ClusterBitmap {
     std::uint8_t bits[kClusterBitmapSize];
 };
 // Marks cluster; returns false when it was marked already.
-[[nodiscard]] bool MarkCluster(ClusterBitmap* bitmap, std::uint16_t cluster);
+[[nodiscard]] inline bool MarkCluster(ClusterBitmap* bitmap, std::uint16_t cluster) {
+    const std::size_t index = (cluster >> 3) & (kClusterBitmapSize - 1);
+    const std::uint8_t bit = static_cast<std::uint8_t>(1u << (cluster & 7u));
+    if ((bitmap->bits[index] & bit) != 0) return false;
+    bitmap->bits[index] |= bit;
+    return true;
+}
 
 // Builds the directory tree: the root directory and, depth first, every
 // subdirectory. Entries that are volume labels or long names, and "." and
