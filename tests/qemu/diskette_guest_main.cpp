@@ -59,6 +59,9 @@ DeviceParameterBlock MakeBlock(std::uint16_t sectorsPerTrack, std::uint16_t trac
                                std::uint8_t mediaDescriptor) {
     DeviceParameterBlock block{};
     WriteLe16(block.bytesPerSector, kBytesPerSector);
+    block.sectorsPerCluster = 1;          // a block without it describes no usable layout
+    WriteLe16(block.reservedSectors, 1);
+    block.fatCount = 2;
     WriteLe16(block.sectorsPerTrack, sectorsPerTrack);
     WriteLe16(block.sides, 2);
     WriteLe16(block.tracks, tracks);
