@@ -41,22 +41,6 @@ inline ChildResult RunWriter(const std::vector<std::string>& arguments, const Wr
     return RunProgram(command, options);
 }
 
-// The output without the terminal's colour sequences (ESC [ ... m).
-inline std::string WithoutColours(const std::string& output) {
-    std::string plain;
-    for (std::size_t i = 0; i < output.size(); ++i) {
-        if (output[i] == '\x1b' && i + 1 < output.size() && output[i + 1] == '[') {
-            std::size_t end = output.find('m', i);
-            if (end != std::string::npos) {
-                i = end;
-                continue;
-            }
-        }
-        plain += output[i];
-    }
-    return plain;
-}
-
 // The banner as the terminal shows it without colours (CR LF arrives as LF).
 inline const std::string kWriterBanner =
     "VELMORATRAX's diskette writer for Windows NT\n"
