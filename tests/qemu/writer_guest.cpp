@@ -303,8 +303,8 @@ void RunEjectDuringWrite() {
     if (!ChangeToFreshDiskette("change-a-eject", "A:", "writer-eject-during-write")) return;
     // The host ejects once track side 40 has reached the drive's image file,
     // a quarter of the way through the write. (Ejected within the first
-    // track, the driver hung in about one run of four; from the middle of
-    // the pass, in none of 16.)
+    // track, the driver hung in 6 runs of 24; a quarter of the way through,
+    // in 1 of 40.)
     Step("eject-a-when-written");
     TerminalRun run;
     run.limitSeconds = 20;
