@@ -26,7 +26,7 @@ struct TerminalRun {
     std::string typeAfter;
     std::string stepAfter;                 // "STEP stepName" once the output holds stepAfter
     std::string stepName;
-    double limitSeconds = 60;              // the child is left running after this
+    double limitSeconds = 30;              // the child is left running after this
 };
 
 struct TerminalResult {
