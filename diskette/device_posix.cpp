@@ -548,6 +548,14 @@ std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_
     std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
                                         &offset);
     if (code != 0) return code;
+    // The floppy driver keeps the track it last wrote in a buffer of its own
+    // and answers reads of that track from there; flushing the buffer first
+    // makes the read come from the diskette, so that a verification compares
+    // what the diskette holds.
+    if (device->form == DriveForm::kFloppyDriver &&
+        ioctl(device->descriptor, FDFLUSH, nullptr) != 0) {
+        return LastErrorCode();
+    }
     code = TransferAt(device, false, offset, byteCount);
     if (code != 0) return code;
     std::memcpy(buffer, device->transferBuffer, byteCount);
