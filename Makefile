@@ -1,6 +1,7 @@
 # Thin wrapper over CMake.
 #   make         build the programs into build/bin
-#   make demo    list and extract the bundled demo image
+#   make demo    list and extract the bundled demo image, and write it into a
+#                file that stands for a diskette drive
 #   make test    install what the tests need (Debian), build, run every test
 #                (also with the sanitizers: make test-sanitized; fuzz smoke runs: make test-fuzz)
 #   make demo-image  rebuild samples/demo.img
@@ -14,13 +15,13 @@ all: build
 
 build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build $(BUILD) -j$(JOBS) --target imgextract
+	cmake --build $(BUILD) -j$(JOBS) --target imgextract dskwrite selfdisk mkselfdisk
 
 deps:
 	@bash tools/install-packages.sh $(PACKAGES)
 
 demo: deps build
-	@bash tools/demo.sh $(BUILD)/bin/imgextract
+	@bash tools/demo.sh $(BUILD)/bin
 
 test: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DWARNINGS_AS_ERRORS=ON >/dev/null
