@@ -6,6 +6,14 @@
 #include <unistd.h>
 
 #include "console/terminal_guard.h"
+#include "console/text.h"
+
+const char kPathSeparator = '/';
+const bool kAnswersLinuxWords = true;
+const bool kSlashBeginsPaths = true;
+const bool kFileNamesKeepCase = true;
+
+void UpperCaseArgument(char* text) { UpperCaseAscii(text); }
 
 void StartConsoleProgram(OutputVariant variant) {
     SetOutputVariant(variant);

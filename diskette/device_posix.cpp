@@ -26,10 +26,8 @@
 // Direct transfers need buffers and lengths aligned to the device's logical
 // block; 4096 covers USB drives with large blocks as well as 512.
 static constexpr std::size_t kTransferAlignment = 4096;
-static constexpr std::uint32_t kSectorUnit = 512;    // bytes per sector must be a multiple
 static constexpr std::uint8_t kFormatFillerByte = 0xF6;
 static constexpr std::size_t kSysfsValueSize = 32;    // bytes, NUL included
-static constexpr std::uint32_t kMaximumTracks = 255;  // a cylinder count no diskette passes
 
 enum class DriveForm : std::uint8_t {
     kFloppyDriver = 1,                     // /dev/fdN: the kernel floppy driver
@@ -369,12 +367,6 @@ static std::uint32_t CylindersOfImage(const DeviceParameterBlock* parameters) {
     return geometry.trackCount;
 }
 
-static bool IsTransferSizeValid(std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector) {
-    if (sectorsPerTrack == 0 || bytesPerSector == 0 || bytesPerSector % kSectorUnit != 0) {
-        return false;
-    }
-    return static_cast<std::uint64_t>(sectorsPerTrack) * bytesPerSector <= kTrackSideBufferSize;
-}
 
 static std::uint32_t PrepareFloppyFormat(DeviceHandle* device, const DeviceParameterBlock* block,
                                          std::uint32_t cylinders) {
@@ -473,18 +465,6 @@ static std::uint32_t CheckInsideFile(DeviceHandle* device, std::uint64_t offset,
     if (!FitsInside(offset, byteCount, static_cast<std::uint64_t>(info.st_size))) {
         return kErrorSectorNotFound;
     }
-    return 0;
-}
-
-// Checks a track side request; 0 and *byteCount, *offset, or 87.
-static std::uint32_t CheckTrackSide(std::uint32_t side, std::uint32_t track,
-                                    std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector,
-                                    std::size_t* byteCount, std::uint64_t* offset) {
-    if (side > 1 || track > kMaximumTracks || !IsTransferSizeValid(sectorsPerTrack, bytesPerSector)) {
-        return kErrorInvalidParameter;
-    }
-    *byteCount = static_cast<std::size_t>(sectorsPerTrack) * bytesPerSector;
-    *offset = TrackSideOffset(track, side, sectorsPerTrack, bytesPerSector);
     return 0;
 }
 

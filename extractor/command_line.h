@@ -37,7 +37,7 @@ struct ExtractorRunState {
     int extractionHandle;
     bool currentDirectoryOpen;             // currentHandle is an open handle of
     int currentHandle;                     //   currentDirectory: host names below the
-    char currentDirectory[kPathSize];      //   extraction directory joined by "/"
+    char currentDirectory[kPathSize];      //   extraction directory joined by kPathSeparator
 };
 
 // Sets up the run state (program name, default extraction directory, empty

@@ -6,6 +6,7 @@
 #include "console/console.h"
 #include "console/keys.h"
 #include "console/message.h"
+#include "console/program.h"
 #include "console/system_error.h"
 #include "extractor/host.h"
 #include "image/byte_order.h"
@@ -15,8 +16,8 @@ static constexpr std::size_t kAnswerSize = 16;
 
 bool IsNameUsableOnHost(const char* name) {
     if (name[0] == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
-    // The characters the file systems of the programs' first platform refuse
-    // in a name; "/" separates names here.
+    // The characters the file systems of Windows refuse in a name; "/"
+    // separates names on POSIX.
     for (const char* p = name; *p != '\0'; ++p) {
         if (static_cast<unsigned char>(*p) < 0x20) return false;
     }
@@ -76,17 +77,18 @@ static void FormatHostName(const char* name, bool utf8, char* hostName) {
 }
 
 // Appends name to path (kPathSize bytes, *length characters so far), after
-// a "/" unless path is empty; false when it did not fit (path then holds as
-// much as fitted).
+// the path separator unless path is empty; false when it did not fit (path
+// then holds as much as fitted).
 static bool AppendComponent(char* path, std::size_t* length, const char* name) {
+    const char separator[] = {kPathSeparator, '\0'};
     const bool fits =
-        FormatText(path + *length, kPathSize - *length, "%s%s", *length > 0 ? "/" : "", name);
+        FormatText(path + *length, kPathSize - *length, "%s%s", *length > 0 ? separator : "", name);
     *length += std::strlen(path + *length);
     return fits;
 }
 
 // The directories that hold node, from the outermost one down, joined by
-// "/": in shown with their names as stored (code page 437, for the lines and
+// the path separator: in shown with their names as stored (code page 437, for the lines and
 // messages), in host as they go to the host (converted to UTF-8 with utf8);
 // both fields hold kPathSize bytes. *usable is cleared when a directory's name
 // cannot be one here. False when host does not fit; both then hold their
@@ -186,11 +188,9 @@ static std::uint32_t WriteChain(const FatVolume* volume, const std::uint8_t* ent
 // (handle) and closes it; 0 or a system error code.
 static std::uint32_t FillHostFile(const FatVolume* volume, const std::uint8_t* entry, int handle) {
     std::uint32_t code = WriteChain(volume, entry, handle);
-    std::int64_t modificationTime = 0;
-    const bool setTime = ModificationTimeFromDos(ReadLe16(entry + kEntryDate),
-                                                 ReadLe16(entry + kEntryTime), &modificationTime);
-    const bool readOnly = (entry[kEntryAttributes] & kAttributeReadOnly) != 0;
-    std::uint32_t finishCode = FinishHostFile(handle, setTime, modificationTime, readOnly);
+    std::uint32_t finishCode = FinishHostFile(handle, ReadLe16(entry + kEntryDate),
+                                              ReadLe16(entry + kEntryTime),
+                                              entry[kEntryAttributes]);
     return code != 0 ? code : finishCode;
 }
 
@@ -271,7 +271,7 @@ static bool IsOpenDirectory(const ExtractorRunState* state, const char* director
 }
 
 // Gives in *directory the open handle of directoryPath (host names joined by
-// "/", "" for the extraction directory itself), which stays owned by state.
+// the path separator, "" for the extraction directory itself), which stays owned by state.
 // The extraction directory is opened at the first call; a directory below it
 // is the one kept from the last call, or is reached by a walk from the
 // extraction directory that opens each directory inside the one before,
@@ -301,7 +301,7 @@ static std::uint32_t OpenDestinationDirectory(ExtractorRunState* state, const ch
     int parent = state->extractionHandle;
     char* component = components;
     for (;;) {
-        char* end = std::strchr(component, '/');
+        char* end = std::strchr(component, kPathSeparator);
         if (end != nullptr) *end = '\0';
         int child = kNoHostDirectory;
         const std::uint32_t code = OpenHostSubdirectory(parent, component, create, &child);
@@ -344,16 +344,19 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
     char hostDestination[kPathSize];   // only measured: the host gets it piece by piece
     bool destinationFits;
     if (intoDirectories) {
-        (void)FormatText(destination, std::size(destination), "%s/%s/%s",
-                         state->shownExtractionDirectory, shownDirectoryPath, fields->name);
-        destinationFits = FormatText(hostDestination, std::size(hostDestination), "%s/%s/%s",
-                                     state->extractionDirectory, directoryPath, hostName) &&
-                          pathFits;
+        (void)FormatText(destination, std::size(destination), "%s%c%s%c%s",
+                         state->shownExtractionDirectory, kPathSeparator, shownDirectoryPath,
+                         kPathSeparator, fields->name);
+        destinationFits =
+            FormatText(hostDestination, std::size(hostDestination), "%s%c%s%c%s",
+                       state->extractionDirectory, kPathSeparator, directoryPath, kPathSeparator,
+                       hostName) &&
+            pathFits;
     } else {
-        (void)FormatText(destination, std::size(destination), "%s/%s",
-                         state->shownExtractionDirectory, fields->name);
-        destinationFits = FormatText(hostDestination, std::size(hostDestination), "%s/%s",
-                                     state->extractionDirectory, hostName);
+        (void)FormatText(destination, std::size(destination), "%s%c%s",
+                         state->shownExtractionDirectory, kPathSeparator, fields->name);
+        destinationFits = FormatText(hostDestination, std::size(hostDestination), "%s%c%s",
+                                     state->extractionDirectory, kPathSeparator, hostName);
     }
     if (!destinationFits) {
         ReportMessage("File '%s' could not be created.", kMessageError, kErrorFileNameTooLong,
@@ -400,9 +403,11 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
         if (code != 0) {
             const char* base = state->shownExtractionDirectory;
             const std::size_t baseLength = std::strlen(base);
-            const bool slash = baseLength > 0 && base[baseLength - 1] == '/';
+            const bool separatorEnds = baseLength > 0 && base[baseLength - 1] == kPathSeparator;
+            const char separator[] = {kPathSeparator, '\0'};
             char combined[kPathSize];
-            (void)FormatText(combined, std::size(combined), "%s%s%s", base, slash ? "" : "/",
+            (void)FormatText(combined, std::size(combined), "%s%s%s", base,
+                             separatorEnds ? "" : separator,
                              shownDirectoryPath);   // shown as far as it fits
             ReportMessage("Directory %s could not be created.", kMessageError, code, combined);
             return kExitError;
