@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows program under wine, headless and quiet:
 #   wine-run.sh PROGRAM.exe [ARGUMENT...]
+# Without a program it only makes the prefix (and starts the wine server).
 # The wine prefix is WINEPREFIX, or one of our own under the user's cache
 # directory; it is made at the first use (a few seconds), serialised with
 # flock so that tests running side by side make it once.
@@ -28,4 +29,5 @@ fi
 if ! wineserver -k0 </dev/null >/dev/null 2>&1; then
   wine wineboot </dev/null >/dev/null 2>&1
 fi
+[ $# -eq 0 ] && exit 0
 exec wine "$@"

@@ -215,10 +215,13 @@ static std::uint32_t OpenHostFile(int directory, const char* name, DWORD creatio
     HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, creation,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return kErrorOpenFailed;
+    // A read-only file is refused also where the open did not refuse it (an
+    // administrator's, or wine's for root).
     BY_HANDLE_FILE_INFORMATION information{};
+    const DWORD refused =
+        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
     if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &information) ||
-        (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
-            0) {
+        (information.dwFileAttributes & refused) != 0) {
         CloseHandle(handle);
         return kErrorOpenFailed;
     }
