@@ -43,10 +43,11 @@ struct WineRun {
     std::string workingDirectory;
 };
 
-// Runs program (an .exe of the Windows build, or a path) under wine; a run
-// that takes more than 60 seconds is stopped (exit code 124).
+// Runs program (an .exe of the Windows build, or a path) under wine, with
+// input in its standard input when it is no terminal; a run that takes more
+// than 60 seconds is stopped (exit code 124).
 ChildResult RunWindowsProgram(const std::string& program, const std::vector<std::string>& arguments,
-                              const WineRun& run) {
+                              const WineRun& run, const std::string& input = "") {
     const std::string path = program.find('/') == std::string::npos ? kPrograms + "/" + program
                                                                      : program;
     std::vector<std::string> command = {"/usr/bin/timeout", "--foreground", "60", WINE_RUN, path};
@@ -55,6 +56,7 @@ ChildResult RunWindowsProgram(const std::string& program, const std::vector<std:
     options.terminal = run.terminal;
     options.steps = run.steps;
     options.workingDirectory = run.workingDirectory;
+    options.input = input;
     options.environment = {"WINEPREFIX=" WINE_PREFIX, "LC_ALL=C", "LANG=C"};
     options.environment.insert(options.environment.end(), run.environment.begin(),
                                run.environment.end());
@@ -268,6 +270,18 @@ TEST(WindowsExtractor, ExtractsFilesWithTheirTimesAndAttributes) {
         RunWindowsProgram("imgextract.exe", {"-n", "x.img", "*LOCKED*", "-d", "out"}, run);
     EXPECT_EQ(keep.exitCode, 0);
     EXPECT_NE(keep.output.find("LOCKED.DAT skipped.\r\n"), std::string::npos) << keep.output;
+
+    // The overwrite prompt answered from a redirected standard input with
+    // CR LF line ends: "Y" asks again, "y" replaces.
+    WriteText(directory / "out/README.TXT", "old");
+    const ChildResult asked = RunWindowsProgram("imgextract.exe", {"x.img", "*README*", "-d", "out"},
+                                                run, "Y\r\ny\r\n");
+    EXPECT_EQ(asked.exitCode, 0);
+    const std::string prompt = "out\\README.TXT replace? [y]es [n]o [A]ll [N]one: ";
+    EXPECT_NE(asked.output.find(prompt + prompt + "out\\README.TXT replaced.\r\n"),
+              std::string::npos)
+        << asked.output;
+    EXPECT_EQ(ReadText(directory / "out/README.TXT"), "hello\r\nworld\r\n");
 }
 
 TEST(WindowsExtractor, RefusesNamesThatWindowsTakesForDevices) {
