@@ -1,9 +1,9 @@
-// program_posix.cpp - the start of every program, and its own path from
-// /proc/self/exe.
+// program_posix.cpp - the start of every program on POSIX, and the
+// platform's conventions: "/" between path components and at the start of
+// absolute paths, case-sensitive file names, --help and --version.
 #include "console/program.h"
 
 #include <signal.h>
-#include <unistd.h>
 
 #include "console/terminal_guard.h"
 #include "console/text.h"
@@ -22,15 +22,4 @@ void StartConsoleProgram(OutputVariant variant) {
     // an extraction.
     signal(SIGPIPE, SIG_IGN);
     GuardTerminal();
-}
-
-bool GetProgramPath(char* buffer, std::size_t bufferSize) {
-    if (bufferSize == 0) return false;
-    ssize_t length = readlink("/proc/self/exe", buffer, bufferSize);
-    if (length <= 0 || static_cast<std::size_t>(length) >= bufferSize) {
-        buffer[0] = '\0';
-        return false;
-    }
-    buffer[length] = '\0';
-    return true;
 }

@@ -1,4 +1,4 @@
-// device_posix.cpp - the diskette operations on Linux, for the three forms a
+// device_linux.cpp - the diskette operations on Linux, for the three forms a
 // drive path can take: the kernel floppy driver, a USB floppy drive (a
 // removable SCSI disk) and a file that stands for a drive.
 #include "diskette/device.h"
