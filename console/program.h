@@ -1,18 +1,19 @@
 // program.h - the running program's own file: its path (the self-creating
 // diskette reads its payload from it) and the name that banners and help
-// texts show.
+// texts show; and what sets the platforms apart for command lines and paths.
 #pragma once
 #include <cstddef>
 
 #include "console/console.h"
 
 // Prepares the process for one of the programs; the first call of every main
-// routine. Chooses the output variant for the whole run; lets a write to a
-// pipe or socket whose reader has gone fail like any other output failure
-// (the console writer ignores it) instead of ending the process, so the run
-// goes on to its end and its exit code; and guards the terminal, whose colours
-// and mode are given back at exit and on every signal that ends or stops the
-// program (terminal_guard.h).
+// routine. Chooses the output variant for the whole run. On POSIX it also
+// lets a write to a pipe or socket whose reader has gone fail like any other
+// output failure (the console writer ignores it) instead of ending the
+// process, so the run goes on to its end and its exit code; and guards the
+// terminal, whose colours and mode are given back at exit and on every signal
+// that ends or stops the program (terminal_guard.h). A Windows console keeps
+// the colours and the input mode the program leaves.
 void StartConsoleProgram(OutputVariant variant);
 
 // Writes the path of the running program's file into buffer; false when it
