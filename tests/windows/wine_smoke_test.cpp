@@ -365,6 +365,19 @@ TEST(WindowsOutput, ConsoleVariantShowsNothingRedirectedAndColoursOnAConsole) {
     const ChildResult unknown = RunWindowsProgram("selfdisk.exe", {"/x"}, console);
     EXPECT_NE(ScreenText(unknown.output).find("\nUnknown parameter '/X'.\n"), std::string::npos)
         << unknown.output;
+    // No Linux words on Windows; arguments are upper-cased in the ANSI code
+    // page: a (0xE4 there) becomes A (0xC4), which the console's code page
+    // 437 shows as a horizontal line (U+2500). Upper-casing a to z alone
+    // would leave 0xE4, shown as a sigma.
+    WineRun utf8Console = console;
+    utf8Console.environment = {"LC_ALL=C.UTF-8"};
+    const ChildResult upper =
+        RunWindowsProgram("dskwrite.exe", {"--help", "/\xC3\xA4"}, utf8Console);
+    EXPECT_EQ(upper.exitCode, 3);
+    EXPECT_NE(ScreenText(upper.output)
+                  .find("\nUnknown parameter '--HELP'.\n\nUnknown parameter '/\u2500'.\n"),
+              std::string::npos)
+        << ScreenText(upper.output);
 
     // The file variant on a console: colours as on the console variant.
     const ChildResult extractor = RunWindowsProgram("imgextract.exe", {}, console);
