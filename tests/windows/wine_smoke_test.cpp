@@ -493,6 +493,16 @@ TEST(WindowsSelfDisk, ShowsTheBoxOfAPayloadAppendedToTheExe) {
     EXPECT_NE(ScreenText(listed.output).find("to show help \n" + box), std::string::npos)
         << ScreenText(listed.output);
 
+    // selfdisk.exe as built holds its own length at 2: no payload, no prompt.
+    const std::vector<std::uint8_t> stub = ReadBytes(kPrograms + "/selfdisk.exe");
+    EXPECT_EQ(GetLe32(stub, 2), stub.size());
+    const ChildResult empty = RunWindowsProgram("selfdisk.exe", {"P:"}, run);
+    EXPECT_EQ(empty.exitCode, 0);
+    EXPECT_NE(ScreenText(empty.output)
+                  .find("to show help \nFile contains 0 diskette(s), no description was included\n"),
+              std::string::npos)
+        << ScreenText(empty.output);
+
     // s at the prompt skips the only diskette. (Wine turns a typed "S" into
     // SHIFT and S at once, and the key wait, which discards what waits before
     // each read, would take the SHIFT and discard the S.)
