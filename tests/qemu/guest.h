@@ -72,5 +72,5 @@ void RunEjectDuringWrite();        // last: may leave the floppy driver hung
 void RunWriterBench();
 
 // The self-creating diskette in the guest (selfdisk_guest.cpp): two
-// diskettes onto A:, once swapped through an empty drive, once at once.
+// diskettes onto A:, swapped by the host while it waits.
 void RunSelfDiskChecks();
