@@ -33,7 +33,7 @@ bash tools/install-packages.sh cmake g++ make libgtest-dev dosfstools mtools str
 echo "Building into $BUILD ..."
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$BUILD" -j2 --target dskwrite dskwrite_static diskette_guest writer_images \
-  used_sides >/dev/null
+  selfdisk_static mkselfdisk used_sides >/dev/null
 DSKWRITE=$BUILD/bin/dskwrite
 
 rm -rf "$WORK"
@@ -90,7 +90,8 @@ if [ "$QEMU" = 1 ]; then
   echo
   echo "qemu guest (TCG), floppy A: ..."
   bash tests/qemu/run.sh "$BUILD/bin/diskette_guest" "$BUILD/bin/dskwrite_static" \
-    "$BUILD/bin/writer_images" "$QEMU_CACHE" bench >"$WORK/qemu.log" 2>&1 ||
+    "$BUILD/bin/writer_images" "$BUILD/bin/selfdisk_static" "$BUILD/bin/mkselfdisk" "$QEMU_CACHE" \
+    bench >"$WORK/qemu.log" 2>&1 ||
     { cat "$WORK/qemu.log"; echo "bench: the guest failed" >&2; exit 1; }
   sed -n 's/^BENCH //p' "$WORK/qemu.log"
 fi

@@ -1,7 +1,8 @@
 // diskette_guest_main.cpp - the device layer against the real Linux floppy
 // and USB storage drivers, run inside a qemu guest by tests/qemu/run.sh.
 //   diskette_guest run                        the guest's checks (A: B: floppy, C: USB),
-//                                             the device layer's, then the diskette writer's
+//                                             the device layer's, the diskette writer's,
+//                                             then the self-creating diskette's
 //   diskette_guest eject                      only the eject during a write (a second try)
 //   diskette_guest bench                      the writer against dd on A: (figures only)
 //   diskette_guest make-image FILE KB TAG     a tagged image for the host to attach
@@ -252,6 +253,7 @@ int main(int argumentCount, char** arguments) {
         RunUsbChecks();
         RunMediaChangeChecks();
         RunWriterChecks();
+        RunSelfDiskChecks();
     }
     // The eject comes last: it may leave the floppy driver hung.
     if (std::strcmp(mode, "bench") == 0) {

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "diskette/device.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -159,4 +160,36 @@ void LogOutput(const char* name, const std::string& output) {
         lineStart = lineEnd + 1;
     }
     std::fflush(stdout);
+}
+
+TerminalResult RunAndLog(const char* name, const TerminalRun& run, bool killAtLimit) {
+    TerminalResult result = RunOnTerminal(run);
+    LogOutput(name, result.output);
+    if (!result.ended && killAtLimit) {
+        kill(result.pid, SIGKILL);
+        waitpid(result.pid, nullptr, 0);
+    }
+    return result;
+}
+
+bool WaitForFreshDiskette(const char* driveName, std::uint8_t byte) {
+    for (int attempt = 0; attempt < 150; ++attempt) {
+        DeviceHandle* device = nullptr;
+        std::uint8_t sector[kSectorSize] = {};
+        std::uint32_t code = OpenDiskette(driveName, &device);
+        if (code == 0) code = ReadFirstSector(device, sector);
+        CloseDiskette(device);
+        bool fresh = code == 0;
+        for (std::size_t i = 0; i < kSectorSize && fresh; ++i) fresh = sector[i] == byte;
+        if (fresh) return true;
+        Sleep(200);
+    }
+    return false;
+}
+
+bool ChangeToFreshDiskette(const char* step, const char* driveName, const char* name) {
+    Step(step);
+    if (WaitForFreshDiskette(driveName)) return true;
+    Check(name, false, "the fresh diskette never showed in %s", driveName);
+    return false;
 }

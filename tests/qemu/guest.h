@@ -4,6 +4,7 @@
 #pragma once
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,22 @@ TerminalResult RunOnTerminal(const TerminalRun& run);
 // taken out, of each redrawn line its last form, other bytes above 0x7E as '#'.
 void LogOutput(const char* name, const std::string& output);
 
+// RunOnTerminal, then LogOutput under name. A program still running at the
+// limit is killed, unless it is to be looked at (killAtLimit false).
+TerminalResult RunAndLog(const char* name, const TerminalRun& run, bool killAtLimit = true);
+
+// A fresh drive image, as the host puts it into a drive, holds only this byte.
+constexpr std::uint8_t kMarkerByte = 0x5A;
+
+// Waits, for at most 30 s, until the diskette the host put into the drive is
+// the one seen: its first sector holds only the byte given (the marker of a
+// fresh drive image; 0 where qemu hands out zeros for sectors it cannot read).
+bool WaitForFreshDiskette(const char* driveName, std::uint8_t byte = kMarkerByte);
+
+// Asks the host (STEP step) for a fresh drive image in the drive and waits
+// until it is seen; when it is not, the check name fails.
+bool ChangeToFreshDiskette(const char* step, const char* driveName, const char* name);
+
 bool Contains(const std::string& text, const std::string& part);
 
 // The diskette writer in the guest (writer_guest.cpp).
@@ -53,3 +70,7 @@ void RunWriterProtectedChecks();   // B: holds a write-protected diskette
 void RunWriterChecks();            // A:, then C:; after the media change checks
 void RunEjectDuringWrite();        // last: may leave the floppy driver hung
 void RunWriterBench();
+
+// The self-creating diskette in the guest (selfdisk_guest.cpp): two
+// diskettes onto A:, swapped by the host while it waits.
+void RunSelfDiskChecks();

@@ -1,25 +1,30 @@
 #!/usr/bin/env bash
-# The device layer and the diskette writer against the real floppy and USB
-# storage drivers: boots Debian's kernel (unpacked from its package, never
-# installed) under qemu with software emulation, two floppy drives and two USB
-# disks, runs diskette_guest (which runs dskwrite as a user would) in the
-# guest, changes diskettes through qemu's monitor when the guest asks, and
-# judges by the guest's own CHECK lines and by the image files afterwards.
-#   run.sh GUEST_PROGRAM WRITER_PROGRAM WRITER_IMAGES CACHE_DIRECTORY [bench]
-# WRITER_PROGRAM is a static dskwrite; WRITER_IMAGES makes its diskette and
-# checks the drive images. The last check ejects a diskette in the middle of a
-# write; when the kernel's floppy driver hangs on that (a fault of the 6.1
-# driver, which the guest recognises), a second boot tries that check once
-# more. With "bench" the guest measures dskwrite against dd instead and prints
-# BENCH lines (bench/writer.sh).
+# The device layer, the diskette writer and the self-creating diskette against
+# the real floppy and USB storage drivers: boots Debian's kernel (unpacked
+# from its package, never installed) under qemu with software emulation, two
+# floppy drives and two USB disks, runs diskette_guest (which runs dskwrite
+# and selfdisk as a user would) in the guest, changes diskettes through qemu's
+# monitor when the guest asks, and judges by the guest's own CHECK lines and
+# by the image files afterwards.
+#   run.sh GUEST_PROGRAM WRITER_PROGRAM WRITER_IMAGES SELFDISK_STUB MKSELFDISK
+#          CACHE_DIRECTORY [bench]
+# WRITER_PROGRAM is a static dskwrite; WRITER_IMAGES makes its diskettes and
+# checks the drive images; MKSELFDISK makes of the static SELFDISK_STUB a
+# self-creating diskette that carries two of them. The last check ejects a
+# diskette in the middle of a write; when the kernel's floppy driver hangs on
+# that (a fault of the 6.1 driver, which the guest recognises), a second boot
+# tries that check once more. With "bench" the guest measures dskwrite against
+# dd instead and prints BENCH lines (bench/writer.sh).
 # Exit 0: passed; 1: failed; 77: this machine cannot run the guest (skipped).
 set -euo pipefail
 
 guest_program=$1
 writer_program=$2
 writer_images=$3
-cache=$4
-mode=${5:-test}
+selfdisk_stub=$4
+mkselfdisk=$5
+cache=$6
+mode=${7:-test}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 deadline_seconds=150   # per boot
@@ -86,6 +91,11 @@ cp /bin/busybox "$initramfs/bin/busybox"
 cp "$guest_program" "$initramfs/bin/diskette_guest"
 cp "$writer_program" "$initramfs/bin/dskwrite"
 "$writer_images" make "$work"
+# A self-creating diskette of two diskettes that differ on every track side
+# either of them uses, so that one written in place of the other shows.
+"$mkselfdisk" -o "$initramfs/bin/selfdisk" -s "$selfdisk_stub" -c -t "Two diskettes for the guest" \
+  "$work/files.img" "$work/second.img" >"$work/mkselfdisk.log" ||
+  fail "mkselfdisk: $(cat "$work/mkselfdisk.log")"
 # Every read of a drive image behind this fails in qemu, whose floppy
 # controller then hands the guest zeros; writes go through.
 printf '[inject-error]\nevent = "read_aio"\niotype = "read"\nerrno = "5"\n' >"$work/read-error.cfg"
@@ -229,6 +239,11 @@ boot() {
         change-a-unreadable)
           fresh wa-unreadable.img
           change floppy0 "blkdebug:$work/read-error.cfg:$work/wa-unreadable.img" ;;
+        change-a-self) fresh ws1.img; change floppy0 "$work/ws1.img" ;;
+        # Diskette 1 stays for two polls of the wait, which must not take it
+        # again; then out, a second without a diskette, and diskette 2 in.
+        swap-a-self)
+          sleep 1; eject floppy0; sleep 1; fresh ws2.img; change floppy0 "$work/ws2.img" ;;
         change-a-eject) fresh wa-eject.img; change floppy0 "$work/wa-eject.img" ;;
         eject-a-when-written) eject_when_written "$work/wa-eject.img" ;;
         eject-deadlock)
@@ -284,18 +299,22 @@ for name in is-drive-floppy is-drive-usb is-drive-hard-disk open-write-protected
   usb-write-every-side usb-read-every-side open-empty wait-after-empty geometry-720 \
   wait-after-swap first-sector-after-swap usb-open-empty \
   wait-write-protected writer-write-protected writer-verify writer-all dismount-as-user-floppy \
-  writer-verify-reads-diskette writer-wait-empty writer-usb-verify dismount-as-user-usb writer-eject-during-write; do
+  writer-verify-reads-diskette writer-wait-empty writer-usb-verify dismount-as-user-usb \
+  selfdisk-two-diskettes writer-eject-during-write; do
   cat "${logs[@]/%/.txt}" | grep -c "^CHECK $name ok" >/dev/null ||
     { echo "missing: CHECK $name ok"; result=1; }
 done
 # Every track side the guest wrote is at its offset in the image files; the
-# writer's drives hold the diskette's used track sides (or all of them) and
-# the marker everywhere else.
+# writers' drives hold the diskette's used track sides (or all of them) and
+# the marker everywhere else: the self-creating diskette's first drive image
+# its diskette 1 (files.img), the second its diskette 2.
 "$guest_program" check-image "$work/a.img" 1440 WA || result=1
 "$guest_program" check-image "$work/usb.img" 1440 WC || result=1
 "$writer_images" check "$work/wa-used.img" used writer-verify || result=1
 "$writer_images" check "$work/wa-all.img" all writer-all || result=1
 "$writer_images" check "$work/wa-wait.img" used writer-wait-empty || result=1
 "$writer_images" check "$work/wc-used.img" used writer-usb-verify || result=1
+"$writer_images" check "$work/ws1.img" used selfdisk-diskette-1 || result=1
+"$writer_images" check "$work/ws2.img" used selfdisk-diskette-2 second || result=1
 [ "$result" -eq 0 ] && echo "PASSED in $((SECONDS - started)) s" || echo "FAILED"
 exit "$result"

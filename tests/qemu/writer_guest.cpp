@@ -29,23 +29,15 @@ namespace {
 const char kWriter[] = "/bin/dskwrite";
 const char kPlainImage[] = "/images/files.img";    // the diskette, sector by sector
 const char kNativeImage[] = "/images/files.vlm";   // the same, native, sparse, with CRC
-constexpr std::uint8_t kMarkerByte = 0x5A;         // a fresh drive image holds only this
 
 const std::string kWritten = "Diskette successfully created";
 
 // Runs dskwrite with these arguments on a terminal and logs what it showed.
-// A writer still running at the limit is killed, unless it is to be looked at.
 TerminalResult RunWriter(const char* name, const std::vector<std::string>& arguments,
                          TerminalRun run, bool killAtLimit = true) {
     run.arguments = {kWriter};
     run.arguments.insert(run.arguments.end(), arguments.begin(), arguments.end());
-    TerminalResult result = RunOnTerminal(run);
-    LogOutput(name, result.output);
-    if (!result.ended && killAtLimit) {
-        kill(result.pid, SIGKILL);
-        waitpid(result.pid, nullptr, 0);
-    }
-    return result;
+    return RunAndLog(name, run, killAtLimit);
 }
 
 // The output's line that begins with start, or "" when there is none.
@@ -53,24 +45,6 @@ std::string LineWith(const std::string& output, const std::string& start) {
     std::size_t at = output.find(start);
     if (at == std::string::npos) return "";
     return output.substr(at, output.find('\n', at) - at);
-}
-
-// Waits, for at most 30 s, until the diskette the host put into the drive is
-// the one seen: its first sector holds only the byte given (the marker of a
-// fresh drive image; 0 where qemu hands out zeros for sectors it cannot read).
-bool WaitForFreshDiskette(const char* driveName, std::uint8_t byte = kMarkerByte) {
-    for (int attempt = 0; attempt < 150; ++attempt) {
-        DeviceHandle* device = nullptr;
-        std::uint8_t sector[kSectorSize] = {};
-        std::uint32_t code = OpenDiskette(driveName, &device);
-        if (code == 0) code = ReadFirstSector(device, sector);
-        CloseDiskette(device);
-        bool fresh = code == 0;
-        for (std::size_t i = 0; i < kSectorSize && fresh; ++i) fresh = sector[i] == byte;
-        if (fresh) return true;
-        Sleep(200);
-    }
-    return false;
 }
 
 // Waits, for at most 30 s, until the drive answers 21: the host took the diskette out.
@@ -82,14 +56,6 @@ bool WaitForEmptyDrive(const char* driveName) {
         if (code == kErrorNotReady) return true;
         Sleep(200);
     }
-    return false;
-}
-
-// Asks the host for a fresh drive image in the drive and waits until it is seen.
-bool ChangeToFreshDiskette(const char* step, const char* driveName, const char* name) {
-    Step(step);
-    if (WaitForFreshDiskette(driveName)) return true;
-    Check(name, false, "the fresh diskette never showed in %s", driveName);
     return false;
 }
 

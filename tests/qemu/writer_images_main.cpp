@@ -1,10 +1,14 @@
 // writer_images_main.cpp - the host's side of the diskette writer in the qemu
-// guest: the diskette it writes, and the check of a drive's image file after.
+// guest: the diskettes it writes, and the check of a drive's image file after.
 //   writer_images make DIR                 DIR/files.img (plain), DIR/files.vlm (native,
-//                                          sparse, with CRC), DIR/marker.img (a drive
-//                                          image holding only the marker byte)
-//   writer_images check FILE used|all NAME FILE holds the diskette's used track sides
-//                                          (or all of them) and the marker elsewhere;
+//                                          sparse, with CRC), DIR/second.img (plain, a
+//                                          second diskette, the self-creating diskette's
+//                                          diskette 2), DIR/marker.img (a drive image
+//                                          holding only the marker byte)
+//   writer_images check FILE used|all NAME [second]
+//                                          FILE holds the diskette's (files.img's, or
+//                                          second.img's) used track sides (or all of
+//                                          them) and the marker elsewhere;
 //                                          prints "CHECK host-NAME ok|FAIL ..."
 // Exit 0: done or passed; 1: failed; 2: bad arguments or files.
 #include <cstdint>
@@ -71,6 +75,38 @@ FatImage MakeDiskette() {
     return image;
 }
 
+// A second 1.44 MB diskette, unlike the first in its label, its contents and
+// the track sides it uses, so that a diskette written in place of the other
+// shows:
+//   system area, sectors 0-32                   sides 0, 1
+//   ALPHA.TXT 1500 B, clusters 2-4 (33-35)      side 1
+//   BETA.BIN 10000 B, clusters 1000-1019 (1031-1050)     sides 57 (1026-1043), 58
+//   GAMMA.BIN 4000 B, clusters 2500-2507 (2531-2538)     sides 140 (2520-2537), 141
+// so 6 of the 160 track sides hold data.
+const std::vector<std::size_t> kSecondUsedTrackSides = {0, 1, 57, 58, 140, 141};
+
+FatImage MakeSecondDiskette() {
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440), "SECOND DISK", kUnusedFill);
+    AppendEntry(&image, kRootDirectory, VolumeLabelEntry("SECOND DISK"));
+    AddFile(&image, kRootDirectory, FileEntry("ALPHA", "TXT"), Content(1500, 5));
+    AddFileAt(&image, kRootDirectory, FileEntry("BETA", "BIN"), Clusters(1000, 20),
+              Content(10000, 6));
+    AddFileAt(&image, kRootDirectory, FileEntry("GAMMA", "BIN"), Clusters(2500, 8),
+              Content(4000, 7));
+    return image;
+}
+
+// The builder's own used-track rule must agree with the sides worked out
+// above, or the checks would test against the wrong sides.
+bool UsesPlannedSides(const FatImage& image, const std::vector<std::size_t>& planned) {
+    const std::vector<bool> used = ReferenceUsedTrackSides(image, true);
+    std::vector<std::size_t> usedList;
+    for (std::size_t side = 0; side < used.size(); ++side) {
+        if (used[side]) usedList.push_back(side);
+    }
+    return usedList == planned;
+}
+
 bool WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     std::ofstream file(name, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -79,20 +115,16 @@ bool WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) 
 
 int Make(const std::string& directory) {
     const FatImage image = MakeDiskette();
-    // The builder's own used-track rule must agree with the sides worked out
-    // above, or the checks would test against the wrong sides.
-    const std::vector<bool> used = ReferenceUsedTrackSides(image, true);
-    std::vector<std::size_t> usedList;
-    for (std::size_t side = 0; side < used.size(); ++side) {
-        if (used[side]) usedList.push_back(side);
-    }
-    if (usedList != kUsedTrackSides) {
-        std::fprintf(stderr, "writer_images: the diskette uses other track sides than planned\n");
+    const FatImage second = MakeSecondDiskette();
+    if (!UsesPlannedSides(image, kUsedTrackSides) ||
+        !UsesPlannedSides(second, kSecondUsedTrackSides)) {
+        std::fprintf(stderr, "writer_images: a diskette uses other track sides than planned\n");
         return 2;
     }
     const std::vector<std::uint8_t> marker(image.bytes.size(), kMarkerByte);
     if (!WriteFile(directory + "/files.img", WrapPlain(image)) ||
         !WriteFile(directory + "/files.vlm", WrapNative(image, NativeWith(true, true))) ||
+        !WriteFile(directory + "/second.img", WrapPlain(second)) ||
         !WriteFile(directory + "/marker.img", marker)) {
         std::fprintf(stderr, "writer_images: cannot write into %s\n", directory.c_str());
         return 2;
@@ -100,11 +132,12 @@ int Make(const std::string& directory) {
     return 0;
 }
 
-int Check(const std::string& fileName, bool all, const std::string& name) {
+int Check(const std::string& fileName, bool all, const std::string& name, bool second) {
     std::ifstream file(fileName, std::ios::binary);
     const std::vector<std::uint8_t> drive((std::istreambuf_iterator<char>(file)),
                                           std::istreambuf_iterator<char>());
-    const FatImage image = MakeDiskette();
+    const FatImage image = second ? MakeSecondDiskette() : MakeDiskette();
+    const std::vector<std::size_t>& usedSides = second ? kSecondUsedTrackSides : kUsedTrackSides;
     const std::size_t sideSize = TrackSideSize(image.layout);
     if (drive.size() != image.bytes.size()) {
         std::printf("CHECK host-%s FAIL %s holds %zu bytes, not %zu\n", name.c_str(),
@@ -112,7 +145,7 @@ int Check(const std::string& fileName, bool all, const std::string& name) {
         return 1;
     }
     std::vector<bool> written(drive.size() / sideSize, all);
-    for (std::size_t side : kUsedTrackSides) written[side] = true;
+    for (std::size_t side : usedSides) written[side] = true;
     std::size_t writtenCount = 0;
     std::size_t wrongCount = 0;
     for (std::size_t side = 0; side < written.size(); ++side) {
@@ -140,9 +173,11 @@ int Check(const std::string& fileName, bool all, const std::string& name) {
 int main(int argumentCount, char** arguments) {
     const std::vector<std::string> words(arguments + 1, arguments + argumentCount);
     if (words.size() == 2 && words[0] == "make") return Make(words[1]);
-    if (words.size() == 4 && words[0] == "check" && (words[2] == "used" || words[2] == "all")) {
-        return Check(words[1], words[2] == "all", words[3]);
+    const bool second = words.size() == 5 && words[4] == "second";
+    if ((words.size() == 4 || second) && words[0] == "check" &&
+        (words[2] == "used" || words[2] == "all")) {
+        return Check(words[1], words[2] == "all", words[3], second);
     }
-    std::fprintf(stderr, "usage: writer_images make DIR | check FILE used|all NAME\n");
+    std::fprintf(stderr, "usage: writer_images make DIR | check FILE used|all NAME [second]\n");
     return 2;
 }
