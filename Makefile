@@ -1,31 +1,51 @@
 # Thin wrapper over CMake.
 #   make         build the programs into build/bin
-#   make demo    list and extract the bundled demo image
-#   make test    install what the tests need (Debian), build, run every test
-#                (also with the sanitizers: make test-sanitized; fuzz smoke runs: make test-fuzz)
+#   make demo    list and extract the bundled demo image, and write it into a
+#                file that stands for a diskette drive
+#   make test    install what the tests need (Debian), build for Linux and for
+#                Windows, run every test (the Windows programs under wine; also
+#                with the sanitizers: make test-sanitized; fuzz smoke runs: make test-fuzz)
+#   make windows the Windows programs, cross-built with mingw-w64, into build-windows/bin
+#   make dist    the release files, statically linked: dist/linux/ and dist/windows/
 #   make demo-image  rebuild samples/demo.img
 BUILD ?= build
 JOBS ?= 2
 PACKAGES = cmake g++ make libgtest-dev dosfstools mtools
+# The cross compiler (its "-posix" thread model) and wine for the Windows tests.
+WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine wine64
+WINDOWS_BUILD ?= build-windows
+WINDOWS_TOOLCHAIN = cmake/mingw-w64-x86_64.cmake
 
-.PHONY: all build demo demo-image test test-sanitized test-fuzz deps clean
+.PHONY: all build demo demo-image test test-sanitized test-fuzz deps windows windows-deps dist clean
 
 all: build
 
 build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build $(BUILD) -j$(JOBS) --target imgextract
+	cmake --build $(BUILD) -j$(JOBS) --target imgextract dskwrite selfdisk mkselfdisk
 
 deps:
 	@bash tools/install-packages.sh $(PACKAGES)
 
 demo: deps build
-	@bash tools/demo.sh $(BUILD)/bin/imgextract
+	@bash tools/demo.sh $(BUILD)/bin
 
-test: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DWARNINGS_AS_ERRORS=ON >/dev/null
+windows-deps:
+	@bash tools/install-packages.sh $(WINDOWS_PACKAGES)
+
+windows: deps windows-deps
+	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) \
+		-DCMAKE_BUILD_TYPE=Release -DWARNINGS_AS_ERRORS=ON >/dev/null
+	cmake --build $(WINDOWS_BUILD) -j$(JOBS)
+
+# The Linux tests include the Windows programs' under wine (tests/windows),
+# whose prefix is made in $(BUILD)/wine-prefix at the first run.
+test: deps windows
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DWARNINGS_AS_ERRORS=ON \
+		-DWINDOWS_PROGRAMS=$(CURDIR)/$(WINDOWS_BUILD)/bin >/dev/null
 	cmake --build $(BUILD) -j$(JOBS)
-	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS); status=$$?; \
+		WINEPREFIX=$(CURDIR)/$(BUILD)/wine-prefix wineserver -k >/dev/null 2>&1; exit $$status
 	$(MAKE) test-sanitized
 	$(MAKE) test-fuzz
 
@@ -52,6 +72,22 @@ test-fuzz: deps
 	cmake --build $(FUZZ_BUILD) -j$(JOBS)
 	cd $(FUZZ_BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# The four programs for Linux and for Windows, linked statically, without
+# tests: the Linux ones need no library of the machine they run on, the
+# Windows ones no DLL beside them.
+DIST_BUILD ?= build-dist
+DIST_PROGRAMS = imgextract dskwrite selfdisk mkselfdisk
+dist: deps windows
+	cmake -S . -B $(DIST_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+		-DCMAKE_EXE_LINKER_FLAGS=-static >/dev/null
+	cmake --build $(DIST_BUILD) -j$(JOBS) --target $(DIST_PROGRAMS)
+	rm -rf dist && mkdir -p dist/linux dist/windows
+	for program in $(DIST_PROGRAMS); do \
+		cp $(DIST_BUILD)/bin/$$program dist/linux/ && \
+		cp $(WINDOWS_BUILD)/bin/$$program.exe dist/windows/ || exit 1; \
+	done
+	@ls -l dist/linux dist/windows
+
 # Rebuilds samples/demo.img with the tests' image builder.
 demo-image: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -59,4 +95,4 @@ demo-image: deps
 	$(BUILD)/bin/make_demo_image samples/demo.img
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) demo-out
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(WINDOWS_BUILD) $(DIST_BUILD) dist demo-out

@@ -77,7 +77,8 @@ inline constexpr std::size_t kUtf8MaxLength = 3;   // bytes per code page 437 ch
 
 // True when the locale the environment asks for (LC_ALL, then LC_CTYPE, then
 // LANG: the first that is set and not empty) uses UTF-8. Reads the
-// environment at each call.
+// environment at each call. Always false on Windows, whose console shows
+// code page 437 itself and whose file names take its bytes as they are.
 [[nodiscard]] bool IsLocaleUtf8();
 
 // Converts text from code page 437 to UTF-8 into out (outSize bytes, NUL

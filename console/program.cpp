@@ -5,16 +5,17 @@
 
 #include "console/text.h"
 
-void GetProgramName(const char* fallbackPath, char* name, std::size_t nameSize) {
+void GetProgramName(const char* fallbackPath, bool cutExtension, char* name,
+                    std::size_t nameSize) {
     if (nameSize == 0) return;
     char path[kPathSize];
     if (!GetProgramPath(path, std::size(path)) &&
         !CopyText(path, std::size(path), fallbackPath != nullptr ? fallbackPath : "")) {
         path[0] = '\0';
     }
-    const char* slash = std::strrchr(path, '/');
+    const char* slash = std::strrchr(path, kPathSeparator);
     const char* baseName = slash != nullptr ? slash + 1 : path;
     if (!CopyText(name, nameSize, baseName)) name[0] = '\0';
     char* dot = std::strrchr(name, '.');
-    if (dot != nullptr && dot != name) *dot = '\0';
+    if (cutExtension && dot != nullptr && dot != name) *dot = '\0';
 }

@@ -1,11 +1,19 @@
-// program_posix.cpp - the start of every program, and its own path from
-// /proc/self/exe.
+// program_posix.cpp - the start of every program on POSIX, and the
+// platform's conventions: "/" between path components and at the start of
+// absolute paths, case-sensitive file names, --help and --version.
 #include "console/program.h"
 
 #include <signal.h>
-#include <unistd.h>
 
 #include "console/terminal_guard.h"
+#include "console/text.h"
+
+const char kPathSeparator = '/';
+const bool kAnswersLinuxWords = true;
+const bool kSlashBeginsPaths = true;
+const bool kFileNamesKeepCase = true;
+
+void UpperCaseArgument(char* text) { UpperCaseAscii(text); }
 
 void StartConsoleProgram(OutputVariant variant) {
     SetOutputVariant(variant);
@@ -16,15 +24,4 @@ void StartConsoleProgram(OutputVariant variant) {
     // Only a terminal has colours and a mode to give back; with neither
     // standard input nor standard output on one, the guard has nothing to do.
     if (isatty(0) == 1 || isatty(1) == 1) GuardTerminal();
-}
-
-bool GetProgramPath(char* buffer, std::size_t bufferSize) {
-    if (bufferSize == 0) return false;
-    ssize_t length = readlink("/proc/self/exe", buffer, bufferSize);
-    if (length <= 0 || static_cast<std::size_t>(length) >= bufferSize) {
-        buffer[0] = '\0';
-        return false;
-    }
-    buffer[length] = '\0';
-    return true;
 }

@@ -25,6 +25,24 @@ MediaType SelectMediaType(std::uint8_t deviceType, std::uint8_t mediaDescriptor,
     return static_cast<MediaType>(ClassifyDiskette(deviceType, mediaDescriptor, sectorsPerTrack));
 }
 
+bool IsTransferSizeValid(std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector) {
+    if (sectorsPerTrack == 0 || bytesPerSector == 0 || bytesPerSector % kSectorUnit != 0) {
+        return false;
+    }
+    return static_cast<std::uint64_t>(sectorsPerTrack) * bytesPerSector <= kTrackSideBufferSize;
+}
+
+std::uint32_t CheckTrackSide(std::uint32_t side, std::uint32_t track,
+                             std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector,
+                             std::size_t* byteCount, std::uint64_t* offset) {
+    if (side > 1 || track > kMaximumTracks || !IsTransferSizeValid(sectorsPerTrack, bytesPerSector)) {
+        return kErrorInvalidParameter;
+    }
+    *byteCount = static_cast<std::size_t>(sectorsPerTrack) * bytesPerSector;
+    *offset = TrackSideOffset(track, side, sectorsPerTrack, bytesPerSector);
+    return 0;
+}
+
 // One pass: open, lock, read the first sector, then release whatever was
 // taken. Returns the code of the first step that failed; *generation is set
 // (and *generationKnown true) when the drive keeps a count of changes.

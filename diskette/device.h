@@ -50,10 +50,11 @@ enum class MediaType : std::uint8_t {
 }
 
 // Writes into path (pathSize bytes, NUL included) the device path that a drive
-// name ("A:" ... "Z:", a letter and a colon) stands for: the value of the
-// environment variable DISKETTE_<letter> when it is set and not empty, else the
-// platform's own device of that drive. Returns 0, 87 for a malformed drive name
-// or 206 when the path does not fit.
+// name ("A:" ... "Z:", a letter and a colon) stands for. On Linux: the value
+// of the environment variable DISKETTE_<letter> when it is set and not empty,
+// else the floppy driver's device of that drive (/dev/fd0 for A:). On
+// Windows: the drive itself, "\\.\A:". Returns 0, 87 for a malformed drive
+// name or 206 when the path does not fit.
 [[nodiscard]] std::uint32_t DevicePathForDrive(const char* driveName, char* path,
                                                std::size_t pathSize);
 
@@ -81,7 +82,9 @@ enum class MediaType : std::uint8_t {
 // sectors per track and as many cylinders as the image reader reads (total
 // sectors / sectors per track / sides), always on two sides, since the
 // device is addressed as two-sided. Called once before the first
-// FormatTrack. 50: the drive cannot format diskettes.
+// FormatTrack. 50: the drive cannot format diskettes. On Windows, whose
+// format request names the layout of each track side, there is nothing to
+// ready.
 [[nodiscard]] std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameters);
 
 // Formats one side of one track with the layout SelectMediaType chooses
@@ -113,8 +116,9 @@ enum class MediaType : std::uint8_t {
 // Ends the work on the volume after the last track: everything written reaches
 // the diskette and the system forgets what it knew of its contents. Called
 // while the volume is still locked; the first failing step's code is returned.
-// Dropping the system's cache takes privileges an ordinary user lacks: the
-// data is synced to the device first, and a refused cache drop is no failure.
+// On Linux, dropping the system's cache takes privileges an ordinary user
+// lacks: the data is synced to the device first, and a refused cache drop is
+// no failure. On Windows the volume is dismounted (FSCTL_DISMOUNT_VOLUME).
 [[nodiscard]] std::uint32_t DismountVolume(DeviceHandle* device, DeviceParameterBlock parameters);
 
 // Closes the drive and frees the handle; accepts nullptr.

@@ -1,9 +1,26 @@
 // device_platform.h - what the portable part of the device layer needs of the
 // platform beyond device.h; implemented in device_<platform>.cpp.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "diskette/device.h"
+
+inline constexpr std::uint32_t kSectorUnit = 512;     // bytes per sector must be a multiple
+inline constexpr std::uint32_t kMaximumTracks = 255;  // a cylinder count no diskette passes
+
+// True when a track side of this layout is a whole number of 512-byte units
+// that fits kTrackSideBufferSize.
+[[nodiscard]] bool IsTransferSizeValid(std::uint32_t sectorsPerTrack,
+                                       std::uint32_t bytesPerSector);
+
+// Checks a track side request: side 0 or 1, track up to kMaximumTracks, a
+// valid transfer size. 0 with *byteCount and *offset (TrackSideOffset; below
+// 16 MiB), or 87.
+[[nodiscard]] std::uint32_t CheckTrackSide(std::uint32_t side, std::uint32_t track,
+                                           std::uint32_t sectorsPerTrack,
+                                           std::uint32_t bytesPerSector, std::size_t* byteCount,
+                                           std::uint64_t* offset);
 
 // Sleeps for the given number of milliseconds.
 void PauseMilliseconds(std::uint32_t milliseconds);

@@ -23,7 +23,7 @@ void StartDisketteProgram(InfoLineWording wording, const char* fallbackPath, cha
     StartConsoleProgram(OutputVariant::kConsole);
     SetProgressWording(wording);
     EnterKeyMode();
-    GetProgramName(fallbackPath, programName, programNameSize);
+    GetProgramName(fallbackPath, false, programName, programNameSize);
 }
 
 void PrintProgramBanner(const char* titleLines, const char* programName) {
@@ -41,6 +41,7 @@ void PrintProgramTitle(const char* titleLines) {
 
 bool AnswerLinuxWord(int argumentCount, char** arguments, const char* titleLines,
                      const char* programName, UsagePrinter printUsage) {
+    if (!kAnswersLinuxWords) return false;
     for (int position = 1; position < argumentCount; ++position) {
         if (std::strcmp(arguments[position], "--help") == 0) {
             PrintProgramBanner(titleLines, programName);
@@ -69,14 +70,14 @@ bool CopyArgumentUpperCased(const char* argument, char* upper, std::size_t upper
                       static_cast<unsigned>(upperSize - 1), argument);
         return false;
     }
-    UpperCaseAscii(upper);
+    UpperCaseArgument(upper);
     return true;
 }
 
 bool IsOption(const char* argument, bool takesPaths) {
     if (argument[0] == '-') return true;
     if (argument[0] != '/') return false;
-    return !takesPaths || (argument[1] != '\0' && argument[2] == '\0');
+    return !takesPaths || !kSlashBeginsPaths || (argument[1] != '\0' && argument[2] == '\0');
 }
 
 int CheckDisketteDrive(const ImageRecord* image, int resultCode) {

@@ -29,7 +29,8 @@ void PrintProgramTitle(const char* titleLines);
 // Prints a program's usage text, with its name.
 using UsagePrinter = void (*)(const char* programName);
 
-// Answers the Linux words, which count only as whole arguments, as typed:
+// Answers the Linux words, where the platform has them (kAnswersLinuxWords),
+// which count only as whole arguments, as typed:
 // when an argument after the program's own (arguments[0]) is "--help" or
 // "--version", prints the banner and the usage text (printUsage), or the
 // title lines only, for the first of them, and returns true: the program
@@ -42,16 +43,17 @@ using UsagePrinter = void (*)(const char* programName);
 void PrepareRunRecord(ImageRecord* image);
 
 // Copies argument into upper (upperSize bytes, NUL included) and upper-cases
-// the letters a to z there; options and drive names are examined in this
-// copy. An argument that does not fit (more than upperSize - 1 characters)
+// it there (UpperCaseArgument: the letters a to z, on Windows every letter of
+// the ANSI code page); options and drive names are examined in this copy.
+// An argument that does not fit (more than upperSize - 1 characters)
 // is refused: returns false after reporting "Parameter too long ...".
 [[nodiscard]] bool CopyArgumentUpperCased(const char* argument, char* upper,
                                           std::size_t upperSize);
 
 // True when argument is an option: it begins with "-", or with "/". Where a
-// program also takes a file name (takesPaths), only "/" followed by exactly
-// one character is an option, since a longer argument that begins with "/"
-// is an absolute path.
+// program also takes a file name (takesPaths) on a platform where "/" begins
+// absolute paths (kSlashBeginsPaths), only "/" followed by exactly one
+// character is an option there.
 [[nodiscard]] bool IsOption(const char* argument, bool takesPaths);
 
 // Reports "'<drive>' is not a diskette drive." and returns kExitError when
@@ -73,6 +75,14 @@ void PrepareRunRecord(ImageRecord* image);
 
 // True when argument names a drive: exactly two characters, the second ":".
 [[nodiscard]] bool IsDriveName(const char* argument);
+
+// The last lines of the usage texts' information blocks, each line ended by
+// CR LF: what the diskette writer does and what its drive names stand for;
+// and what the self-creating diskette does, the words that follow its
+// program name. They name the platform's devices; defined in
+// diskette_program_<platform>.cpp.
+extern const char kWriterInformation[];
+extern const char kSelfDiskInformation[];
 
 // How the program asks for its diskette.
 enum class PromptForm : std::uint8_t {

@@ -20,7 +20,7 @@ void StartExtractorRun(ExtractorRunState* state, int argumentCount, char** argum
     state->excludeLast = kSpanNotSet;
     state->utf8Names = IsLocaleUtf8();
     state->extractionHandle = kNoHostDirectory;
-    GetProgramName(argumentCount > 0 ? arguments[0] : "imgextract", state->programName,
+    GetProgramName(argumentCount > 0 ? arguments[0] : "imgextract", true, state->programName,
                    std::size(state->programName));
     // A current directory too long for the field is still reachable as ".".
     if (!GetWorkingDirectory(state->extractionDirectory, std::size(state->extractionDirectory))) {
@@ -54,17 +54,21 @@ void PrintExtractorHelp(const char* programName) {
                  "directories, dates, times and the read-only attribute. Patterns are\r\n"
                  "matched against the path from the root, such as \\NAME.TXT or\r\n"
                  "DIR\\SUB\\NAME.TXT; they hold * ? <set> and / as the escape character.\r\n"
-                 "--help shows this text, --version the version; both end with exit code 0.\r\n"
+                 "%s"
                  "\x1b\x07",
-                 programName, programName, programName);
+                 programName, programName, programName,
+                 kAnswersLinuxWords
+                     ? "--help shows this text, --version the version; both end with exit code 0.\r\n"
+                     : "");
 }
 
-// An argument that starts with "-" is a switch. One that starts with "/" is a
-// switch only when a switch name follows: here "/" also begins every absolute
-// path, and in a pattern it is the escape character.
+// An argument that starts with "-" is a switch, and so is one that starts
+// with "/", except where "/" also begins every absolute path (and in a
+// pattern it is the escape character): there only a switch name may follow.
 static bool IsSwitch(const char* argument) {
     if (argument[0] == '-') return true;
     if (argument[0] != '/') return false;
+    if (!kSlashBeginsPaths) return true;
     static const char* const kSwitchNames[] = {"v", "j", "n", "o", "d", "x"};
     for (const char* name : kSwitchNames) {
         if (std::strcmp(argument + 1, name) == 0) return true;
@@ -153,7 +157,9 @@ int RunExtractorProgram(int argumentCount, char** arguments) {
     ExtractorRunState state{};
     StartExtractorRun(&state, argumentCount, arguments);
     PrintExtractorBanner();
-    const InformationRequest request = FindInformationRequest(argumentCount, arguments);
+    const InformationRequest request = kAnswersLinuxWords
+                                           ? FindInformationRequest(argumentCount, arguments)
+                                           : InformationRequest::kNone;
     if (request == InformationRequest::kVersion) return kExitSuccess;
     if (request == InformationRequest::kHelp) {
         PrintExtractorHelp(state.programName);

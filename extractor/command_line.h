@@ -11,9 +11,9 @@ inline constexpr int kSpanNotSet = -1;
 
 // The directories below the extraction directory that an extraction keeps
 // open from the top of a deep way down: with the extraction directory, the
-// innermost one and the file written, a run needs a dozen descriptors at
-// most, however deep the tree.
-inline constexpr std::size_t kHeldDirectoryCount = 6;
+// innermost one and the next one while it is opened, a run holds eight
+// directories at most (the Windows host's slots), however deep the tree.
+inline constexpr std::size_t kHeldDirectoryCount = 5;
 
 // Everything one run of the extractor needs; owned by main.
 struct ExtractorRunState {
@@ -49,7 +49,7 @@ struct ExtractorRunState {
     bool openMade[kHeldDirectoryCount];    // this run made the directory
     int innermostHandle;                   // the innermost, when openDepth > kHeldDirectoryCount
     bool innermostMade;
-    char openPath[kPathSize];              // the host names of the way, joined by "/"
+    char openPath[kPathSize];              // the host names of the way, joined by kPathSeparator
 };
 
 // Sets up the run state (program name, default extraction directory, empty

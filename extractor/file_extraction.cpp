@@ -6,6 +6,7 @@
 #include "console/console.h"
 #include "console/keys.h"
 #include "console/message.h"
+#include "console/program.h"
 #include "console/system_error.h"
 #include "extractor/host.h"
 #include "image/byte_order.h"
@@ -15,8 +16,8 @@ static constexpr std::size_t kAnswerSize = 16;
 
 bool IsNameUsableOnHost(const char* name) {
     if (name[0] == '\0' || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
-    // The characters the file systems of the programs' first platform refuse
-    // in a name; "/" separates names here.
+    // The characters the file systems of Windows refuse in a name; "/"
+    // separates names on POSIX.
     for (const char* p = name; *p != '\0'; ++p) {
         if (static_cast<unsigned char>(*p) < 0x20) return false;
     }
@@ -76,15 +77,16 @@ static void FormatHostName(const char* name, bool utf8, char* hostName) {
 }
 
 // Appends name to path (kPathSize bytes, *length characters so far), after
-// a "/" unless path is empty; false when it did not fit (path then holds as
-// much as fitted).
+// the path separator unless path is empty; false when it did not fit (path
+// then holds as much as fitted).
 static bool AppendComponent(char* path, std::size_t* length, const char* name) {
-    return (*length == 0 || AppendToField(path, kPathSize, length, "/")) &&
+    const char separator[] = {kPathSeparator, '\0'};
+    return (*length == 0 || AppendToField(path, kPathSize, length, separator)) &&
            AppendToField(path, kPathSize, length, name);
 }
 
 // The directories that hold node, from the outermost one down, joined by
-// "/": in shown with their names as stored (code page 437, for the lines and
+// the path separator: in shown with their names as stored (code page 437, for the lines and
 // messages), in host as they go to the host (converted to UTF-8 with utf8);
 // both fields hold kPathSize bytes. *usable is cleared when a directory's name
 // cannot be one here. False when host does not fit; both then hold their
@@ -186,11 +188,10 @@ static std::uint32_t WriteChain(const FatVolume* volume, const std::uint8_t* ent
 static std::uint32_t FillHostFile(const FatVolume* volume, const std::uint8_t* entry, int handle,
                                   bool madeNew) {
     std::uint32_t code = WriteChain(volume, entry, handle);
-    std::int64_t modificationTime = 0;
-    const bool setTime = ModificationTimeFromDos(ReadLe16(entry + kEntryDate),
-                                                 ReadLe16(entry + kEntryTime), &modificationTime);
-    const bool readOnly = !madeNew && (entry[kEntryAttributes] & kAttributeReadOnly) != 0;
-    std::uint32_t finishCode = FinishHostFile(handle, setTime, modificationTime, readOnly);
+    // A file CreateNewHostFile made read-only needs no second look.
+    std::uint32_t finishCode =
+        FinishHostFile(handle, ReadLe16(entry + kEntryDate), ReadLe16(entry + kEntryTime),
+                       entry[kEntryAttributes], madeNew);
     return code != 0 ? code : finishCode;
 }
 
@@ -274,8 +275,8 @@ static void CloseOpenDirectories(ExtractorRunState* state, std::size_t depth) {
     // The way's path keeps its first openDepth names.
     std::size_t end = 0;
     for (std::size_t component = 0; component < state->openDepth; ++component) {
-        if (component > 0) ++end;   // the "/" before it
-        while (state->openPath[end] != '\0' && state->openPath[end] != '/') ++end;
+        if (component > 0) ++end;   // the separator before it
+        while (state->openPath[end] != '\0' && state->openPath[end] != kPathSeparator) ++end;
     }
     state->openPath[end] = '\0';
 }
@@ -287,14 +288,14 @@ void CloseExtractionDirectories(ExtractorRunState* state) {
     state->extractionHandle = kNoHostDirectory;
 }
 
-// The number of leading components (names between "/") that two paths
+// The number of leading components (names between separators) that two paths
 // share; 0 when either is empty.
 static std::size_t CountSharedComponents(const char* first, const char* second) {
     if (first[0] == '\0' || second[0] == '\0') return 0;
     std::size_t shared = 0;
     for (std::size_t i = 0;; ++i) {
-        const bool firstEnds = first[i] == '\0' || first[i] == '/';
-        const bool secondEnds = second[i] == '\0' || second[i] == '/';
+        const bool firstEnds = first[i] == '\0' || first[i] == kPathSeparator;
+        const bool secondEnds = second[i] == '\0' || second[i] == kPathSeparator;
         if (firstEnds && secondEnds) {
             ++shared;
             if (first[i] == '\0' || second[i] == '\0') return shared;
@@ -305,7 +306,7 @@ static std::size_t CountSharedComponents(const char* first, const char* second) 
 }
 
 // Gives in *directory the open handle of directoryPath (host names joined by
-// "/", "" for the extraction directory itself), which stays owned by state.
+// the path separator, "" for the extraction directory itself), which stays owned by state.
 // The extraction directory is opened at the first call. A directory below it
 // is reached from the deepest open directory of the last call's way that
 // lies on this one, opening each directory inside the one before, never
@@ -335,9 +336,9 @@ static std::uint32_t OpenDestinationDirectory(ExtractorRunState* state, const ch
     }
     std::size_t pathLength = std::strlen(state->openPath);
     const char* rest = directoryPath + pathLength;
-    if (*rest == '/') ++rest;
+    if (*rest == kPathSeparator) ++rest;
     while (*rest != '\0') {
-        const char* end = std::strchr(rest, '/');
+        const char* end = std::strchr(rest, kPathSeparator);
         const std::size_t nameLength =
             end != nullptr ? static_cast<std::size_t>(end - rest) : std::strlen(rest);
         char name[kPathSize];
@@ -361,7 +362,8 @@ static std::uint32_t OpenDestinationDirectory(ExtractorRunState* state, const ch
         ++depth;
         state->openDepth = depth;
         // Fits: measured above.
-        if (pathLength > 0) (void)AppendToField(state->openPath, kPathSize, &pathLength, "/");
+        const char separator[] = {kPathSeparator, '\0'};
+        if (pathLength > 0) (void)AppendToField(state->openPath, kPathSize, &pathLength, separator);
         (void)AppendToField(state->openPath, kPathSize, &pathLength, name);
         parent = child;
         parentMade = made;
@@ -392,6 +394,7 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
     // shown in code page 437 like the names. Formatted even when the path
     // that goes to the host does not fit, so that the message shows it as
     // far as it fits; with junk paths the directories do not count.
+    const char separator[] = {kPathSeparator, '\0'};
     char destination[kPathSize];
     std::size_t destinationLength = 0;
     destination[0] = '\0';
@@ -400,12 +403,12 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
     // The host gets the destination piece by piece; only its length counts.
     std::size_t hostLength = std::strlen(state->extractionDirectory) + 1 + std::strlen(hostName);
     if (intoDirectories) {
-        (void)AppendToField(destination, std::size(destination), &destinationLength, "/");
+        (void)AppendToField(destination, std::size(destination), &destinationLength, separator);
         (void)AppendToField(destination, std::size(destination), &destinationLength,
                             shownDirectoryPath);
         hostLength += 1 + std::strlen(directoryPath);
     }
-    (void)AppendToField(destination, std::size(destination), &destinationLength, "/");
+    (void)AppendToField(destination, std::size(destination), &destinationLength, separator);
     (void)AppendToField(destination, std::size(destination), &destinationLength, fields->name);
     const bool destinationFits = hostLength < kPathSize && (!intoDirectories || pathFits);
     if (!destinationFits) {
@@ -454,9 +457,11 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
         if (code != 0) {
             const char* base = state->shownExtractionDirectory;
             const std::size_t baseLength = std::strlen(base);
-            const bool slash = baseLength > 0 && base[baseLength - 1] == '/';
+            const bool separatorEnds = baseLength > 0 && base[baseLength - 1] == kPathSeparator;
+            const char separator[] = {kPathSeparator, '\0'};
             char combined[kPathSize];
-            (void)FormatText(combined, std::size(combined), "%s%s%s", base, slash ? "" : "/",
+            (void)FormatText(combined, std::size(combined), "%s%s%s", base,
+                             separatorEnds ? "" : separator,
                              shownDirectoryPath);   // shown as far as it fits
             ReportMessage("Directory %s could not be created.", kMessageError, code, combined);
             return kExitError;

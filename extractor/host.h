@@ -22,7 +22,7 @@ inline constexpr int kNoHostDirectory = -1;
 // user named it. *directory gets the handle, or kNoHostDirectory.
 [[nodiscard]] std::uint32_t OpenHostDirectory(const char* path, int* directory);
 
-// Opens the directory name (one component, no "/") inside parent, never
+// Opens the directory name (one component, no path separator) inside parent, never
 // through a link; with create set, makes it first when nothing stands there.
 // kErrorAlreadyExists when something else stands there (a file, a link);
 // kErrorPathNotFound when nothing does and create is clear. *directory gets
@@ -48,8 +48,9 @@ void CloseHostDirectory(int directory);   // accepts kNoHostDirectory
 
 // Creates the regular file name inside directory for writing where nothing
 // stands yet (not even a link); gives the handle in *fileHandle. With
-// readOnly the file is made without write permissions from the start (the
-// handle still writes), as FinishHostFile's readOnly would leave it.
+// readOnly, on POSIX the file is made without write permissions from the
+// start (the handle still writes), as FinishHostFile would leave it; the
+// caller then tells FinishHostFile so.
 // kErrorOpenFailed when something is in the way or the file cannot be made
 // there (no permission): the caller then takes the way of CreateHostFile.
 [[nodiscard]] std::uint32_t CreateNewHostFile(int directory, const char* name, bool readOnly,
@@ -59,8 +60,16 @@ void CloseHostDirectory(int directory);   // accepts kNoHostDirectory
 [[nodiscard]] std::uint32_t WriteHostFile(int fileHandle, const std::uint8_t* bytes,
                                           std::size_t byteCount);
 
-// Sets the last-modification time (seconds since 1970-01-01 00:00 UTC; the
-// access time stays) unless setTime is false, clears the write permissions
-// when readOnly is set, and closes the file. The file is closed in any case.
-[[nodiscard]] std::uint32_t FinishHostFile(int fileHandle, bool setTime,
-                                           std::int64_t modificationTime, bool readOnly);
+// Gives the file its time and attributes from its directory entry and closes
+// it (in any case). The time is the entry's DOS date and time words read as
+// UTC and made one hour earlier; the access time stays. On POSIX that is the
+// last-modification time (none for a date or time that names no real moment,
+// ModificationTimeFromDos), and the read-only bit of attributes clears the
+// write permissions. On Windows the creation and last-write times are set
+// (DosDateTimeToFileTime, SetFileTime) and the read-only, hidden, system and
+// archive bits become the file's attributes (SetFileAttributesA).
+// madeReadOnly: the file was made by CreateNewHostFile with readOnly, so on
+// POSIX its permissions stand already and are not looked at again.
+[[nodiscard]] std::uint32_t FinishHostFile(int fileHandle, std::uint16_t dateWord,
+                                           std::uint16_t timeWord, std::uint8_t attributes,
+                                           bool madeReadOnly);

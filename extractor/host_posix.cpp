@@ -10,6 +10,8 @@
 #include <cerrno>
 
 #include "console/system_error.h"
+#include "extractor/fat_volume.h"
+#include "extractor/file_extraction.h"
 
 bool GetWorkingDirectory(char* buffer, std::size_t bufferSize) {
     if (bufferSize == 0) return false;
@@ -145,16 +147,17 @@ std::uint32_t WriteHostFile(int fileHandle, const std::uint8_t* bytes, std::size
     return 0;
 }
 
-std::uint32_t FinishHostFile(int fileHandle, bool setTime, std::int64_t modificationTime,
-                             bool readOnly) {
+std::uint32_t FinishHostFile(int fileHandle, std::uint16_t dateWord, std::uint16_t timeWord,
+                             std::uint8_t attributes, bool madeReadOnly) {
     std::uint32_t code = 0;
-    if (setTime) {
+    std::int64_t modificationTime = 0;
+    if (ModificationTimeFromDos(dateWord, timeWord, &modificationTime)) {
         struct timespec times[2] = {};
         times[0].tv_nsec = UTIME_OMIT;
         times[1].tv_sec = static_cast<time_t>(modificationTime);
         if (futimens(fileHandle, times) != 0) code = SystemCodeFromPlatformError(errno);
     }
-    if (code == 0 && readOnly) {
+    if (code == 0 && (attributes & kAttributeReadOnly) != 0 && !madeReadOnly) {
         struct stat status {};
         if (fstat(fileHandle, &status) != 0 ||
             fchmod(fileHandle, status.st_mode & 07555) != 0) {

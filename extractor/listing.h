@@ -23,17 +23,20 @@ inline constexpr char kDateOrderMonthDayYear = '0';
 inline constexpr char kDateOrderDayMonthYear = '1';
 inline constexpr char kDateOrderYearMonthDay = '2';
 
-// Fills settings from the locale the environment asks for (LC_ALL, LC_NUMERIC,
-// LC_TIME, LANG). The process locale is "C" again afterwards, so printf and
-// everything else keep their C behaviour. A locale that is not installed
-// gives the C locale's settings: month-day-year with "/", a 24-hour clock
-// with ":", no thousands separator. A separator that is not one printable
-// ASCII character (a multi-byte one) is shown as a space.
+// Fills settings. On Windows: the first character of the user's thousands
+// separator, date order digit, time format digit, date separator and time
+// separator, as they are. On POSIX: from the locale the environment asks for
+// (LC_ALL, LC_NUMERIC, LC_TIME, LANG). The process locale is "C" again
+// afterwards, so printf and everything else keep their C behaviour. A locale
+// that is not installed gives the C locale's settings: month-day-year with
+// "/", a 24-hour clock with ":", no thousands separator. A separator that is
+// not one printable ASCII character (a multi-byte one) is shown as a space.
 void ReadLocaleSettings(LocaleSettings* settings);
 
-// The decoding part of ReadLocaleSettings, for the C library's locale data:
-// thousandsSeparator as localeconv gives it, dateFormat and timeFormat as
-// nl_langinfo(D_FMT) and nl_langinfo(T_FMT) give them (strftime formats).
+// The decoding part of ReadLocaleSettings on POSIX, for the C library's
+// locale data: thousandsSeparator as localeconv gives it, dateFormat and
+// timeFormat as nl_langinfo(D_FMT) and nl_langinfo(T_FMT) give them
+// (strftime formats).
 // The date order is the order of the day (%d, %e), month (%m, %b, %B, %h) and
 // year (%y, %Y) fields; a separator is the first character after the first
 // field (day or hour) and before the next one (month, day or year; minute).

@@ -119,14 +119,17 @@ static bool ReadDescriptionFile(const char* path, char* text, std::size_t textSi
     return true;
 }
 
-// The selfdisk program in the directory of this program's own file.
+// The selfdisk program in the directory of this program's own file, with the
+// extension this program's file has (".exe" on Windows).
 static bool FindStubBesideProgram(char* path, std::size_t pathSize) {
     char programPath[kPathSize];
     if (!GetProgramPath(programPath, std::size(programPath))) return false;
-    char* slash = std::strrchr(programPath, '/');
-    if (slash == nullptr) return false;
-    *slash = '\0';
-    return FormatText(path, pathSize, "%s/%s", programPath, kStubName);
+    char* separator = std::strrchr(programPath, kPathSeparator);
+    if (separator == nullptr) return false;
+    *separator = '\0';
+    const char* extension = std::strrchr(separator + 1, '.');
+    return FormatText(path, pathSize, "%s%c%s%s", programPath, kPathSeparator, kStubName,
+                      extension != nullptr ? extension : "");
 }
 
 // Checks what the builder cannot, converts the description and builds.
@@ -182,7 +185,7 @@ static int Build(const BuilderCommand* command) {
 int main(int argumentCount, char** arguments) {
     StartConsoleProgram(OutputVariant::kFile);
     char programName[kPathSize];
-    GetProgramName(argumentCount > 0 ? arguments[0] : "mkselfdisk", programName,
+    GetProgramName(argumentCount > 0 ? arguments[0] : "mkselfdisk", true, programName,
                    std::size(programName));
     if (argumentCount < 2) {
         PrintUsage(programName);

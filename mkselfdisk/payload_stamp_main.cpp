@@ -5,9 +5,11 @@
 // built (without payload) finds a payload of no diskettes. Exit code 0, or 3
 // after a message.
 #include <cstdint>
+#include <iterator>
 
 #include "console/message.h"
 #include "image/byte_order.h"
+#include "image/image_file.h"
 #include "mkselfdisk/output_file.h"
 #include "selfdisk/payload.h"
 
@@ -17,6 +19,17 @@ int main(int argumentCount, char** arguments) {
         return kExitError;
     }
     const char* path = arguments[1];
+    // The program's own kind of executable says where its field is.
+    std::uint8_t signature[kExecutableSignatureSize] = {};
+    std::uint64_t readCount = 0;
+    const int readHandle = OpenImageFile(path);
+    if (readHandle < 0 ||
+        ReadFileBytes(readHandle, signature, std::size(signature), &readCount) != 0) {
+        readCount = 0;
+    }
+    CloseImageFile(readHandle);
+    const std::uint32_t fieldOffset =
+        PayloadOffsetFieldOf(signature, static_cast<std::size_t>(readCount));
     int fileHandle = -1;
     std::uint64_t length = 0;
     std::uint32_t code = OpenFileForUpdate(path, &fileHandle);
@@ -26,14 +39,14 @@ int main(int argumentCount, char** arguments) {
         CloseOutputFile(fileHandle, nullptr);
         return kExitError;
     }
-    if (length < kPayloadOffsetField + kPayloadOffsetFieldSize || length > UINT32_MAX) {
+    if (length < fieldOffset + kPayloadOffsetFieldSize || length > UINT32_MAX) {
         ReportMessage("'%s' has no room for a 32-bit payload offset.", kMessageError, 0, path);
         CloseOutputFile(fileHandle, nullptr);
         return kExitError;
     }
     std::uint8_t field[kPayloadOffsetFieldSize];
     WriteLe32(field, static_cast<std::uint32_t>(length));
-    code = WriteFileBytesAt(fileHandle, kPayloadOffsetField, field, kPayloadOffsetFieldSize);
+    code = WriteFileBytesAt(fileHandle, fieldOffset, field, kPayloadOffsetFieldSize);
     CloseOutputFile(fileHandle, nullptr);
     if (code != 0) {
         ReportMessage("'%s' could not be written.", kMessageError, code, path);

@@ -92,18 +92,24 @@ static int AppendStub(Output* output, const char* stubPath, std::uint32_t* stubL
         return 0;
     }
     std::uint64_t length = 0;
+    std::uint8_t signature[kExecutableSignatureSize] = {};
     std::uint8_t field[kPayloadOffsetFieldSize] = {};
     std::uint64_t readCount = 0;
     std::int64_t position = 0;
     std::uint32_t code = GetFileLength(stubHandle, &length);
-    if (code == 0 && length >= kPayloadOffsetField + kPayloadOffsetFieldSize) {
-        code = SeekFile(stubHandle, kPayloadOffsetField, SeekOrigin::kStart, &position);
+    if (code == 0) code = ReadFileBytes(stubHandle, signature, std::size(signature), &readCount);
+    // The stub's own kind of executable says where its field is: a Windows
+    // stub can be given its payload here, and the other way round.
+    const std::uint32_t fieldOffset =
+        PayloadOffsetFieldOf(signature, static_cast<std::size_t>(readCount));
+    if (code == 0 && length >= fieldOffset + kPayloadOffsetFieldSize) {
+        code = SeekFile(stubHandle, fieldOffset, SeekOrigin::kStart, &position);
         if (code == 0) code = ReadFileBytes(stubHandle, field, std::size(field), &readCount);
     }
     int result = 0;
     if (code != 0) {
         ReportMessage("The selfdisk program '%s' could not be read.", kMessageError, code, stubPath);
-    } else if (length < kPayloadOffsetField + kPayloadOffsetFieldSize || length > UINT32_MAX) {
+    } else if (length < fieldOffset + kPayloadOffsetFieldSize || length > UINT32_MAX) {
         ReportMessage("'%s' has no room for a payload offset: it is no selfdisk program.",
                       kMessageError, 0, stubPath);
     } else if (ReadLe32(field) != 0 && ReadLe32(field) != length) {
@@ -118,7 +124,7 @@ static int AppendStub(Output* output, const char* stubPath, std::uint32_t* stubL
     if (result == 0) return 0;
     *stubLength = static_cast<std::uint32_t>(length);
     WriteLe32(field, *stubLength);
-    code = WriteFileBytesAt(output->fileHandle, kPayloadOffsetField, field, std::size(field));
+    code = WriteFileBytesAt(output->fileHandle, fieldOffset, field, std::size(field));
     if (code != 0) {
         ReportMessage("'%s' could not be written.", kMessageError, code, output->path);
         return 0;

@@ -12,12 +12,30 @@ static std::uint8_t ReadByteOrZero(int fileHandle) {
     return byte;
 }
 
+std::uint32_t PayloadOffsetFieldOf(const std::uint8_t* signature, std::size_t signatureLength) {
+    if (signatureLength >= 2 && signature[0] == 'M' && signature[1] == 'Z') {
+        return kWindowsPayloadOffsetField;
+    }
+    if (signatureLength >= 4 && signature[0] == 0x7F && signature[1] == 'E' &&
+        signature[2] == 'L' && signature[3] == 'F') {
+        return kElfPayloadOffsetField;
+    }
+    return kPayloadOffsetField;
+}
+
 bool ReadPayloadHeader(int fileHandle, PayloadHeader* header) {
     *header = PayloadHeader{};
+    std::uint8_t signature[kExecutableSignatureSize];
     std::uint8_t field[kPayloadOffsetFieldSize];
     std::uint64_t readCount = 0;
     std::int64_t position = 0;
-    if (SeekFile(fileHandle, kPayloadOffsetField, SeekOrigin::kStart, &position) != 0 ||
+    if (SeekFile(fileHandle, 0, SeekOrigin::kStart, &position) != 0 ||
+        ReadFileBytes(fileHandle, signature, kExecutableSignatureSize, &readCount) != 0) {
+        return false;
+    }
+    const std::uint32_t fieldOffset =
+        PayloadOffsetFieldOf(signature, static_cast<std::size_t>(readCount));
+    if (SeekFile(fileHandle, fieldOffset, SeekOrigin::kStart, &position) != 0 ||
         ReadFileBytes(fileHandle, field, kPayloadOffsetFieldSize, &readCount) != 0 ||
         readCount != kPayloadOffsetFieldSize) {
         return false;

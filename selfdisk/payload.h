@@ -9,10 +9,28 @@
 #include <cstdint>
 
 // File offset of the 32-bit payload offset field: four bytes of the
-// executable that the platform's loader ignores. Defined in the platform's
+// executable that the loader ignores. A Windows executable keeps it at 2,
+// in its DOS header's last-page byte count and page count, which Windows
+// does not use for a 32-bit or 64-bit program; an ELF executable at 12,
+// inside the padding of its identification (bytes 9 to 15).
+inline constexpr std::uint32_t kWindowsPayloadOffsetField = 2;
+inline constexpr std::uint32_t kElfPayloadOffsetField = 12;
+inline constexpr std::uint32_t kPayloadOffsetFieldSize = 4;
+// The field of the running platform's own executables; defined in
 // payload_<platform>.cpp.
 extern const std::uint32_t kPayloadOffsetField;
-inline constexpr std::uint32_t kPayloadOffsetFieldSize = 4;
+
+// The first bytes of an executable that tell its kind.
+inline constexpr std::size_t kExecutableSignatureSize = 4;
+
+// The offset field of the executable that begins with signature
+// (signatureLength bytes, fewer than kExecutableSignatureSize when the file
+// is that short): kWindowsPayloadOffsetField after "MZ",
+// kElfPayloadOffsetField after 0x7F "ELF", kPayloadOffsetField after
+// anything else. So a builder on one platform can make a self-creating
+// diskette of the other.
+[[nodiscard]] std::uint32_t PayloadOffsetFieldOf(const std::uint8_t* signature,
+                                                 std::size_t signatureLength);
 
 inline constexpr std::size_t kMaximumDisketteCount = 255;
 inline constexpr std::size_t kMaximumDescriptionLength = 255;
@@ -28,7 +46,8 @@ struct PayloadHeader {
 };
 
 // Reads the payload header of the open file fileHandle as the self-creating
-// diskette does: P from the offset field, then at P the count, the length and
+// diskette does: P from the offset field (PayloadOffsetFieldOf the file's
+// first bytes), then at P the count, the length and
 // the description. A count or a length beyond the end of the file is 0, so a
 // payload offset at or past the end gives no diskette and no description.
 // Returns false when the file is too short to hold the offset field or the

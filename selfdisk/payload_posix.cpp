@@ -1,7 +1,5 @@
-// payload_posix.cpp - where an ELF executable keeps the payload offset:
-// bytes 12 to 15, inside the padding of the ELF identification (bytes 9 to
-// 15), which the loader does not read. The first bytes of a Windows
-// executable's DOS header would be offset 2.
+// payload_posix.cpp - the executables of a POSIX system are ELF files, which
+// keep the payload offset inside the padding of their identification.
 #include "selfdisk/payload.h"
 
-const std::uint32_t kPayloadOffsetField = 12;
+const std::uint32_t kPayloadOffsetField = kElfPayloadOffsetField;

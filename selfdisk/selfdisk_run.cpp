@@ -62,11 +62,9 @@ static void PrintUsage(const char* programName) {
                  "\t/N:n\twrite only diskette #n (n=1 to quantity)\r\n"
                  "\t/V\tverify writing\r\n"
                  "Example:\t%s B: /F\r\n\n"
-                 "%s carries VELMORATRAX diskette images in its own file and writes\r\n"
-                 "them one after the other onto diskettes. A: is /dev/fd0, B: /dev/fd1;\r\n"
-                 "DISKETTE_A=PATH names another device, or a file that stands for the diskette.\r\n"
+                 "%s%s"
                  "\x1b\x07",
-                 programName, programName, programName);
+                 programName, programName, programName, kSelfDiskInformation);
 }
 
 // Takes one argument, examined upper-cased. Every option may be longer than a

@@ -1,15 +1,26 @@
 #!/usr/bin/env bash
-# Shows the image extractor at work on the bundled demo image: the listing,
-# then the extraction into demo-out/.
+# Shows the programs at work on the bundled demo image: the extractor's
+# listing and extraction into demo-out/, then the diskette writer writing the
+# image into demo-out/drive-a.img, a file that stands for drive A:, which the
+# extractor then lists as a plain diskette image.
 set -eu
-program=${1:-build/bin/imgextract}
+bin=${1:-build/bin}
 image=samples/demo.img
-"$program" -v "$image"
+"$bin/imgextract" -v "$image"
 rm -rf demo-out
-mkdir -p demo-out
-"$program" "$image" -d demo-out
+mkdir -p demo-out/files
+"$bin/imgextract" "$image" -d demo-out/files
 echo
-echo "Extracted into demo-out/ (times shown in UTC):"
-TZ=UTC find demo-out -mindepth 1 | sort | while read -r path; do
+echo "Extracted into demo-out/files/ (times shown in UTC):"
+TZ=UTC find demo-out/files -mindepth 1 | sort | while read -r path; do
   TZ=UTC ls -ld --time-style='+%Y-%m-%d %H:%M' "$path" | awk '{ printf "  %s %8s %s %s %s\n", $1, $5, $6, $7, $8 }'
 done
+
+# A blank 1.44 MB diskette in drive A:; /S writes as soon as it is there. The
+# writer shows its progress only on a terminal.
+echo
+truncate -s 1474560 demo-out/drive-a.img
+DISKETTE_A=demo-out/drive-a.img "$bin/dskwrite" "$image" /S /V </dev/null
+echo
+echo "Written into demo-out/drive-a.img; read back as a plain image:"
+"$bin/imgextract" -v demo-out/drive-a.img

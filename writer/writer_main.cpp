@@ -33,16 +33,14 @@ static void PrintUsage(const char* programName) {
                  "\t/F\tformat diskette\r\n"
                  "\t/V\tverify writing\r\n"
                  "Example:\t%s EXAMPLE.IMG B: /F\r\n\n"
-                 "Writes a VELMORATRAX diskette image, or a plain one, track by track onto\r\n"
-                 "the diskette in the drive. A: is /dev/fd0, B: /dev/fd1; DISKETTE_A=PATH\r\n"
-                 "names another device, or a file that stands for the diskette.\r\n"
+                 "%s"
                  "\x1b\x07",
-                 programName, programName);
+                 programName, programName, kWriterInformation);
 }
 
 // Takes one argument. Options and drive names are examined upper-cased, in
-// a copy: the image file name is used as typed, since file names are
-// case-sensitive here. An argument longer than a name field is refused.
+// a copy; so is the image file name where file names ignore case, and as
+// typed where they do not. An argument longer than a name field is refused.
 static void TakeArgument(const char* argument, ImageRecord* image, WriterOptions* options,
                          const char* programName) {
     char upper[kPathSize];
@@ -50,8 +48,8 @@ static void TakeArgument(const char* argument, ImageRecord* image, WriterOptions
         options->resultCode = kExitError;
         return;
     }
-    // Options are single letters: a longer argument that begins with "/" is
-    // an absolute path.
+    // Options are single letters where a longer argument that begins with
+    // "/" is an absolute path.
     if (IsOption(upper, true)) {
         const char* name = upper + 1;
         if (std::strcmp(name, "?") == 0) {
@@ -64,7 +62,8 @@ static void TakeArgument(const char* argument, ImageRecord* image, WriterOptions
     } else if (IsDriveName(upper)) {
         (void)CopyText(image->driveName, std::size(image->driveName), upper);
     } else {
-        (void)CopyText(image->imageFileName, std::size(image->imageFileName), argument);
+        (void)CopyText(image->imageFileName, std::size(image->imageFileName),
+                       kFileNamesKeepCase ? argument : upper);
     }
 }
 

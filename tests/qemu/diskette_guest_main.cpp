@@ -1,25 +1,27 @@
 // diskette_guest_main.cpp - the device layer against the real Linux floppy
 // and USB storage drivers, run inside a qemu guest by tests/qemu/run.sh.
-//   diskette_guest run                        the guest's checks (A: B: floppy, C: USB)
+//   diskette_guest run                        the guest's checks (A: B: floppy, C: USB),
+//                                             the device layer's, the diskette writer's,
+//                                             then the self-creating diskette's
+//   diskette_guest eject                      only the eject during a write (a second try)
+//   diskette_guest bench                      the writer against dd on A: (figures only)
 //   diskette_guest make-image FILE KB TAG     a tagged image for the host to attach
 //   diskette_guest check-image FILE KB TAG    on the host: every sector holds TAG's data
 // The guest prints "CHECK name ok|FAIL detail" lines, "STEP name" where the
 // host has to change a diskette, and "GUEST DONE failures=N" at the end.
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "console/keys.h"
 #include "console/system_error.h"
 #include "diskette/device.h"
 #include "image/byte_order.h"
+#include "tests/qemu/guest.h"
 
 namespace {
 
 constexpr std::uint32_t kBytesPerSector = 512;
-int failureCount = 0;
 
 // Sector lba of a diskette tagged tag: its text, then bytes that depend on
 // the tag and the sector number, so data in the wrong place shows.
@@ -30,29 +32,6 @@ void FillSector(std::uint8_t* sector, const char* tag, std::uint32_t lba) {
     char text[40];
     int length = std::snprintf(text, sizeof(text), "TAG:%s LBA:%u.", tag, lba);
     std::memcpy(sector, text, static_cast<std::size_t>(length));
-}
-
-void Check(const char* name, bool passed, const char* format, ...) {
-    char detail[200];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(detail, sizeof(detail), format, arguments);
-    va_end(arguments);
-    std::printf("CHECK %s %s %s\n", name, passed ? "ok" : "FAIL", detail);
-    std::fflush(stdout);
-    if (!passed) ++failureCount;
-}
-
-void Step(const char* name) {
-    std::printf("STEP %s\n", name);
-    std::fflush(stdout);
-}
-
-void Sleep(int milliseconds) {
-    struct timespec pause {};
-    pause.tv_sec = milliseconds / 1000;
-    pause.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-    nanosleep(&pause, nullptr);
 }
 
 DeviceParameterBlock MakeBlock(std::uint16_t sectorsPerTrack, std::uint16_t tracks,
@@ -261,15 +240,28 @@ int main(int argumentCount, char** arguments) {
         return CheckImage(arguments[2], static_cast<std::uint32_t>(std::atoi(arguments[3])),
                           arguments[4]);
     }
-    if (argumentCount != 2 || std::strcmp(arguments[1], "run") != 0) {
-        std::fprintf(stderr, "usage: diskette_guest run | make-image|check-image FILE KB TAG\n");
+    const char* mode = argumentCount == 2 ? arguments[1] : "";
+    if (std::strcmp(mode, "run") != 0 && std::strcmp(mode, "eject") != 0 &&
+        std::strcmp(mode, "bench") != 0) {
+        std::fprintf(stderr, "usage: diskette_guest run|eject|bench | make-image|check-image FILE KB TAG\n");
         return 2;
     }
-    std::printf("\nGUEST START\n");
-    RunFloppyChecks();
-    RunUsbChecks();
-    RunMediaChangeChecks();
-    std::printf("GUEST DONE failures=%d\n", failureCount);
+    std::printf("\nGUEST START %s\n", mode);
+    if (std::strcmp(mode, "run") == 0) {
+        RunFloppyChecks();
+        RunWriterProtectedChecks();
+        RunUsbChecks();
+        RunMediaChangeChecks();
+        RunWriterChecks();
+        RunSelfDiskChecks();
+    }
+    // The eject comes last: it may leave the floppy driver hung.
+    if (std::strcmp(mode, "bench") == 0) {
+        RunWriterBench();
+    } else {
+        RunEjectDuringWrite();
+    }
+    std::printf("GUEST DONE failures=%d\n", FailureCount());
     std::fflush(stdout);
-    return failureCount == 0 ? 0 : 1;
+    return FailureCount() == 0 ? 0 : 1;
 }

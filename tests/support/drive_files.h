@@ -40,22 +40,6 @@ inline ChildResult RunDisketteProgram(const std::vector<std::string>& command,
 
 inline constexpr std::uint8_t kMarkerByte = 0x5A;   // what a drive file holds before a write
 
-// The output without the terminal's colour sequences (ESC [ ... m).
-inline std::string WithoutColours(const std::string& output) {
-    std::string plain;
-    for (std::size_t i = 0; i < output.size(); ++i) {
-        if (output[i] == '\x1b' && i + 1 < output.size() && output[i + 1] == '[') {
-            std::size_t end = output.find('m', i);
-            if (end != std::string::npos) {
-                i = end;
-                continue;
-            }
-        }
-        plain += output[i];
-    }
-    return plain;
-}
-
 // A message of the reporter: an empty line before it, a line end after it.
 inline std::string MessageText(const std::string& text) { return "\n" + text + "\n"; }
 

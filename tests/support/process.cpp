@@ -14,16 +14,6 @@
 
 namespace {
 
-void WriteAllTo(int descriptor, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t written = write(descriptor, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
-        done += static_cast<std::size_t>(written);
-    }
-}
-
 // Reads until end of file (or, on a terminal master, EIO once the child is gone).
 std::string ReadUntilEnd(int descriptor) {
     std::string result;
@@ -165,15 +155,40 @@ ChildResult RunFunction(const std::function<void()>& body, const ChildOptions& o
 }
 
 ChildResult RunProgram(const std::vector<std::string>& arguments, const ChildOptions& options) {
-    return Run(
-        [&arguments]() {
-            std::vector<char*> vector;
-            for (const std::string& argument : arguments) {
-                vector.push_back(const_cast<char*>(argument.c_str()));
+    return Run([&arguments]() { ExecProgram(arguments); }, options);
+}
+
+void WriteAllTo(int descriptor, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t written = write(descriptor, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        done += static_cast<std::size_t>(written);
+    }
+}
+
+void ExecProgram(const std::vector<std::string>& arguments) {
+    std::vector<char*> vector;
+    for (const std::string& argument : arguments) {
+        vector.push_back(const_cast<char*>(argument.c_str()));
+    }
+    vector.push_back(nullptr);
+    execv(vector[0], vector.data());
+    _exit(127);
+}
+
+std::string WithoutColours(const std::string& output) {
+    std::string plain;
+    for (std::size_t i = 0; i < output.size(); ++i) {
+        if (output[i] == '\x1b' && i + 1 < output.size() && output[i + 1] == '[') {
+            std::size_t end = output.find('m', i);
+            if (end != std::string::npos) {
+                i = end;
+                continue;
             }
-            vector.push_back(nullptr);
-            execv(vector[0], vector.data());
-            _exit(127);
-        },
-        options);
+        }
+        plain += output[i];
+    }
+    return plain;
 }

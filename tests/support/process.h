@@ -37,3 +37,12 @@ ChildResult RunFunction(const std::function<void()>& body, const ChildOptions& o
 
 // Runs a program with arguments (arguments[0] is the program path).
 ChildResult RunProgram(const std::vector<std::string>& arguments, const ChildOptions& options);
+
+// The pieces of the above for runners of their own (the qemu guest's): writes
+// all bytes to a descriptor (stops at an error); replaces the child process
+// by the program (arguments[0] is its path), or ends it with exit code 127.
+void WriteAllTo(int descriptor, const std::string& bytes);
+[[noreturn]] void ExecProgram(const std::vector<std::string>& arguments);
+
+// A terminal's output with its colour sequences (ESC [ ... m) taken out.
+std::string WithoutColours(const std::string& output);

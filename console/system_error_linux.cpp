@@ -1,6 +1,7 @@
-// system_error_posix.cpp - errno values and their system error codes, in one
-// table, and strerror as the text of a code; the codes without an errno value
-// have texts of their own.
+// system_error_linux.cpp - Linux's errno values (ENOMEDIUM and EMEDIUMTYPE
+// among them) and their system error codes, in one table, and strerror as
+// the text of a code; the codes without an errno value have texts of their
+// own.
 #include "console/system_error.h"
 
 #include <cerrno>

@@ -1,4 +1,4 @@
-// device_posix.cpp - the diskette operations on Linux, for the three forms a
+// device_linux.cpp - the diskette operations on Linux, for the three forms a
 // drive path can take: the kernel floppy driver, a USB floppy drive (a
 // removable SCSI disk) and a file that stands for a drive.
 #include "diskette/device.h"
@@ -26,10 +26,8 @@
 // Direct transfers need buffers and lengths aligned to the device's logical
 // block; 4096 covers USB drives with large blocks as well as 512.
 static constexpr std::size_t kTransferAlignment = 4096;
-static constexpr std::uint32_t kSectorUnit = 512;    // bytes per sector must be a multiple
 static constexpr std::uint8_t kFormatFillerByte = 0xF6;
 static constexpr std::size_t kSysfsValueSize = 32;    // bytes, NUL included
-static constexpr std::uint32_t kMaximumTracks = 255;  // a cylinder count no diskette passes
 
 enum class DriveForm : std::uint8_t {
     kFloppyDriver = 1,                     // /dev/fdN: the kernel floppy driver
@@ -369,12 +367,6 @@ static std::uint32_t CylindersOfImage(const DeviceParameterBlock* parameters) {
     return geometry.trackCount;
 }
 
-static bool IsTransferSizeValid(std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector) {
-    if (sectorsPerTrack == 0 || bytesPerSector == 0 || bytesPerSector % kSectorUnit != 0) {
-        return false;
-    }
-    return static_cast<std::uint64_t>(sectorsPerTrack) * bytesPerSector <= kTrackSideBufferSize;
-}
 
 static std::uint32_t PrepareFloppyFormat(DeviceHandle* device, const DeviceParameterBlock* block,
                                          std::uint32_t cylinders) {
@@ -476,18 +468,6 @@ static std::uint32_t CheckInsideFile(DeviceHandle* device, std::uint64_t offset,
     return 0;
 }
 
-// Checks a track side request; 0 and *byteCount, *offset, or 87.
-static std::uint32_t CheckTrackSide(std::uint32_t side, std::uint32_t track,
-                                    std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector,
-                                    std::size_t* byteCount, std::uint64_t* offset) {
-    if (side > 1 || track > kMaximumTracks || !IsTransferSizeValid(sectorsPerTrack, bytesPerSector)) {
-        return kErrorInvalidParameter;
-    }
-    *byteCount = static_cast<std::size_t>(sectorsPerTrack) * bytesPerSector;
-    *offset = TrackSideOffset(track, side, sectorsPerTrack, bytesPerSector);
-    return 0;
-}
-
 std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_t track,
                           std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector,
                           std::uint8_t deviceType, std::uint8_t mediaDescriptor) {
@@ -548,6 +528,14 @@ std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_
     std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
                                         &offset);
     if (code != 0) return code;
+    // The floppy driver keeps the track it last wrote in a buffer of its own
+    // and answers reads of that track from there; flushing the buffer first
+    // makes the read come from the diskette, so that a verification compares
+    // what the diskette holds.
+    if (device->form == DriveForm::kFloppyDriver &&
+        ioctl(device->descriptor, FDFLUSH, nullptr) != 0) {
+        return LastErrorCode();
+    }
     code = TransferAt(device, false, offset, byteCount);
     if (code != 0) return code;
     std::memcpy(buffer, device->transferBuffer, byteCount);

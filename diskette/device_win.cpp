@@ -1,0 +1,242 @@
+// device_win.cpp - the diskette operations on Windows: the drive opened as a
+// raw device ("\\.\A:") and driven through DeviceIoControl and positioned
+// ReadFile and WriteFile. Drive letters are the system's own; no variable
+// maps them elsewhere. The codes are GetLastError's.
+#include "diskette/device.h"
+
+#include <windows.h>
+#include <winioctl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "console/system_error.h"
+#include "console/text.h"
+#include "diskette/device_platform.h"
+
+// Uncached transfers need buffers aligned to the sector size at least; a
+// page covers every drive.
+static constexpr std::size_t kTransferAlignment = 4096;
+
+struct DeviceHandle {
+    alignas(kTransferAlignment) std::uint8_t transferBuffer[kTrackSideBufferSize];
+    HANDLE handle;                         // open for reading and writing, uncached
+};
+
+static_assert(static_cast<int>(MediaType::F5_1Pt2_512) == F5_1Pt2_512, "Windows numbering");
+static_assert(static_cast<int>(MediaType::F3_1Pt44_512) == F3_1Pt44_512, "Windows numbering");
+static_assert(static_cast<int>(MediaType::F3_2Pt88_512) == F3_2Pt88_512, "Windows numbering");
+static_assert(static_cast<int>(MediaType::F3_720_512) == F3_720_512, "Windows numbering");
+static_assert(static_cast<int>(MediaType::F5_360_512) == F5_360_512, "Windows numbering");
+static_assert(sizeof(DISK_GEOMETRY) == 24, "as the drive returns it");
+static_assert(sizeof(FORMAT_PARAMETERS) == 20, "as the drive takes it");
+
+// While a device request runs, a missing or unreadable diskette gives an
+// error code instead of the system's dialog; the previous mode comes back on
+// every way out of the operation.
+class CriticalErrorsOff {
+public:
+    CriticalErrorsOff() : previousMode_(SetErrorMode(SEM_FAILCRITICALERRORS)) {}
+    ~CriticalErrorsOff() { SetErrorMode(previousMode_); }
+    CriticalErrorsOff(const CriticalErrorsOff&) = delete;
+    CriticalErrorsOff& operator=(const CriticalErrorsOff&) = delete;
+
+private:
+    UINT previousMode_;
+};
+
+void PauseMilliseconds(std::uint32_t milliseconds) { Sleep(milliseconds); }
+
+bool ReadMediaGeneration(DeviceHandle* device, std::uint64_t* generation) {
+    (void)device;
+    (void)generation;
+    return false;
+}
+
+std::uint32_t DevicePathForDrive(const char* driveName, char* path, std::size_t pathSize) {
+    if (driveName == nullptr || std::strlen(driveName) != 2 || driveName[1] != ':') {
+        return kErrorInvalidParameter;
+    }
+    const char letter = driveName[0];
+    if (!((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z'))) {
+        return kErrorInvalidParameter;
+    }
+    if (!FormatText(path, pathSize, "\\\\.\\%s", driveName)) return kErrorFileNameTooLong;
+    return 0;
+}
+
+// A request without buffers (lock, unlock, dismount); 0 or the error code.
+static std::uint32_t SendControl(DeviceHandle* device, DWORD controlCode) {
+    if (device == nullptr) return kErrorInvalidHandle;
+    DWORD returned = 0;
+    if (!DeviceIoControl(device->handle, controlCode, nullptr, 0, nullptr, 0, &returned, nullptr)) {
+        return GetLastError();
+    }
+    return 0;
+}
+
+bool IsDisketteDrive(const char* driveName) {
+    CriticalErrorsOff errorMode;
+    char path[kPathSize];
+    if (DevicePathForDrive(driveName, path, std::size(path)) != 0) return false;
+    // Access 0: the device is only asked, not read.
+    HANDLE handle = CreateFileA(path, 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    DISK_GEOMETRY geometry{};
+    DWORD returned = 0;
+    bool diskette = true;   // an empty diskette drive cannot tell its geometry
+    if (DeviceIoControl(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry,
+                        sizeof(geometry), &returned, nullptr)) {
+        diskette = geometry.MediaType != Unknown && geometry.MediaType != RemovableMedia &&
+                   geometry.MediaType != FixedMedia;
+    }
+    CloseHandle(handle);
+    return diskette;
+}
+
+std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
+    CriticalErrorsOff errorMode;
+    *device = nullptr;
+    char path[kPathSize];
+    std::uint32_t code = DevicePathForDrive(driveName, path, std::size(path));
+    if (code != 0) return code;
+    // Exclusive (share mode 0), for reading and writing, past the cache.
+    HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_NO_BUFFERING, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+    DeviceHandle* opened = new (std::nothrow) DeviceHandle{};
+    if (opened == nullptr) {
+        CloseHandle(handle);
+        return kErrorNotEnoughMemory;
+    }
+    opened->handle = handle;
+    *device = opened;
+    return 0;
+}
+
+std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry) {
+    CriticalErrorsOff errorMode;
+    *geometry = DriveGeometry{};
+    if (device == nullptr) return kErrorInvalidHandle;
+    DISK_GEOMETRY answer{};
+    DWORD returned = 0;
+    if (!DeviceIoControl(device->handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &answer,
+                         sizeof(answer), &returned, nullptr)) {
+        return GetLastError();
+    }
+    geometry->heads = answer.TracksPerCylinder;
+    geometry->cylinders = answer.Cylinders.LowPart;
+    geometry->sectorsPerTrack = answer.SectorsPerTrack;
+    geometry->bytesPerSector = answer.BytesPerSector;
+    return 0;
+}
+
+std::uint32_t SetVolumeLock(DeviceHandle* device, bool lock) {
+    return SendControl(device, lock ? FSCTL_LOCK_VOLUME : FSCTL_UNLOCK_VOLUME);
+}
+
+// The driver formats each track side with the layout its request names.
+std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameters) {
+    (void)parameters;
+    if (device == nullptr) return kErrorInvalidHandle;
+    return 0;
+}
+
+std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_t track,
+                          std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector,
+                          std::uint8_t deviceType, std::uint8_t mediaDescriptor) {
+    CriticalErrorsOff errorMode;
+    if (device == nullptr) return kErrorInvalidHandle;
+    std::size_t byteCount = 0;
+    std::uint64_t offset = 0;
+    std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
+                                        &offset);
+    if (code != 0) return code;
+    FORMAT_PARAMETERS request{};
+    request.MediaType = static_cast<MEDIA_TYPE>(
+        SelectMediaType(deviceType, mediaDescriptor, sectorsPerTrack));
+    request.StartCylinderNumber = track;
+    request.EndCylinderNumber = track;
+    request.StartHeadNumber = side;
+    request.EndHeadNumber = side;
+    DWORD returned = 0;
+    if (!DeviceIoControl(device->handle, IOCTL_DISK_FORMAT_TRACKS, &request, sizeof(request),
+                         nullptr, 0, &returned, nullptr)) {
+        return GetLastError();
+    }
+    return 0;
+}
+
+// Moves byteCount bytes between the handle's aligned buffer and the device
+// at offset, in one request. A transfer that ends short is code 27. Every
+// offset of a checked track side (below 16 MiB) and every transfer (up to
+// kTrackSideBufferSize) fits the 32 bits of SetFilePointer and the calls.
+static std::uint32_t TransferAt(DeviceHandle* device, bool write, std::uint64_t offset,
+                                std::size_t byteCount) {
+    if (SetFilePointer(device->handle, static_cast<LONG>(offset), nullptr, FILE_BEGIN) ==
+        INVALID_SET_FILE_POINTER) {
+        return GetLastError();
+    }
+    const DWORD count = static_cast<DWORD>(byteCount);
+    DWORD transferred = 0;
+    const BOOL done =
+        write ? WriteFile(device->handle, device->transferBuffer, count, &transferred, nullptr)
+              : ReadFile(device->handle, device->transferBuffer, count, &transferred, nullptr);
+    if (!done) return GetLastError();
+    if (transferred != count) return kErrorSectorNotFound;
+    return 0;
+}
+
+std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer, std::uint32_t side,
+                         std::uint32_t track, std::uint32_t sectorsPerTrack,
+                         std::uint32_t bytesPerSector) {
+    CriticalErrorsOff errorMode;
+    if (device == nullptr) return kErrorInvalidHandle;
+    std::size_t byteCount = 0;
+    std::uint64_t offset = 0;
+    std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
+                                        &offset);
+    if (code != 0) return code;
+    std::memcpy(device->transferBuffer, buffer, byteCount);
+    return TransferAt(device, true, offset, byteCount);
+}
+
+std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_t side,
+                        std::uint32_t track, std::uint32_t sectorsPerTrack,
+                        std::uint32_t bytesPerSector) {
+    CriticalErrorsOff errorMode;
+    if (device == nullptr) return kErrorInvalidHandle;
+    std::size_t byteCount = 0;
+    std::uint64_t offset = 0;
+    std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
+                                        &offset);
+    if (code != 0) return code;
+    code = TransferAt(device, false, offset, byteCount);
+    if (code != 0) return code;
+    std::memcpy(buffer, device->transferBuffer, byteCount);
+    return 0;
+}
+
+std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer) {
+    CriticalErrorsOff errorMode;
+    if (device == nullptr) return kErrorInvalidHandle;
+    std::uint32_t code = TransferAt(device, false, 0, kSectorSize);
+    if (code != 0) return code;
+    std::memcpy(buffer, device->transferBuffer, kSectorSize);
+    return 0;
+}
+
+// The file system drops its view of the volume and mounts it anew at the
+// next access.
+std::uint32_t DismountVolume(DeviceHandle* device, DeviceParameterBlock parameters) {
+    CriticalErrorsOff errorMode;
+    (void)parameters;
+    return SendControl(device, FSCTL_DISMOUNT_VOLUME);
+}
+
+void CloseDiskette(DeviceHandle* device) {
+    if (device == nullptr) return;
+    CloseHandle(device->handle);
+    delete device;
+}

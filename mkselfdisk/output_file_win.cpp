@@ -1,0 +1,110 @@
+// output_file_win.cpp - mkselfdisk's files on Windows through the runtime
+// library's descriptors (_sopen_s, _lseeki64, _write, _commit) and
+// MoveFileExA, which replaces the output in one step.
+#include "mkselfdisk/output_file.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "console/system_error.h"
+#include "console/text.h"
+
+// _write moves at most INT_MAX bytes per call; one write asks for less.
+static constexpr std::uint64_t kLargestWrite = 0x40000000;
+// Names tried for the new file before giving up.
+static constexpr unsigned kTemporaryNameTries = 100;
+
+// The Windows error behind a failed runtime library call, or a general
+// failure where the library gives none.
+static std::uint32_t LastRuntimeError() {
+    const unsigned long code = _doserrno;
+    return code != 0 ? static_cast<std::uint32_t>(code) : kErrorGeneralFailure;
+}
+
+// Opens path with flags, read and write permission, no sharing for writers.
+static int OpenDescriptor(const char* path, int flags) {
+    int handle = -1;
+    _doserrno = 0;
+    if (_sopen_s(&handle, path, flags | _O_BINARY | _O_NOINHERIT, _SH_DENYWR,
+                 _S_IREAD | _S_IWRITE) != 0) {
+        return -1;
+    }
+    return handle;
+}
+
+std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
+                               std::size_t temporaryPathSize, int* fileHandle) {
+    *fileHandle = -1;
+    // "<path>.<process>-<try>": the same directory, so that the move stays on
+    // one volume and replaces the output in one step.
+    std::uint32_t code = kErrorFileExists;
+    for (unsigned attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
+        if (!FormatText(temporaryPath, temporaryPathSize, "%s.%lu-%u", path,
+                        static_cast<unsigned long>(GetCurrentProcessId()), attempt)) {
+            if (temporaryPathSize > 0) temporaryPath[0] = '\0';
+            return kErrorFileNameTooLong;
+        }
+        const int handle = OpenDescriptor(temporaryPath, _O_RDWR | _O_CREAT | _O_EXCL);
+        if (handle >= 0) {
+            *fileHandle = handle;
+            return 0;
+        }
+        code = LastRuntimeError();
+        if (code != kErrorFileExists && code != kErrorAlreadyExists) break;
+    }
+    temporaryPath[0] = '\0';
+    return code;
+}
+
+std::uint32_t OpenFileForUpdate(const char* path, int* fileHandle) {
+    *fileHandle = OpenDescriptor(path, _O_RDWR);
+    return *fileHandle < 0 ? LastRuntimeError() : 0;
+}
+
+std::uint32_t GetFileLength(int fileHandle, std::uint64_t* length) {
+    _doserrno = 0;
+    const __int64 result = _filelengthi64(fileHandle);
+    if (result < 0) return LastRuntimeError();
+    *length = static_cast<std::uint64_t>(result);
+    return 0;
+}
+
+std::uint32_t WriteFileBytesAt(int fileHandle, std::uint64_t offset, const std::uint8_t* bytes,
+                               std::uint64_t byteCount) {
+    _doserrno = 0;
+    if (_lseeki64(fileHandle, static_cast<__int64>(offset), SEEK_SET) < 0) return LastRuntimeError();
+    std::uint64_t done = 0;
+    while (done < byteCount) {
+        const std::uint64_t left = byteCount - done;
+        const unsigned request = static_cast<unsigned>(left < kLargestWrite ? left : kLargestWrite);
+        _doserrno = 0;
+        const int count = _write(fileHandle, bytes + done, request);
+        if (count < 0) return LastRuntimeError();
+        if (count == 0) return kErrorDiskFull;
+        done += static_cast<std::uint64_t>(count);
+    }
+    return 0;
+}
+
+std::uint32_t CommitFile(int fileHandle, const char* temporaryPath, const char* path) {
+    std::uint32_t code = 0;
+    _doserrno = 0;
+    if (_commit(fileHandle) != 0) code = LastRuntimeError();
+    if (_close(fileHandle) != 0 && code == 0) code = LastRuntimeError();
+    if (code == 0 &&
+        !MoveFileExA(temporaryPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        code = GetLastError();
+    }
+    return code;
+}
+
+void CloseOutputFile(int fileHandle, const char* removePath) {
+    if (fileHandle >= 0) _close(fileHandle);
+    if (removePath != nullptr && removePath[0] != '\0') DeleteFileA(removePath);
+}

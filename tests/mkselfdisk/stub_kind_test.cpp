@@ -1,0 +1,65 @@
+// mkselfdisk with stubs of both kinds of executable: the payload offset goes
+// where the stub's own kind keeps it (a Windows program at 2, an ELF program
+// at 12), so one builder makes self-creating diskettes for both platforms.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/extractor/program_helper.h"
+#include "tests/selfdisk/payload_helper.h"
+#include "tests/support/process.h"
+
+namespace {
+
+TEST(SelfDiskBuilderStub, SetsTheOffsetWhereTheStubsKindKeepsIt) {
+    struct Row {
+        const char* name;
+        std::vector<std::uint8_t> signature;
+        std::size_t field;
+    };
+    const Row rows[] = {
+        {"Windows program", {'M', 'Z'}, 2},
+        {"ELF program", {0x7F, 'E', 'L', 'F'}, 12},
+    };
+    // A sparse native image of 47 + 2 x 9216 = 18479 bytes, more than the
+    // 8192 the reader takes at its start: no padding follows it.
+    const std::vector<std::uint8_t> image = WrapNative(LabelledDiskette("KINDS"), NativeWith(true, true));
+    ASSERT_EQ(image.size(), 18479u);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDirectory directory;
+        // A stub of 64 bytes as built: its field holds its own length, 64;
+        // the other kind's field holds 0x7F7F7F7F and must stay so.
+        std::vector<std::uint8_t> stub = StandInProgram();
+        std::copy(row.signature.begin(), row.signature.end(), stub.begin());
+        PutLe32(stub, row.field, 64);
+        WriteBytes(directory / "stub", stub);
+        WriteBytes(directory / "kinds.img", image);
+        ChildOptions options;
+        options.environment = {"LC_ALL=C", "LANG=C"};
+        const ChildResult result =
+            RunProgram({MKSELFDISK_PATH, "-s", directory / "stub", "-o", directory / "made", "-t",
+                        "Kinds", directory / "kinds.img"},
+                       options);
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        std::vector<std::uint8_t> expected = stub;
+        const std::vector<std::uint8_t> payload = PayloadBytes(1, "Kinds", {image});
+        expected.insert(expected.end(), payload.begin(), payload.end());
+        EXPECT_EQ(ReadBytes(directory / "made"), expected);
+
+        // A stub of this kind whose field points inside it carries a payload.
+        PutLe32(stub, row.field, 32);
+        WriteBytes(directory / "carrier", stub);
+        const ChildResult refused =
+            RunProgram({MKSELFDISK_PATH, "-s", directory / "carrier", "-o", directory / "other",
+                        directory / "kinds.img"},
+                       options);
+        EXPECT_EQ(refused.exitCode, 3);
+        EXPECT_NE(refused.output.find("already carries a payload"), std::string::npos)
+            << refused.output;
+    }
+}
+
+}  // namespace
