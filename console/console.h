@@ -40,18 +40,6 @@ void SetOutputVariant(OutputVariant variant);
 // Output failures are ignored.
 void ConsoleWrite(const char* text);
 
-// Output in batches. Between BeginOutputBatch and EndOutputBatch, the text
-// of ConsoleWrite that goes to a file or to a device that is no terminal
-// (/dev/null) is collected and written a block at a time instead of a write
-// per text; text for a terminal or a pipe, where someone may wait for each
-// line, is written at once as ever. FlushOutputBatch writes what has been
-// collected (before the program waits for input); EndOutputBatch writes it
-// and ends the batch. Text that a signal's end of the program finds still
-// collected is lost, as with any buffered output.
-void BeginOutputBatch();
-void FlushOutputBatch();
-void EndOutputBatch();
-
 // Formats like printf into a 1024-byte buffer (a longer text is cut) and
 // hands the result to ConsoleWrite.
 void ConsolePrint(const char* format, ...) PRINTF_LIKE(1, 2);

@@ -3,7 +3,6 @@
 // as UTF-8 on a terminal whose locale uses UTF-8.
 #include "console/console.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -22,51 +21,13 @@ OutputVariant GetOutputVariant() { return outputVariant; }
 
 bool IsOutputTerminal() { return isatty(1) == 1; }
 
-// The batch of output collected for a file or /dev/null (console.h); one
-// page, so that it costs the process no more than one page fault.
-static constexpr std::size_t kBatchSize = 4096;
-static char batch[kBatchSize];
-static std::size_t batchLength = 0;
-static bool batching = false;
-
-static void WriteDirectly(const char* bytes, std::size_t byteCount) {
+static void WriteAll(const char* bytes, std::size_t byteCount) {
     while (byteCount > 0) {
         ssize_t written = write(1, bytes, byteCount);
         if (written <= 0) return;   // output failures are ignored
         bytes += written;
         byteCount -= static_cast<std::size_t>(written);
     }
-}
-
-void FlushOutputBatch() {
-    WriteDirectly(batch, batchLength);
-    batchLength = 0;
-}
-
-void BeginOutputBatch() {
-    struct stat status {};
-    batchLength = 0;
-    batching = fstat(1, &status) == 0 &&
-               (S_ISREG(status.st_mode) || (S_ISCHR(status.st_mode) && isatty(1) != 1));
-}
-
-void EndOutputBatch() {
-    FlushOutputBatch();
-    batching = false;
-}
-
-static void WriteAll(const char* bytes, std::size_t byteCount) {
-    if (!batching) {
-        WriteDirectly(bytes, byteCount);
-        return;
-    }
-    if (byteCount > kBatchSize - batchLength) FlushOutputBatch();
-    if (byteCount > kBatchSize) {
-        WriteDirectly(bytes, byteCount);
-        return;
-    }
-    std::memcpy(batch + batchLength, bytes, byteCount);
-    batchLength += byteCount;
 }
 
 // The system's texts end each line with CR LF; a Linux line ends with LF, so

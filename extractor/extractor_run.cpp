@@ -133,14 +133,11 @@ int RunExtraction(ExtractorRunState* state) {
     FormatTypedText(state, state->imageFileName, shownImageFileName);
     FormatTypedText(state, state->extractionDirectory, state->shownExtractionDirectory);
     ConvertPatterns(state);
-    // A line per extracted file: into a file or /dev/null they go in blocks.
-    BeginOutputBatch();
     ConsolePrint("Reading image file %s ...\r\n", shownImageFileName);
     const int handle = OpenImageFile(state->imageFileName);
     if (handle < 0) {
         ReportMessage("Image data of '%s' could not be accessed.", kMessageError, 0,
                       shownImageFileName);
-        EndOutputBatch();
         return kExitError;
     }
     ImageRecord image{};
@@ -171,6 +168,5 @@ int RunExtraction(ExtractorRunState* state) {
     FreeImage(&image);
     if (selectedCount == 0) ConsolePrint("No corresponding files found.\r\n");
     CloseImageFile(handle);
-    EndOutputBatch();
     return state->resultCode;
 }

@@ -232,7 +232,6 @@ static int FinishEntry(const char* destination, std::uint32_t code, bool existed
 static bool AskToReplace(ExtractorRunState* state, const char* destination, bool* skip) {
     for (;;) {
         ConsolePrint("%s replace? [y]es [n]o [A]ll [N]one: ", destination);
-        FlushOutputBatch();   // the question stands before the answer is awaited
         char answer[kAnswerSize];
         if (!ReadInputLine(answer, std::size(answer))) {
             ConsolePrint("\r\n");

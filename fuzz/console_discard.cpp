@@ -21,9 +21,3 @@ void WriteOutputRun(const char* bytes, std::size_t byteCount, bool) {
 }
 
 void SetOutputColour(std::uint8_t) {}
-
-void BeginOutputBatch() {}
-
-void FlushOutputBatch() {}
-
-void EndOutputBatch() {}

@@ -303,45 +303,6 @@ FatImage PromptImage() {
     return image;
 }
 
-// Into a file the output is written in blocks, yet it is the text a pipe
-// receives line by line, to its last byte: more lines than one block holds
-// (300 files in SUB), the prompts and answers in their places, and the error
-// that ends the run (a deleted entry, last).
-TEST(OutputToAFile, IsByteForByteWhatAPipeReceives) {
-    FatImage image = PromptImage();
-    // 300 entries and "." and ".." take 302 x 32 bytes: 19 clusters of 512.
-    const std::uint16_t sub = AddDirectory(&image, kRootDirectory, FileEntry("SUB", ""), 19);
-    for (int i = 0; i < 300; ++i) {
-        AddFile(&image, sub, FileEntry("F" + std::to_string(i), "TXT"), TextBytes("f"));
-    }
-    AddFile(&image, kRootDirectory, FileEntry("\xE5" "OO", "TXT"), TextBytes("deleted"));
-    ExtractionPlace place(image);
-    const auto prepare = [&place]() {
-        std::filesystem::remove_all(place.Out());
-        std::filesystem::create_directory(place.Out());
-        WriteText(place.Out("A.TXT"), "old");
-        WriteText(place.Out("C.TXT"), "old");
-    };
-    prepare();
-    const ChildResult piped = place.Run({}, "n\ny\n");
-    EXPECT_EQ(piped.exitCode, 3);
-    EXPECT_NE(piped.output.find(Prompt(place.Shown("C.TXT"))), std::string::npos);
-    EXPECT_NE(piped.output.find(Created(place.Shown("SUB/F299.TXT"))), std::string::npos);
-
-    prepare();
-    ChildOptions options;
-    options.input = "n\ny\n";
-    options.environment = {"LC_ALL=C"};
-    options.workingDirectory = place.temp.Path();
-    const ChildResult toFile = RunProgram(
-        {"/bin/sh", "-c", "exec \"$0\" disk.img -d out >output.txt", IMGEXTRACT_PATH}, options);
-    EXPECT_EQ(toFile.exitCode, 3);
-    EXPECT_EQ(toFile.output, "");
-    EXPECT_EQ(ReadText(place.temp / "output.txt"), piped.output);
-    EXPECT_EQ(ReadText(place.Out("A.TXT")), "old");
-    EXPECT_EQ(ReadText(place.Out("C.TXT")), "new c");
-}
-
 TEST(OverwritePrompt, ActsOnEachAnswerFromStandardInput) {
     struct Row {
         const char* name;
