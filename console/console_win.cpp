@@ -39,10 +39,3 @@ void WriteOutputRun(const char* bytes, std::size_t byteCount, bool terminal) {
 void SetOutputColour(std::uint8_t attribute) {
     (void)SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), attribute);
 }
-
-// Every text is written as it comes: a batch collects nothing here.
-void BeginOutputBatch() {}
-
-void FlushOutputBatch() {}
-
-void EndOutputBatch() {}
