@@ -61,7 +61,6 @@ void PrepareRunRecord(ImageRecord* image) {
     image->fileHandle = -1;
     (void)CopyText(image->driveName, std::size(image->driveName), "A:");
     image->prompt = true;
-    image->retryCount = 0;
 }
 
 bool CopyArgumentUpperCased(const char* argument, char* upper, std::size_t upperSize) {

@@ -115,11 +115,6 @@ void ShowProgress(std::uint32_t track, std::uint32_t side, ProgressAction action
 // ---------------------------------------------------------------------------
 // Writing
 
-// Extra attempts of a failed device step; a negative count means none.
-static std::uint32_t RetriesOf(const ImageRecord* image) {
-    return image->retryCount > 0 ? static_cast<std::uint32_t>(image->retryCount) : 0;
-}
-
 // True when a device step failed (code not 0) and an attempt is left, which
 // it counts off: do { code = Step(); } while (IsRetryDue(code, &retriesLeft));
 static bool IsRetryDue(std::uint32_t code, std::uint32_t* retriesLeft) {
@@ -138,7 +133,7 @@ static int CheckDisketteFormat(DeviceHandle* device, const ImageRecord* image,
                                const DisketteGeometry* layout) {
     if (image->format) return 1;
     DriveGeometry drive{};
-    std::uint32_t retriesLeft = RetriesOf(image);
+    std::uint32_t retriesLeft = image->retryCount;
     std::uint32_t code = 0;
     do {
         code = QueryDriveGeometry(device, &drive);
@@ -163,7 +158,7 @@ static int CheckDisketteFormat(DeviceHandle* device, const ImageRecord* image,
 // drive for it. Returns 1, or 0 after reporting; the caller closes the device
 // (nothing was written, so there is nothing to dismount).
 static int LockAndPrepare(DeviceHandle* device, const ImageRecord* image) {
-    std::uint32_t retriesLeft = RetriesOf(image);
+    std::uint32_t retriesLeft = image->retryCount;
     std::uint32_t code = 0;
     do {
         code = SetVolumeLock(device, true);
@@ -173,7 +168,7 @@ static int LockAndPrepare(DeviceHandle* device, const ImageRecord* image) {
         return 0;
     }
     if (!image->format) return 1;
-    retriesLeft = RetriesOf(image);
+    retriesLeft = image->retryCount;
     do {
         code = PrepareFormat(device, image->parameters);
     } while (IsRetryDue(code, &retriesLeft));
@@ -195,7 +190,7 @@ static int WriteOneTrackSide(DeviceHandle* device, ImageRecord* image,
     const std::uint8_t* data = image->imageBuffer + trackSide * layout->trackSideSize;
     const unsigned trackNumber = static_cast<unsigned>(track) + 1;
     const unsigned sideNumber = static_cast<unsigned>(side);
-    std::uint32_t retriesLeft = RetriesOf(image);
+    std::uint32_t retriesLeft = image->retryCount;
     std::uint32_t code = 0;
     if (image->format) {
         do {
@@ -216,7 +211,7 @@ static int WriteOneTrackSide(DeviceHandle* device, ImageRecord* image,
         return 1;
     }
 
-    retriesLeft = RetriesOf(image);
+    retriesLeft = image->retryCount;
     do {
         code = WriteTrack(device, data, side, track, layout->sectorsPerTrack,
                           layout->bytesPerSector);
@@ -229,7 +224,7 @@ static int WriteOneTrackSide(DeviceHandle* device, ImageRecord* image,
     ShowProgress(track, side, ProgressAction::kTrackSideWritten, image);
     if (!image->verify) return 1;
 
-    retriesLeft = RetriesOf(image);
+    retriesLeft = image->retryCount;
     do {
         code = ReadTrack(device, verifyBuffer, side, track, layout->sectorsPerTrack,
                          layout->bytesPerSector);
@@ -275,12 +270,12 @@ static int WriteOpenDiskette(DeviceHandle* device, ImageRecord* image,
     int result = WriteAllTracks(device, image, layout, verifyBuffer);
     // Whatever the loop left on the diskette, the volume is released. A failed
     // dismount changes nothing the user could act on, so it stays silent.
-    std::uint32_t retriesLeft = RetriesOf(image);
+    std::uint32_t retriesLeft = image->retryCount;
     std::uint32_t code = 0;
     do {
         code = DismountVolume(device, image->parameters);
     } while (IsRetryDue(code, &retriesLeft));
-    retriesLeft = RetriesOf(image);
+    retriesLeft = image->retryCount;
     do {
         code = SetVolumeLock(device, false);
     } while (IsRetryDue(code, &retriesLeft));

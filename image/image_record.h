@@ -23,7 +23,7 @@ struct ImageRecord {
     // Diskette programs only; the reader does not touch these.
     bool verify;                           // read each written track side back and compare
     bool format;                           // format each track side before writing it
-    std::int32_t retryCount;               // repeats of a failed track side operation
+    std::uint32_t retryCount;              // repeats of a failed track side operation
     char driveName[kPathSize];             // "A:"
     std::uint32_t disketteCount;           // diskettes in a self-creating diskette's payload
     std::uint32_t disketteNumber;          // 1-based number of the diskette in hand

@@ -359,7 +359,7 @@ TEST(WriteDiskette, TriesEachDeviceStepOnceMoreForEachRetry) {
         DriveStep step;
         const char* callName;
         bool format;
-        std::int32_t retryCount;
+        std::uint32_t retryCount;
         std::size_t attempts;
     };
     const Row rows[] = {
@@ -373,7 +373,6 @@ TEST(WriteDiskette, TriesEachDeviceStepOnceMoreForEachRetry) {
         {"format, 2 retries", DriveStep::kFormat, "format", true, 2, 3},
         {"write, no retry", DriveStep::kWrite, "write", false, 0, 1},
         {"write, 2 retries", DriveStep::kWrite, "write", false, 2, 3},
-        {"write, a negative count", DriveStep::kWrite, "write", false, -4, 1},
         {"read, no retry", DriveStep::kRead, "read", false, 0, 1},
         {"read, 2 retries", DriveStep::kRead, "read", false, 2, 3},
         {"dismount, no retry", DriveStep::kDismount, "dismount", false, 0, 1},
