@@ -368,11 +368,9 @@ static std::uint32_t CylindersOfImage(const DeviceParameterBlock* parameters) {
 }
 
 
-static std::uint32_t PrepareFloppyFormat(DeviceHandle* device, const DeviceParameterBlock* block,
-                                         std::uint32_t cylinders) {
-    const std::uint32_t sectorsPerTrack = SectorsPerTrack(block);
-    const MediaType media = SelectMediaType(block->deviceType, block->mediaDescriptor,
-                                            sectorsPerTrack);
+// Sets the floppy driver's layout for the image and starts formatting.
+static std::uint32_t PrepareFloppyFormat(DeviceHandle* device, MediaType media,
+                                         std::uint32_t sectorsPerTrack, std::uint32_t cylinders) {
     floppy_drive_params driveParameters{};
     int cmosType = 0;
     if (ioctl(device->descriptor, FDGETDRVPRM, &driveParameters) == 0) {
@@ -386,9 +384,6 @@ static std::uint32_t PrepareFloppyFormat(DeviceHandle* device, const DeviceParam
     if (ioctl(device->descriptor, FDSETPRM, &layout) != 0) return LastErrorCode();
     if (ioctl(device->descriptor, FDFMTBEG, nullptr) != 0) return LastErrorCode();
     device->formatting = true;
-    device->prepared = true;
-    device->preparedMedia = media;
-    device->preparedSectorsPerTrack = sectorsPerTrack;
     return 0;
 }
 
@@ -400,22 +395,28 @@ std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameter
     if (!IsTransferSizeValid(sectorsPerTrack, bytesPerSector) || cylinders == 0) {
         return kErrorInvalidParameter;
     }
+    const MediaType media =
+        SelectMediaType(parameters.deviceType, parameters.mediaDescriptor, sectorsPerTrack);
+    std::uint32_t code = 0;
     switch (device->form) {
         case DriveForm::kFloppyDriver:
-            return PrepareFloppyFormat(device, &parameters, cylinders);
+            code = PrepareFloppyFormat(device, media, sectorsPerTrack, cylinders);
+            break;
         case DriveForm::kUsbFloppy:
             // Formatting a USB floppy takes UFI commands this layer does not send.
             return kErrorNotSupported;
-        case DriveForm::kFile:
+        case DriveForm::kFile: {
+            const std::uint64_t byteCount =
+                TrackSideOffset(cylinders, 0, sectorsPerTrack, bytesPerSector);
+            if (ftruncate(device->descriptor, static_cast<off_t>(byteCount)) != 0) {
+                code = WriteErrorCode(errno);
+            }
             break;
+        }
     }
-    const std::uint64_t byteCount = TrackSideOffset(cylinders, 0, sectorsPerTrack, bytesPerSector);
-    if (ftruncate(device->descriptor, static_cast<off_t>(byteCount)) != 0) {
-        return WriteErrorCode(errno);
-    }
+    if (code != 0) return code;
     device->prepared = true;
-    device->preparedMedia = SelectMediaType(parameters.deviceType, parameters.mediaDescriptor,
-                                            sectorsPerTrack);
+    device->preparedMedia = media;
     device->preparedSectorsPerTrack = sectorsPerTrack;
     return 0;
 }
