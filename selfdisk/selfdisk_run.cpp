@@ -7,6 +7,7 @@
 
 #include "console/console.h"
 #include "console/message.h"
+#include "console/program.h"
 #include "console/system_error.h"
 #include "console/text.h"
 #include "diskette/diskette_program.h"
@@ -67,16 +68,14 @@ static void PrintUsage(const char* programName) {
                  programName, programName, programName, kSelfDiskInformation);
 }
 
-// Takes one argument, examined upper-cased. Every option may be longer than a
-// letter (/N:n): there are no file names here, so everything that begins with
+// Takes one argument, upper-cased in place over its whole length (there is no
+// file name here to keep as typed, so no copy and no length limit). Every
+// option may be longer than a letter (/N:n), and everything that begins with
 // "/" or "-" is an option.
-static void TakeArgument(const char* argument, ImageRecord* image, SelfDiskOptions* options,
+static void TakeArgument(char* argument, ImageRecord* image, SelfDiskOptions* options,
                          const char* programName) {
-    char upper[kPathSize];
-    if (!CopyArgumentUpperCased(argument, upper, std::size(upper))) {
-        options->resultCode = kExitError;
-        return;
-    }
+    UpperCaseArgument(argument);
+    const char* upper = argument;
     if (!IsOption(upper, false)) {
         if (IsDriveName(upper)) {
             (void)CopyText(image->driveName, std::size(image->driveName), upper);
