@@ -155,61 +155,65 @@ bool ConvertCp437ToUtf8(const char* text, char* out, std::size_t outSize) {
     return true;
 }
 
-// Decodes the UTF-8 character at text into *codePoint and returns its length
-// in bytes, or 0 when text starts no valid character (a stray continuation
-// byte, a sequence cut short or ended by the NUL, an overlong form, a
-// surrogate, a value beyond U+10FFFF).
-static std::size_t DecodeUtf8(const char* text, std::uint32_t* codePoint) {
+std::size_t DecodeUtf8(const char* text, std::size_t length, std::uint32_t* codePoint) {
+    if (length == 0) return 0;
     const std::uint8_t lead = static_cast<std::uint8_t>(text[0]);
-    std::size_t length;
+    std::size_t byteCount;
     std::uint32_t value;
-    std::uint32_t smallest;
+    std::uint32_t smallest;   // a shorter sequence would do below this: overlong
     if (lead < 0x80) {
         *codePoint = lead;
         return 1;
     } else if ((lead & 0xE0u) == 0xC0u) {
-        length = 2;
+        byteCount = 2;
         value = lead & 0x1Fu;
         smallest = 0x80;
     } else if ((lead & 0xF0u) == 0xE0u) {
-        length = 3;
+        byteCount = 3;
         value = lead & 0x0Fu;
         smallest = 0x800;
     } else if ((lead & 0xF8u) == 0xF0u) {
-        length = 4;
+        byteCount = 4;
         value = lead & 0x07u;
         smallest = 0x10000;
     } else {
-        return 0;
+        return 0;   // a continuation byte, or no UTF-8 lead byte at all
     }
-    for (std::size_t i = 1; i < length; ++i) {
+    if (byteCount > length) return 0;
+    for (std::size_t i = 1; i < byteCount; ++i) {
         const std::uint8_t byte = static_cast<std::uint8_t>(text[i]);
-        if ((byte & 0xC0u) != 0x80u) return 0;   // the NUL ends it here too
+        if ((byte & 0xC0u) != 0x80u) return 0;
         value = (value << 6) | (byte & 0x3Fu);
     }
     if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
     *codePoint = value;
-    return length;
+    return byteCount;
 }
 
-// The code page 437 byte of a Unicode character; 0 when there is none.
-static std::uint8_t Cp437FromCodePoint(std::uint32_t codePoint) {
-    if (codePoint > 0 && codePoint < 0x80) return static_cast<std::uint8_t>(codePoint);
-    for (std::size_t i = 0; i < std::size(kCp437Upper); ++i) {
-        if (kCp437Upper[i] == codePoint) return static_cast<std::uint8_t>(0x80 + i);
+bool FindCodePage437Byte(std::uint32_t codePoint, std::uint8_t* byte) {
+    if (codePoint < 0x80) {
+        *byte = static_cast<std::uint8_t>(codePoint);
+        return true;
     }
-    return 0;
+    for (std::size_t i = 0; i < std::size(kCp437Upper); ++i) {
+        if (kCp437Upper[i] == codePoint) {
+            *byte = static_cast<std::uint8_t>(0x80 + i);
+            return true;
+        }
+    }
+    return false;
 }
 
 bool ConvertUtf8ToCp437(const char* text, char replacement, char* out, std::size_t outSize) {
     if (outSize == 0) return false;
     std::size_t length = 0;
     const char* p = text;
-    while (*p != '\0') {
+    const char* const end = text + std::strlen(text);
+    while (p < end) {
         std::uint32_t codePoint = 0;
-        const std::size_t count = DecodeUtf8(p, &codePoint);
-        std::uint8_t byte = count > 0 ? Cp437FromCodePoint(codePoint) : 0;
-        if (byte == 0) {
+        const std::size_t count = DecodeUtf8(p, static_cast<std::size_t>(end - p), &codePoint);
+        std::uint8_t byte = 0;
+        if (count == 0 || !FindCodePage437Byte(codePoint, &byte)) {
             if (replacement == '\0') {
                 out[length] = '\0';
                 return false;

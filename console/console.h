@@ -74,6 +74,17 @@ inline constexpr std::size_t kUtf8MaxLength = 3;   // bytes per code page 437 ch
 // not fit; out then holds its beginning, no part of a character.
 [[nodiscard]] bool ConvertCp437ToUtf8(const char* text, char* out, std::size_t outSize);
 
+// Decodes the UTF-8 character at the start of text (length bytes available):
+// returns its length in bytes (1 to 4) and sets *codePoint, or returns 0 when
+// the bytes are no valid UTF-8 character (a stray continuation byte, a cut
+// or overlong sequence, a surrogate, beyond U+10FFFF).
+[[nodiscard]] std::size_t DecodeUtf8(const char* text, std::size_t length,
+                                     std::uint32_t* codePoint);
+
+// The code page 437 byte of codePoint (U+0000 to U+007F are the bytes 0x00 to
+// 0x7F): true and *byte, or false when code page 437 has no such character.
+[[nodiscard]] bool FindCodePage437Byte(std::uint32_t codePoint, std::uint8_t* byte);
+
 // Converts UTF-8 text to code page 437 into out (outSize bytes, NUL
 // included); the result is never longer than text. A byte that starts no
 // valid UTF-8 character and a character code page 437 lacks become the byte

@@ -15,14 +15,3 @@
 // longer than descriptionSize - 1 bytes.
 [[nodiscard]] int ConvertDescription(const char* utf8, std::size_t utf8Length, char* description,
                                      std::size_t descriptionSize, std::uint32_t* length);
-
-// Decodes the UTF-8 character at the start of text (length bytes available):
-// returns its length in bytes (1 to 4) and sets *codePoint, or returns 0 when
-// the bytes are no valid UTF-8 character (a stray continuation byte, a cut
-// or overlong sequence, a surrogate, beyond U+10FFFF).
-[[nodiscard]] std::size_t DecodeUtf8(const std::uint8_t* text, std::size_t length,
-                                     std::uint32_t* codePoint);
-
-// The code page 437 byte of codePoint: true and *byte, or false when code
-// page 437 has no such character.
-[[nodiscard]] bool FindCodePage437Byte(std::uint32_t codePoint, std::uint8_t* byte);

@@ -1,6 +1,5 @@
-// Tests of the description's conversion from UTF-8 into code page 437: the
-// UTF-8 decoder, the code page's characters, line ends, and every refusal
-// with its message.
+// Tests of the description's conversion from UTF-8 into code page 437: line
+// ends, and every refusal with its message.
 #include "mkselfdisk/description.h"
 
 #include <gtest/gtest.h>
@@ -11,63 +10,6 @@
 #include "tests/support/capture.h"
 
 namespace {
-
-TEST(DescriptionUtf8, DecodesWhatIsUtf8AndNothingElse) {
-    struct Row {
-        const char* name;
-        std::string bytes;
-        std::size_t length;        // 0: refused
-        std::uint32_t codePoint;
-    };
-    const Row rows[] = {
-        {"ASCII", "A", 1, 0x41},
-        {"two bytes: a umlaut", "\xC3\xA4", 2, 0xE4},
-        {"three bytes: full block", "\xE2\x96\x88", 3, 0x2588},
-        {"four bytes: U+1F600", "\xF0\x9F\x98\x80", 4, 0x1F600},
-        {"the largest code point", "\xF4\x8F\xBF\xBF", 4, 0x10FFFF},
-        {"a continuation byte alone", "\x80", 0, 0},
-        {"a lead byte without its continuation", "\xC3(", 0, 0},
-        {"a sequence cut by the end", "\xE2\x96", 0, 0},
-        {"overlong NUL", "\xC0\x80", 0, 0},
-        {"overlong three-byte form", "\xE0\x80\xAF", 0, 0},
-        {"a surrogate", "\xED\xA0\x80", 0, 0},
-        {"beyond U+10FFFF", "\xF4\x90\x80\x80", 0, 0},
-        {"no lead byte at all", "\xFF", 0, 0},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        std::uint32_t codePoint = 0;
-        const std::size_t length = DecodeUtf8(reinterpret_cast<const std::uint8_t*>(row.bytes.data()),
-                                              row.bytes.size(), &codePoint);
-        EXPECT_EQ(length, row.length);
-        if (row.length != 0) {
-            EXPECT_EQ(codePoint, row.codePoint);
-        }
-    }
-}
-
-// Expected bytes from the code page 437 chart.
-TEST(DescriptionUtf8, FindsTheCodePage437ByteOfACharacter) {
-    struct Row {
-        std::uint32_t codePoint;
-        int byte;                  // -1: none
-    };
-    const Row rows[] = {
-        {0x41, 0x41},   {0x1B, 0x1B},   {0xC7, 0x80},   {0xE4, 0x84},   {0xC4, 0x8E},
-        {0xDF, 0xE1},   {0x3C0, 0xE3},  {0x2588, 0xDB}, {0x2591, 0xB0}, {0x250C, 0xDA},
-        {0x2500, 0xC4}, {0x2518, 0xD9}, {0xA0, 0xFF},   {0x20AC, -1},   {0x263A, -1},
-        {0x2302, -1},   {0x1F600, -1},  {0xE9, 0x82},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.codePoint);
-        std::uint8_t byte = 0;
-        const bool found = FindCodePage437Byte(row.codePoint, &byte);
-        EXPECT_EQ(found, row.byte >= 0);
-        if (found) {
-            EXPECT_EQ(byte, row.byte);
-        }
-    }
-}
 
 TEST(DescriptionConversion, ConvertsLineEndsAndCharactersOrReportsOnce) {
     const std::string umlauts128 = [] {
