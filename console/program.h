@@ -41,6 +41,28 @@ extern const bool kSlashBeginsPaths;
 // its image file under the name as typed rather than upper-cased.
 extern const bool kFileNamesKeepCase;
 
+// What a command line asks for before anything else, where the programs
+// answer the words "--help" and "--version".
+enum class LinuxWord : unsigned char {
+    kNone = 0,
+    kHelp = 1,      // "--help": banner and help text, exit code 0
+    kVersion = 2,   // "--version": the banner's title lines, exit code 0
+};
+
+// The first "--help" or "--version" among the arguments (from the second on),
+// each compared as a whole; always kNone where kAnswersLinuxWords is false.
+// valueSwitch names a switch (after its "/" or "-") whose next argument is a
+// value, skipped whatever it reads; nullptr where there is none. No switch of
+// the programs begins with "--", so neither word can mean anything else.
+[[nodiscard]] LinuxWord FindLinuxWord(int argumentCount, char** arguments,
+                                      const char* valueSwitch);
+
+// Copies an argument into a name field (fieldSize bytes, NUL included).
+// An argument that does not fit is refused: returns false after reporting
+// "Parameter too long (more than <fieldSize - 1> characters): '<its first 60
+// characters>...'".
+[[nodiscard]] bool CopyArgumentField(char* field, std::size_t fieldSize, const char* argument);
+
 // Upper-cases an argument of a diskette program in place: the letters a to z
 // on POSIX; on Windows every letter of the ANSI code page (CharUpperBuffA).
 void UpperCaseArgument(char* text);

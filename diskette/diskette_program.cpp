@@ -41,19 +41,14 @@ void PrintProgramTitle(const char* titleLines) {
 
 bool AnswerLinuxWord(int argumentCount, char** arguments, const char* titleLines,
                      const char* programName, UsagePrinter printUsage) {
-    if (!kAnswersLinuxWords) return false;
-    for (int position = 1; position < argumentCount; ++position) {
-        if (std::strcmp(arguments[position], "--help") == 0) {
-            PrintProgramBanner(titleLines, programName);
-            printUsage(programName);
-            return true;
-        }
-        if (std::strcmp(arguments[position], "--version") == 0) {
-            PrintProgramTitle(titleLines);
-            return true;
-        }
+    const LinuxWord word = FindLinuxWord(argumentCount, arguments, nullptr);
+    if (word == LinuxWord::kHelp) {
+        PrintProgramBanner(titleLines, programName);
+        printUsage(programName);
+    } else if (word == LinuxWord::kVersion) {
+        PrintProgramTitle(titleLines);
     }
-    return false;
+    return word != LinuxWord::kNone;
 }
 
 void PrepareRunRecord(ImageRecord* image) {
@@ -64,11 +59,7 @@ void PrepareRunRecord(ImageRecord* image) {
 }
 
 bool CopyArgumentUpperCased(const char* argument, char* upper, std::size_t upperSize) {
-    if (!CopyText(upper, upperSize, argument)) {
-        ReportMessage("Parameter too long (more than %u characters): '%.60s...'", kMessageError, 0,
-                      static_cast<unsigned>(upperSize - 1), argument);
-        return false;
-    }
+    if (!CopyArgumentField(upper, upperSize, argument)) return false;
     UpperCaseArgument(upper);
     return true;
 }

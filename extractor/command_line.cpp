@@ -76,14 +76,6 @@ static bool IsSwitch(const char* argument) {
     return false;
 }
 
-// Copies an argument into a 260-byte field; refuses one that does not fit.
-static int CopyArgument(char* field, std::size_t fieldSize, const char* argument) {
-    if (CopyText(field, fieldSize, argument)) return 1;
-    ReportMessage("Parameter too long (more than %u characters): '%.60s...'", kMessageError, 0,
-                  static_cast<unsigned>(fieldSize - 1), argument);
-    return 0;
-}
-
 int ParseExtractorArguments(ExtractorRunState* state) {
     int ok = 1;
     for (int position = 1; position < state->argumentCount && ok; ++position) {
@@ -109,9 +101,9 @@ int ParseExtractorArguments(ExtractorRunState* state) {
                     ok = 0;
                 } else {
                     ++position;
-                    ok = CopyArgument(state->extractionDirectory,
-                                      std::size(state->extractionDirectory),
-                                      state->arguments[position]);
+                    ok = CopyArgumentField(state->extractionDirectory,
+                                           std::size(state->extractionDirectory),
+                                           state->arguments[position]);
                 }
             } else if (std::strcmp(name, "x") == 0 && state->excludeFirst == kSpanNotSet) {
                 state->excludeFirst = position + 1;
@@ -121,7 +113,7 @@ int ParseExtractorArguments(ExtractorRunState* state) {
                 ok = 0;
             }
         } else if (!haveImage) {
-            ok = CopyArgument(state->imageFileName, std::size(state->imageFileName), argument);
+            ok = CopyArgumentField(state->imageFileName, std::size(state->imageFileName), argument);
         } else if (state->includeFirst == kSpanNotSet && state->excludeFirst == kSpanNotSet) {
             state->includeFirst = position;
         }
@@ -132,36 +124,14 @@ int ParseExtractorArguments(ExtractorRunState* state) {
     return ok;
 }
 
-// What a command line asks for before anything is extracted.
-enum class InformationRequest : std::uint8_t {
-    kNone = 0,
-    kHelp = 1,      // "--help": banner and help text, exit code 0
-    kVersion = 2,   // "--version": the banner alone, exit code 0
-};
-
-// The first "--help" or "--version" among the arguments, each compared as a
-// whole; the directory argument of a d switch is a name, whatever it reads.
-// No switch of the command line begins with "--", so neither can mean
-// anything else.
-static InformationRequest FindInformationRequest(int argumentCount, char** arguments) {
-    for (int position = 1; position < argumentCount; ++position) {
-        const char* argument = arguments[position];
-        if (std::strcmp(argument, "--help") == 0) return InformationRequest::kHelp;
-        if (std::strcmp(argument, "--version") == 0) return InformationRequest::kVersion;
-        if (IsSwitch(argument) && std::strcmp(argument + 1, "d") == 0) ++position;
-    }
-    return InformationRequest::kNone;
-}
-
 int RunExtractorProgram(int argumentCount, char** arguments) {
     ExtractorRunState state{};
     StartExtractorRun(&state, argumentCount, arguments);
     PrintExtractorBanner();
-    const InformationRequest request = kAnswersLinuxWords
-                                           ? FindInformationRequest(argumentCount, arguments)
-                                           : InformationRequest::kNone;
-    if (request == InformationRequest::kVersion) return kExitSuccess;
-    if (request == InformationRequest::kHelp) {
+    // The directory after a d switch is a name, whatever it reads.
+    const LinuxWord request = FindLinuxWord(argumentCount, arguments, "d");
+    if (request == LinuxWord::kVersion) return kExitSuccess;
+    if (request == LinuxWord::kHelp) {
         PrintExtractorHelp(state.programName);
         return kExitSuccess;
     }
