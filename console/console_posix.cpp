@@ -30,52 +30,50 @@ static void WriteAll(const char* bytes, std::size_t byteCount) {
     }
 }
 
+// The position of the next CR that a LF follows, from start on; byteCount
+// when there is none. A lone CR is passed over.
+static std::size_t FindLineEnd(const char* bytes, std::size_t start, std::size_t byteCount) {
+    std::size_t end = start;
+    for (;;) {
+        const void* found = std::memchr(bytes + end, '\r', byteCount - end);
+        if (found == nullptr) return byteCount;
+        end = static_cast<std::size_t>(static_cast<const char*>(found) - bytes);
+        if (end + 1 < byteCount && bytes[end + 1] == '\n') return end;
+        ++end;
+    }
+}
+
 // The system's texts end each line with CR LF; a Linux line ends with LF, so
 // every CR LF is written as LF. A lone CR (a prompt or the progress line that
 // the next text overwrites) stays. On a UTF-8 terminal each code page 437
-// byte is written as the character it stands for.
+// byte is written as the character it stands for; elsewhere the bytes are
+// copied run by run.
 void WriteOutputRun(const char* bytes, std::size_t byteCount, bool terminal) {
     if (terminal && terminalUtf8 < 0) terminalUtf8 = IsLocaleUtf8() ? 1 : 0;
     const bool utf8 = terminal && terminalUtf8 == 1;
     char converted[1024];
     std::size_t length = 0;
-    if (!utf8) {
-        // Copied run by run up to each CR that a LF follows, which is left out.
-        std::size_t start = 0;
-        while (start < byteCount) {
-            std::size_t end = start;
-            for (;;) {
-                const void* found = std::memchr(bytes + end, '\r', byteCount - end);
-                end = found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - bytes)
-                                       : byteCount;
-                if (end == byteCount || (end + 1 < byteCount && bytes[end + 1] == '\n')) break;
-                ++end;   // a lone CR stays
+    std::size_t start = 0;
+    while (start < byteCount) {
+        const std::size_t end = FindLineEnd(bytes, start, byteCount);
+        while (start < end) {
+            if (sizeof(converted) - length < (utf8 ? kUtf8MaxLength : 1)) {
+                WriteAll(converted, length);
+                length = 0;
             }
-            std::size_t runLength = end - start;
-            while (runLength > 0) {
-                if (length == sizeof(converted)) {
-                    WriteAll(converted, length);
-                    length = 0;
-                }
+            if (utf8) {
+                length += EncodeCp437AsUtf8(static_cast<std::uint8_t>(bytes[start]),
+                                            converted + length);
+                ++start;
+            } else {
                 const std::size_t room = sizeof(converted) - length;
-                const std::size_t count = runLength < room ? runLength : room;
+                const std::size_t count = end - start < room ? end - start : room;
                 std::memcpy(converted + length, bytes + start, count);
                 length += count;
                 start += count;
-                runLength -= count;
             }
-            start = end + 1;   // past the CR of a CR LF (or past the end)
         }
-        WriteAll(converted, length);
-        return;
-    }
-    for (std::size_t i = 0; i < byteCount; ++i) {
-        if (bytes[i] == '\r' && i + 1 < byteCount && bytes[i + 1] == '\n') continue;
-        if (length + kUtf8MaxLength > sizeof(converted)) {
-            WriteAll(converted, length);
-            length = 0;
-        }
-        length += EncodeCp437AsUtf8(static_cast<std::uint8_t>(bytes[i]), converted + length);
+        start = end + 1;   // past the CR of a CR LF (or past the end)
     }
     WriteAll(converted, length);
 }

@@ -99,14 +99,19 @@ TEST(ConsoleWriterTerminal, ColourPairsBecomeTerminalSequences) {
 }
 
 TEST(ConsoleWriterTerminal, Cp437IsShownAsUtf8OnlyInAUtf8Locale) {
-    const char* text = "[\xDB\xB0\xFE]\x81";
+    // 600 full blocks take 1800 bytes as UTF-8: more than one write's worth.
+    const std::string blocks(600, '\xDB');
+    const std::string text = "[\xDB\xB0\xFE]\x81\r\nx\ry" + blocks;
     ChildResult utf8 = WriteOnTerminal(OutputVariant::kFile, "en_US.UTF-8",
-                                       [&]() { ConsoleWrite(text); });
+                                       [&]() { ConsoleWrite(text.c_str()); });
     // full block U+2588, light shade U+2591, black square U+25A0, u umlaut U+00FC
-    EXPECT_EQ(utf8.output, "[\xE2\x96\x88\xE2\x96\x91\xE2\x96\xA0]\xC3\xBC");
+    std::string utf8Blocks;
+    for (int i = 0; i < 600; ++i) utf8Blocks += "\xE2\x96\x88";
+    EXPECT_EQ(utf8.output,
+              "[\xE2\x96\x88\xE2\x96\x91\xE2\x96\xA0]\xC3\xBC\nx\ry" + utf8Blocks);
     ChildResult latin = WriteOnTerminal(OutputVariant::kFile, "de_DE.ISO-8859-1",
-                                        [&]() { ConsoleWrite(text); });
-    EXPECT_EQ(latin.output, text);
+                                        [&]() { ConsoleWrite(text.c_str()); });
+    EXPECT_EQ(latin.output, "[\xDB\xB0\xFE]\x81\nx\ry" + blocks);
 }
 
 TEST(ColourSequence, MapsWindowsAttributeBitsToTerminalColours) {
