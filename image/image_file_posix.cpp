@@ -56,11 +56,14 @@ static std::uint64_t MappedSize(std::uint64_t byteCount) {
 }
 
 // Maps size bytes of anonymous memory at an address that is a multiple of
-// alignment, by mapping more and giving back what lies before and after.
+// alignment, by mapping more and giving back what lies before and after;
+// every mapping is aligned to a small page already.
 static void* MapAligned(std::uint64_t size, std::uint64_t alignment) {
-    const std::size_t request = static_cast<std::size_t>(size + alignment);
+    const std::size_t request =
+        static_cast<std::size_t>(alignment > kSmallPageSize ? size + alignment : size);
     void* mapped = mmap(nullptr, request, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) return nullptr;
+    if (request == size) return mapped;
     const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(mapped);
     const std::uintptr_t aligned = static_cast<std::uintptr_t>(RoundUp(start, alignment));
     const std::size_t before = aligned - start;
