@@ -24,9 +24,10 @@ bool IsNameUsableOnHost(const char* name) {
     return std::strpbrk(name, "/\"*:<>?\\|") == nullptr;
 }
 
-// The name of a directory entry for the host path: for a directory on the
-// way as stored, for the entry extracted itself (shownMarks) as listed, with
-// a deleted entry's "?" and 0xE5 for a stored 0x05. The text ends at a NUL
+// The name of a directory entry for the host path, with 0xE5 for a stored
+// first byte 0x05 (which stands for it); for the entry extracted itself
+// (shownMarks) as listed, a deleted entry's 0xE5 also becomes "?", while a
+// directory on the way keeps it. The text ends at a NUL
 // byte among the stored bytes, as in the listing. False when it cannot be a
 // name here: NUL bytes among the stored bytes make it unusable (the text
 // would end there). name always receives a text, for the messages.
@@ -51,8 +52,8 @@ static bool EntryNameForHost(const std::uint8_t* entry, bool shownMarks, char* n
         length += extensionLength;
     }
     name[length] = '\0';
-    if (shownMarks && length > 0) {
-        if (static_cast<std::uint8_t>(name[0]) == kEntryDeleted) {
+    if (length > 0) {
+        if (shownMarks && static_cast<std::uint8_t>(name[0]) == kEntryDeleted) {
             name[0] = '?';
         } else if (static_cast<std::uint8_t>(name[0]) == kEntryE5Stand) {
             name[0] = static_cast<char>(kEntryDeleted);

@@ -648,6 +648,33 @@ TEST(HostNames, AreWhatTheCreatedLineShows) {
     }
 }
 
+TEST(HostNames, AStoredFirstByte05IsMadeE5InDirectoriesAndFiles) {
+    // A stored first byte 0x05 stands for 0xE5, which code page 437 shows as
+    // a small sigma (U+03C3, UTF-8 CF 83). The directory \x05ABC holds the
+    // file \x05ILE.TXT; both reach the host with 0xE5, or its UTF-8 form.
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k160));
+    const std::uint16_t dir = AddDirectory(&image, kRootDirectory, FileEntry("\x05" "ABC", ""));
+    AddFile(&image, dir, FileEntry("\x05" "ILE", "TXT"), TextBytes("inside"));
+    struct Row {
+        const char* name;
+        const char* locale;
+        std::string sigmaOnDisk;
+    };
+    const Row rows[] = {{"C locale", "C", "\xE5"}, {"UTF-8 locale", "C.UTF-8", "\xCF\x83"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ExtractionPlace place(image);
+        const ChildResult result = RunInLocale(place, row.locale, false, {"disk.img", "-d", "out"});
+        EXPECT_EQ(result.exitCode, 0);
+        // Into a pipe the lines keep code page 437.
+        EXPECT_EQ(AfterInfoLine(result.output), Created(place.Shown("\xE5" "ABC/\xE5" "ILE.TXT")));
+        const std::string sigma = row.sigmaOnDisk;
+        EXPECT_EQ(TreeBelow(place.Out()),
+                  (std::set<std::string>{sigma + "ABC/", sigma + "ABC/" + sigma + "ILE.TXT"}));
+        EXPECT_EQ(ReadText(place.Out(sigma + "ABC/" + sigma + "ILE.TXT")), "inside");
+    }
+}
+
 TEST(HostNames, TheImageFileNameIsShownAsTyped) {
     // a umlaut: UTF-8 C3 A4, code page 437 0x84.
     FatImage image = FormatImage(StandardLayout(DisketteSize::k160));
