@@ -185,15 +185,19 @@ static std::uint32_t WriteChain(const FatVolume* volume, const std::uint8_t* ent
 
 // Writes the entry's bytes, time and attributes into the file just created
 // (handle) and closes it; 0 or a system error code. madeNew: the file was
-// made by CreateNewHostFile, which gave it its permissions already.
+// made by CreateNewHostFile, which gave it its permissions already. A file
+// that could not be written whole gets neither time nor attributes.
 static std::uint32_t FillHostFile(const FatVolume* volume, const std::uint8_t* entry, int handle,
                                   bool madeNew) {
-    std::uint32_t code = WriteChain(volume, entry, handle);
+    const std::uint32_t code = WriteChain(volume, entry, handle);
+    const bool readOnly = (entry[kEntryAttributes] & kAttributeReadOnly) != 0;
+    if (code != 0) {
+        CloseUnfinishedHostFile(handle, madeNew && readOnly);
+        return code;
+    }
     // A file CreateNewHostFile made read-only needs no second look.
-    std::uint32_t finishCode =
-        FinishHostFile(handle, ReadLe16(entry + kEntryDate), ReadLe16(entry + kEntryTime),
-                       entry[kEntryAttributes], madeNew);
-    return code != 0 ? code : finishCode;
+    return FinishHostFile(handle, ReadLe16(entry + kEntryDate), ReadLe16(entry + kEntryTime),
+                          entry[kEntryAttributes], madeNew);
 }
 
 // Creates the file name inside directory from the entry; 0 or a system error
