@@ -41,14 +41,6 @@ void FormatStoredName(const std::uint8_t* entry, NameMarks marks, char* text, st
     (void)CopyText(text, textSize, name);
 }
 
-// Appends text to the path of pathLength characters; false when it did not
-// fit, the path then ends with as much of text as fitted.
-[[nodiscard]] static bool AppendToPath(char* path, std::size_t* pathLength, const char* text) {
-    const bool fits = CopyText(path + *pathLength, kPathSize - *pathLength, text);
-    *pathLength += std::strlen(path + *pathLength);
-    return fits;
-}
-
 // Writes the names of the enclosing directories from the root downwards,
 // joined by "\", into path (kPathSize bytes); false when the path was cut.
 // A "\" follows a name only when something non-empty comes
@@ -80,9 +72,9 @@ void FormatStoredName(const std::uint8_t* entry, NameMarks marks, char* text, st
     std::size_t pathLength = 0;
     bool fits = true;
     for (std::size_t level = 0; level < depth && fits; ++level) {
-        fits = AppendToPath(path, &pathLength, names[level]);
+        fits = AppendToField(path, kPathSize, &pathLength, names[level]);
         if (fits && lastNonEmpty != depth && level < lastNonEmpty) {
-            fits = AppendToPath(path, &pathLength, "\\");
+            fits = AppendToField(path, kPathSize, &pathLength, "\\");
         }
     }
     return wholeChain && fits;
