@@ -259,8 +259,7 @@ static void CloseOpenDirectories(ExtractorRunState* state, std::size_t depth) {
 
 void CloseExtractionDirectories(ExtractorRunState* state) {
     CloseOpenDirectories(state, 0);
-    if (state->extractionDirectoryOpen) CloseHostDirectory(state->extractionHandle);
-    state->extractionDirectoryOpen = false;
+    CloseHostDirectory(state->extractionHandle);
     state->extractionHandle = kNoHostDirectory;
 }
 
@@ -292,11 +291,10 @@ static std::size_t CountSharedComponents(const char* first, const char* second) 
 static std::uint32_t OpenDestinationDirectory(ExtractorRunState* state, const char* directoryPath,
                                               bool create, int* directory) {
     *directory = kNoHostDirectory;
-    if (!state->extractionDirectoryOpen) {
+    if (state->extractionHandle == kNoHostDirectory) {
         const std::uint32_t code =
             OpenHostDirectory(state->extractionDirectory, &state->extractionHandle);
         if (code != 0) return code;
-        state->extractionDirectoryOpen = true;
     }
     CloseOpenDirectories(state, CountSharedComponents(state->openPath, directoryPath));
     // The open way is now a beginning of directoryPath; the rest follows it.
@@ -435,7 +433,6 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
             const char* base = state->shownExtractionDirectory;
             const std::size_t baseLength = std::strlen(base);
             const bool separatorEnds = baseLength > 0 && base[baseLength - 1] == kPathSeparator;
-            const char separator[] = {kPathSeparator, '\0'};
             char combined[kPathSize];
             (void)FormatText(combined, std::size(combined), "%s%s%s", base,
                              separatorEnds ? "" : separator,
