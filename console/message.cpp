@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "console/system_error.h"
+#include "console/text.h"
 
 void TranslateCharacters(char* text, const char* fromSet, const char* toSet) {
     const std::size_t setLength = std::strlen(fromSet);
@@ -23,19 +24,6 @@ std::size_t CleanSystemText(char* text) {
         if (static_cast<unsigned char>(text[i]) < 0x20) text[i] = ' ';
     }
     return length;
-}
-
-// Appends text to buffer[*length], leaving reserve bytes (and the NUL) free
-// for what must end the message; a text that does not fit is cut.
-static void AppendText(char* buffer, std::size_t bufferSize, std::size_t* length,
-                       std::size_t reserve, const char* text) {
-    if (*length + reserve + 1 >= bufferSize) return;
-    const std::size_t room = bufferSize - reserve - 1 - *length;
-    std::size_t textLength = std::strlen(text);
-    if (textLength > room) textLength = room;
-    std::memcpy(buffer + *length, text, textLength);
-    *length += textLength;
-    buffer[*length] = '\0';
 }
 
 // The error part of the message, without its leading line break: "SYS0005" or
@@ -64,13 +52,16 @@ std::size_t BuildMessageV(char* buffer, std::size_t bufferSize, OutputVariant va
     const std::size_t reserve = lineEnd ? 4 : 2;   // CR LF ESC 0x07, or ESC 0x07
     std::size_t length = 0;
     buffer[0] = '\0';
+    // The texts before the ending leave its reserve bytes free; a text that
+    // does not fit is cut.
+    const std::size_t textRoom = bufferSize > reserve ? bufferSize - reserve : 0;
     const char start[] = {kEsc, static_cast<char>(kColourMessage), '\0'};
-    AppendText(buffer, bufferSize, &length, reserve, start);
-    if ((flags & 0xFFFFu) == 0) AppendText(buffer, bufferSize, &length, reserve, "\r\n");
+    (void)AppendToField(buffer, textRoom, &length, start);
+    if ((flags & 0xFFFFu) == 0) (void)AppendToField(buffer, textRoom, &length, "\r\n");
 
     char text[kMessageBufferSize];
     if (std::vsnprintf(text, sizeof(text), format, arguments) < 0) text[0] = '\0';
-    AppendText(buffer, bufferSize, &length, reserve, text);
+    (void)AppendToField(buffer, textRoom, &length, text);
 
     if (systemCode != 0) {
         char part[kSystemTextBufferSize];
@@ -78,13 +69,13 @@ std::size_t BuildMessageV(char* buffer, std::size_t bufferSize, OutputVariant va
         if (part[0] != '\0') {
             // The error part is shown whole or not at all.
             if (length + reserve + std::strlen(part) + 3 < bufferSize) {
-                AppendText(buffer, bufferSize, &length, reserve, "\r\n(");
-                AppendText(buffer, bufferSize, &length, reserve, part);
-                AppendText(buffer, bufferSize, &length, reserve, ")");
+                (void)AppendToField(buffer, textRoom, &length, "\r\n(");
+                (void)AppendToField(buffer, textRoom, &length, part);
+                (void)AppendToField(buffer, textRoom, &length, ")");
             }
         }
     }
-    AppendText(buffer, bufferSize, &length, 0, lineEnd ? kEnding : kEnding + 2);
+    (void)AppendToField(buffer, bufferSize, &length, lineEnd ? kEnding : kEnding + 2);
     return length;
 }
 

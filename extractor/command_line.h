@@ -42,8 +42,7 @@ struct ExtractorRunState {
     // directory the last file went into, so that the next file is reached
     // from the nearest directory the two ways share: the outermost
     // kHeldDirectoryCount of them and the innermost one.
-    bool extractionDirectoryOpen;          // extractionHandle is an open handle
-    int extractionHandle;
+    int extractionHandle;                  // kNoHostDirectory until opened
     std::size_t openDepth;                 // directories of the way that are open
     int openHandles[kHeldDirectoryCount];  // the outermost ones, in way order
     bool openMade[kHeldDirectoryCount];    // this run made the directory

@@ -52,14 +52,6 @@ static bool IsSelected(ExtractorRunState* state, const EntryFields* fields) {
     return true;
 }
 
-// False for a volume of more clusters than FAT12 has: its FAT holds 16-bit
-// entries, and reading them as 12-bit ones would cut its files short.
-static bool IsFat12Volume(const ImageRecord* image) {
-    DisketteGeometry geometry{};
-    if (!GetDisketteGeometry(&image->parameters, &geometry)) return false;
-    return geometry.clusterCount <= kLargestFat12ClusterCount;
-}
-
 // Walks the tree in depth-first pre-order; stops at the first failed
 // extraction. The locale and the listing texts are needed only for the lines
 // of a listing, the directory path only for them and for the lists (an
@@ -145,15 +137,13 @@ int RunExtraction(ExtractorRunState* state) {
     // The reader names the image in its messages.
     (void)CopyText(image.imageFileName, std::size(image.imageFileName), shownImageFileName);
     std::uint32_t selectedCount = 0;
+    FatVolume volume{};
     if (!ReadImage(&image, ShowExtractorProgress)) {
         state->resultCode = kExitError;
-    } else if (!IsFat12Volume(&image)) {
-        ReportMessage("'%s' contains image data which can not be handled.", kMessageError, 0,
-                      image.imageFileName);
+    } else if (!OpenFatVolume(&image, &volume)) {
+        ReportImageNotHandled(&image);
         state->resultCode = kExitError;
     } else {
-        FatVolume volume{};
-        OpenFatVolume(&image, &volume);
         bool outOfMemory = false;
         TreeNode* root = BuildDirectoryTree(&volume, &outOfMemory);
         if (outOfMemory) {

@@ -6,10 +6,13 @@
 #include "image/byte_order.h"
 #include "image/image_format.h"
 
-void OpenFatVolume(const ImageRecord* image, FatVolume* volume) {
+bool OpenFatVolume(const ImageRecord* image, FatVolume* volume) {
     *volume = FatVolume{};
     DisketteGeometry geometry{};
-    if (image->imageBuffer == nullptr || !GetDisketteGeometry(&image->parameters, &geometry)) return;
+    if (image->imageBuffer == nullptr || !GetDisketteGeometry(&image->parameters, &geometry) ||
+        geometry.clusterCount > kLargestFat12ClusterCount) {
+        return false;
+    }
     const std::uint64_t bytesPerSector = geometry.bytesPerSector;
     volume->imageBuffer = image->imageBuffer;
     volume->imageSize = ImageBufferSize(image);
@@ -26,6 +29,7 @@ void OpenFatVolume(const ImageRecord* image, FatVolume* volume) {
         if (last > kClusterChainEnd - 1) last = kClusterChainEnd - 1;
         volume->lastCluster = static_cast<std::uint32_t>(last);
     }
+    return true;
 }
 
 namespace {

@@ -59,7 +59,11 @@ struct FatVolume {
 };
 
 // Fills volume from the image record (buffer, track count, parameters).
-void OpenFatVolume(const ImageRecord* image, FatVolume* volume);
+// Returns false, leaving volume empty, when the record holds no buffer or
+// its parameters describe no volume to read here: no computable layout, or
+// more clusters than FAT12 has (its FAT holds 16-bit entries, and reading
+// them as 12-bit ones would cut its files short).
+[[nodiscard]] bool OpenFatVolume(const ImageRecord* image, FatVolume* volume);
 
 // The three cluster routines below are defined here, inline: a file's chain
 // is followed through them for each of its clusters.

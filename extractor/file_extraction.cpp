@@ -24,41 +24,13 @@ bool IsNameUsableOnHost(const char* name) {
     return std::strpbrk(name, "/\"*:<>?\\|") == nullptr;
 }
 
-// The name of a directory entry for the host path: for a directory on the
-// way as stored, for the entry extracted itself (shownMarks) as listed, with
-// a deleted entry's "?" and 0xE5 for a stored 0x05. The text ends at a NUL
-// byte among the stored bytes, as in the listing. False when it cannot be a
-// name here: NUL bytes among the stored bytes make it unusable (the text
-// would end there). name always receives a text, for the messages.
-static bool EntryNameForHost(const std::uint8_t* entry, bool shownMarks, char* name,
-                             std::size_t nameSize) {
-    if (nameSize < kEntryNameLength + kEntryExtensionLength + 2) {
-        if (nameSize > 0) name[0] = '\0';
-        return false;
-    }
-    std::size_t nameLength = kEntryNameLength;
-    while (nameLength > 0 && entry[kEntryName + nameLength - 1] == ' ') --nameLength;
-    std::size_t extensionLength = kEntryExtensionLength;
-    while (extensionLength > 0 && entry[kEntryExtension + extensionLength - 1] == ' ') --extensionLength;
-    const bool holdsNul =
-        std::memchr(entry + kEntryName, 0, nameLength) != nullptr ||
-        std::memchr(entry + kEntryExtension, 0, extensionLength) != nullptr;
-    std::memcpy(name, entry + kEntryName, nameLength);
-    std::size_t length = nameLength;
-    if (extensionLength > 0) {
-        name[length++] = '.';
-        std::memcpy(name + length, entry + kEntryExtension, extensionLength);
-        length += extensionLength;
-    }
-    name[length] = '\0';
-    if (shownMarks && length > 0) {
-        if (static_cast<std::uint8_t>(name[0]) == kEntryDeleted) {
-            name[0] = '?';
-        } else if (static_cast<std::uint8_t>(name[0]) == kEntryE5Stand) {
-            name[0] = static_cast<char>(kEntryDeleted);
-        }
-    }
-    return !holdsNul && IsNameUsableOnHost(name);
+// True when the name (code page 437, as FormatStoredName gives it) of entry
+// can be a name here: a NUL byte among the stored bytes makes it unusable
+// (the text ends there, naming some other file).
+static bool IsEntryNameUsableOnHost(const std::uint8_t* entry, const char* name) {
+    static_assert(kEntryExtension == kEntryName + kEntryNameLength, "the extension follows the name");
+    const std::size_t storedLength = kEntryNameLength + kEntryExtensionLength;
+    return std::memchr(entry + kEntryName, 0, storedLength) == nullptr && IsNameUsableOnHost(name);
 }
 
 // A name as it goes to the host: code page 437, or UTF-8 where the user's
@@ -112,8 +84,9 @@ static bool BuildHostDirectoryPath(const TreeNode* node, bool utf8, char* host, 
     bool fits = depth <= ringSize;
     for (std::size_t level = 0; level < levels; ++level) {
         const TreeNode* directory = outermost[(depth - 1 - level) % ringSize];
-        char name[kNameSize + 1];
-        if (!EntryNameForHost(directory->entry, false, name, sizeof(name))) *usable = false;
+        char name[kNameSize];
+        FormatStoredName(directory->entry, NameMarks::kE5Stand, name, std::size(name));
+        if (!IsEntryNameUsableOnHost(directory->entry, name)) *usable = false;
         char hostName[kHostNameSize];
         FormatHostName(name, utf8, hostName);
         fits = AppendComponent(host, &hostLength, hostName) && fits;
@@ -184,15 +157,19 @@ static std::uint32_t WriteChain(const FatVolume* volume, const std::uint8_t* ent
 
 // Writes the entry's bytes, time and attributes into the file just created
 // (handle) and closes it; 0 or a system error code. madeNew: the file was
-// made by CreateNewHostFile, which gave it its permissions already.
+// made by CreateNewHostFile, which gave it its permissions already. A file
+// that could not be written whole gets neither time nor attributes.
 static std::uint32_t FillHostFile(const FatVolume* volume, const std::uint8_t* entry, int handle,
                                   bool madeNew) {
-    std::uint32_t code = WriteChain(volume, entry, handle);
+    const std::uint32_t code = WriteChain(volume, entry, handle);
+    const bool readOnly = (entry[kEntryAttributes] & kAttributeReadOnly) != 0;
+    if (code != 0) {
+        CloseUnfinishedHostFile(handle, madeNew && readOnly);
+        return code;
+    }
     // A file CreateNewHostFile made read-only needs no second look.
-    std::uint32_t finishCode =
-        FinishHostFile(handle, ReadLe16(entry + kEntryDate), ReadLe16(entry + kEntryTime),
-                       entry[kEntryAttributes], madeNew);
-    return code != 0 ? code : finishCode;
+    return FinishHostFile(handle, ReadLe16(entry + kEntryDate), ReadLe16(entry + kEntryTime),
+                          entry[kEntryAttributes], madeNew);
 }
 
 // Creates the file name inside directory from the entry; 0 or a system error
@@ -282,8 +259,7 @@ static void CloseOpenDirectories(ExtractorRunState* state, std::size_t depth) {
 
 void CloseExtractionDirectories(ExtractorRunState* state) {
     CloseOpenDirectories(state, 0);
-    if (state->extractionDirectoryOpen) CloseHostDirectory(state->extractionHandle);
-    state->extractionDirectoryOpen = false;
+    CloseHostDirectory(state->extractionHandle);
     state->extractionHandle = kNoHostDirectory;
 }
 
@@ -315,11 +291,10 @@ static std::size_t CountSharedComponents(const char* first, const char* second) 
 static std::uint32_t OpenDestinationDirectory(ExtractorRunState* state, const char* directoryPath,
                                               bool create, int* directory) {
     *directory = kNoHostDirectory;
-    if (!state->extractionDirectoryOpen) {
+    if (state->extractionHandle == kNoHostDirectory) {
         const std::uint32_t code =
             OpenHostDirectory(state->extractionDirectory, &state->extractionHandle);
         if (code != 0) return code;
-        state->extractionDirectoryOpen = true;
     }
     CloseOpenDirectories(state, CountSharedComponents(state->openPath, directoryPath));
     // The open way is now a beginning of directoryPath; the rest follows it.
@@ -377,10 +352,11 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
     const std::uint8_t* entry = node->entry;
     // Directories come into being as the directories of the files in them.
     if ((entry[kEntryAttributes] & kAttributeDirectory) != 0) return 0;
-    char name[kNameSize + 1];
-    const bool nameUsable = EntryNameForHost(entry, true, name, sizeof(name));
+    // fields->name is the name as listed: a deleted entry's "?" makes it no
+    // name for the host.
+    const bool nameUsable = IsEntryNameUsableOnHost(entry, fields->name);
     char hostName[kHostNameSize];
-    FormatHostName(name, state->utf8Names, hostName);
+    FormatHostName(fields->name, state->utf8Names, hostName);
     char directoryPath[kPathSize];        // as it goes to the host
     char shownDirectoryPath[kPathSize];   // as the lines show it
     bool directoriesUsable = true;
@@ -457,7 +433,6 @@ int ExtractEntry(ExtractorRunState* state, const FatVolume* volume, const TreeNo
             const char* base = state->shownExtractionDirectory;
             const std::size_t baseLength = std::strlen(base);
             const bool separatorEnds = baseLength > 0 && base[baseLength - 1] == kPathSeparator;
-            const char separator[] = {kPathSeparator, '\0'};
             char combined[kPathSize];
             (void)FormatText(combined, std::size(combined), "%s%s%s", base,
                              separatorEnds ? "" : separator,

@@ -73,3 +73,10 @@ void CloseHostDirectory(int directory);   // accepts kNoHostDirectory
 [[nodiscard]] std::uint32_t FinishHostFile(int fileHandle, std::uint16_t dateWord,
                                            std::uint16_t timeWord, std::uint8_t attributes,
                                            bool madeReadOnly);
+
+// Closes a file whose writing failed, without giving it the entry's time or
+// attributes: it stays as far as it was written and can be replaced by a
+// later run. madeReadOnly: the file was made by CreateNewHostFile with
+// readOnly; on POSIX it gets the write permissions back that the umask
+// allows.
+void CloseUnfinishedHostFile(int fileHandle, bool madeReadOnly);

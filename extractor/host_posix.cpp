@@ -169,3 +169,14 @@ std::uint32_t FinishHostFile(int fileHandle, std::uint16_t dateWord, std::uint16
     }
     return code;
 }
+
+void CloseUnfinishedHostFile(int fileHandle, bool madeReadOnly) {
+    if (madeReadOnly) {
+        // The permissions the file would have had without readOnly: 0666 less
+        // the umask, which can only be read by setting it.
+        const mode_t mask = umask(0);
+        umask(mask);
+        (void)fchmod(fileHandle, 0666 & ~mask);
+    }
+    close(fileHandle);
+}

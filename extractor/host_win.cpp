@@ -302,3 +302,9 @@ std::uint32_t FinishHostFile(int fileHandle, std::uint16_t dateWord, std::uint16
     }
     return code;
 }
+
+// The file was made without attributes, so closing it is all.
+void CloseUnfinishedHostFile(int fileHandle, bool) {
+    HostSlot* slot = FileSlot(fileHandle);
+    if (slot != nullptr) FreeSlot(slot);
+}

@@ -17,9 +17,7 @@ static constexpr std::size_t kMaxClimbSteps = 4096;
 static constexpr std::size_t kHeaderFormatSize = 80;
 static constexpr std::size_t kDigitsSize = 10;   // the digits of 4294967295
 
-// The entry's name and extension without their padding spaces, joined by "."
-// when the extension is not empty; the bytes are taken as stored.
-static void FormatStoredName(const std::uint8_t* entry, char* text, std::size_t textSize) {
+void FormatStoredName(const std::uint8_t* entry, NameMarks marks, char* text, std::size_t textSize) {
     static_assert(kEntryNameLength + 1 + kEntryExtensionLength < kNameSize, "name field");
     char name[kNameSize] = {};
     std::size_t nameLength = kEntryNameLength;
@@ -33,16 +31,14 @@ static void FormatStoredName(const std::uint8_t* entry, char* text, std::size_t 
         name[nameLength] = '.';
         std::memcpy(name + nameLength + 1, entry + kEntryExtension, extensionLength);
     }
+    const std::uint8_t first = static_cast<std::uint8_t>(name[0]);
+    if (marks == NameMarks::kListed && first == kEntryDeleted) {
+        name[0] = '?';
+    } else if (marks != NameMarks::kAsStored && first == kEntryE5Stand) {
+        name[0] = static_cast<char>(kEntryDeleted);
+    }
     // name holds at most 12 bytes and a NUL, so it always fits kNameSize.
     (void)CopyText(text, textSize, name);
-}
-
-// Appends text to the path of pathLength characters; false when it did not
-// fit, the path then ends with as much of text as fitted.
-[[nodiscard]] static bool AppendToPath(char* path, std::size_t* pathLength, const char* text) {
-    const bool fits = CopyText(path + *pathLength, kPathSize - *pathLength, text);
-    *pathLength += std::strlen(path + *pathLength);
-    return fits;
 }
 
 // Writes the names of the enclosing directories from the root downwards,
@@ -68,7 +64,7 @@ static void FormatStoredName(const std::uint8_t* entry, char* text, std::size_t 
     std::size_t lastNonEmpty = depth;
     for (std::size_t level = 0; level < depth; ++level) {
         const TreeNode* directory = chain[(climbed - 1 - level) % kMaxPathDepth];
-        FormatStoredName(directory->entry, names[level], kNameSize);
+        FormatStoredName(directory->entry, NameMarks::kAsStored, names[level], kNameSize);
         if (names[level][0] != '\0') lastNonEmpty = level;
     }
 
@@ -76,21 +72,16 @@ static void FormatStoredName(const std::uint8_t* entry, char* text, std::size_t 
     std::size_t pathLength = 0;
     bool fits = true;
     for (std::size_t level = 0; level < depth && fits; ++level) {
-        fits = AppendToPath(path, &pathLength, names[level]);
+        fits = AppendToField(path, kPathSize, &pathLength, names[level]);
         if (fits && lastNonEmpty != depth && level < lastNonEmpty) {
-            fits = AppendToPath(path, &pathLength, "\\");
+            fits = AppendToField(path, kPathSize, &pathLength, "\\");
         }
     }
     return wholeChain && fits;
 }
 
 void BuildEntryName(const TreeNode* node, EntryFields* fields) {
-    FormatStoredName(node->entry, fields->name, std::size(fields->name));
-    if (static_cast<std::uint8_t>(fields->name[0]) == kEntryDeleted) {
-        fields->name[0] = '?';
-    } else if (static_cast<std::uint8_t>(fields->name[0]) == kEntryE5Stand) {
-        fields->name[0] = static_cast<char>(kEntryDeleted);
-    }
+    FormatStoredName(node->entry, NameMarks::kListed, fields->name, std::size(fields->name));
 }
 
 void BuildEntryPath(const TreeNode* node, EntryFields* fields) {

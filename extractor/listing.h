@@ -52,6 +52,19 @@ inline constexpr std::size_t kNameSize = 13;        // 8 + "." + 3 characters, N
 inline constexpr std::size_t kListingTextSize = 16;
 inline constexpr std::size_t kAttributeTextSize = 5;
 
+// What becomes of the first byte of a stored name.
+enum class NameMarks : std::uint8_t {
+    kAsStored = 0,   // kept: the directories of a listed path
+    kE5Stand = 1,    // a stored 0x05 becomes the 0xE5 it stands for: names on the host
+    kListed = 2,     // as kE5Stand, and a deleted entry's 0xE5 becomes "?": an entry's name
+};
+
+// Writes the entry's name and extension without their padding spaces, joined
+// by "." when the extension is not empty, with the first byte as marks says,
+// into text (textSize bytes, kNameSize hold every name). A NUL byte among the
+// stored bytes ends the text there.
+void FormatStoredName(const std::uint8_t* entry, NameMarks marks, char* text, std::size_t textSize);
+
 // The texts of one entry, built by BuildEntryFields.
 struct EntryFields {
     char name[kNameSize];                  // "NAME.EXT"; "?" first for a deleted entry

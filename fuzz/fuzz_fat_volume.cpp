@@ -76,7 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     PrintDisketteInfoLine(&image, InfoLineWording::kExtractor);
 
     FatVolume volume{};
-    OpenFatVolume(&image, &volume);
+    if (!OpenFatVolume(&image, &volume)) {
+        FreeImage(&image);
+        return 0;
+    }
     if (volume.imageSize != geometry.imageSize) ReportFinding("volume size differs from the buffer");
     bool outOfMemory = false;
     TreeNode* root = BuildDirectoryTree(&volume, &outOfMemory);

@@ -27,10 +27,9 @@ static int ReportReadError(const ImageRecord* image) {
     return 0;
 }
 
-static int ReportNotHandled(const ImageRecord* image) {
+void ReportImageNotHandled(const ImageRecord* image) {
     ReportMessage("'%s' contains image data which can not be handled.", kMessageError, 0,
                   image->imageFileName);
-    return 0;
 }
 
 // Reads the header bytes, recognizes the format and checks that its block
@@ -48,10 +47,11 @@ static int RecognizeHeader(ImageRecord* image, Recognition* recognition,
                       image->imageFileName);
         return 0;
     }
-    if (!RecognizeImage(header, std::size(header), recognition)) return ReportNotHandled(image);
-    if (!GetDisketteGeometry(&recognition->parameters, geometry) ||
+    if (!RecognizeImage(header, std::size(header), recognition) ||
+        !GetDisketteGeometry(&recognition->parameters, geometry) ||
         geometry->imageSize > kLargestDisketteSize) {
-        return ReportNotHandled(image);
+        ReportImageNotHandled(image);
+        return 0;
     }
     if (SeekFile(image->fileHandle, image->startOffset + recognition->headerLength,
                  SeekOrigin::kStart, &position) != 0) {

@@ -28,5 +28,9 @@ inline constexpr std::uint64_t kLargestDisketteSize = 16u << 20;
 // warning and the read still succeeds. The caller frees with FreeImage.
 [[nodiscard]] int ReadImage(ImageRecord* image, ProgressRoutine progress);
 
+// Reports that the image named in the record holds data this system cannot
+// handle.
+void ReportImageNotHandled(const ImageRecord* image);
+
 // Frees the image buffer and the used-track map and sets both to nullptr.
 void FreeImage(ImageRecord* image);

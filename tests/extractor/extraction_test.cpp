@@ -270,6 +270,45 @@ TEST(FileExtraction, ReadOnlyClearsTheWriteBitsAndResistsALaterOverwrite) {
     EXPECT_EQ(ReadText(place.Out("AFTER.TXT")), "old") << "the walk ended at the error";
 }
 
+// A write that fails part way leaves the file as far as it was written, with
+// its permissions from the umask and the time of the write: neither the
+// entry's time nor its read-only attribute, so a later run with -o replaces
+// it. The shell limits the size of the files the program writes to 2 x 512
+// bytes and ignores SIGXFSZ, so the write past that fails (EFBIG).
+TEST(FileExtraction, AFileWhoseWriteFailedGetsNoTimeAndStaysWritable) {
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440));
+    DirectoryEntry entry = FileEntry("RO", "TXT", kAttrReadOnly | kAttrArchive);
+    entry.date = DosDate(1998, 3, 1);
+    entry.time = DosTime(0, 30, 0);
+    const std::vector<std::uint8_t> content = PatternBytes(3000, 7);
+    AddFile(&image, kRootDirectory, entry, content);
+    AddFile(&image, kRootDirectory, FileEntry("AFTER", "TXT"), TextBytes("after"));
+    ExtractionPlace place(image);
+    ChildOptions options;
+    options.environment = {"LC_ALL=C"};
+    options.workingDirectory = place.temp.Path();
+    const std::time_t before = std::time(nullptr);
+    ChildResult result = RunProgram(
+        {"/bin/sh", "-c", "trap '' XFSZ && ulimit -f 2 && umask 027 && exec \"$0\" disk.img -d out",
+         IMGEXTRACT_PATH},
+        options);
+    EXPECT_EQ(result.exitCode, 3) << result.output;
+    EXPECT_EQ(AfterInfoLine(result.output),
+              ErrorText("File '" + place.Shown("RO.TXT") + "' could not be created.", 29));
+    EXPECT_EQ(ReadBytes(place.Out("RO.TXT")),
+              std::vector<std::uint8_t>(content.begin(), content.begin() + 1024));
+    const struct stat status = StatusOf(place.Out("RO.TXT"));
+    EXPECT_EQ(status.st_mode & 07777, 0640u) << "0666 less 027, write bits kept";
+    EXPECT_GE(status.st_mtim.tv_sec, before - 1) << "not the entry's time";
+    EXPECT_FALSE(std::filesystem::exists(place.Out("AFTER.TXT")));
+
+    result = place.Run({"-o"});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(AfterInfoLine(result.output),
+              Replaced(place.Shown("RO.TXT")) + Created(place.Shown("AFTER.TXT")));
+    EXPECT_EQ(ReadBytes(place.Out("RO.TXT")), content);
+}
+
 // Permissions follow the user's umask: with umask 027 a file gets 0666 less
 // 027 = 0640, a read-only one the same without its write bits = 0440, and a
 // directory the run makes 0777 less 027 = 0750; in the extraction directory
@@ -645,6 +684,33 @@ TEST(HostNames, AreWhatTheCreatedLineShows) {
             EXPECT_EQ(TreeBelow(root), (std::set<std::string>{"\x81" "BER.TXT", "GR\x94SSE/",
                                                               "GR\x94SSE/STRA\xE1" "E.TXT"}));
         }
+    }
+}
+
+TEST(HostNames, AStoredFirstByte05IsMadeE5InDirectoriesAndFiles) {
+    // A stored first byte 0x05 stands for 0xE5, which code page 437 shows as
+    // a small sigma (U+03C3, UTF-8 CF 83). The directory \x05ABC holds the
+    // file \x05ILE.TXT; both reach the host with 0xE5, or its UTF-8 form.
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k160));
+    const std::uint16_t dir = AddDirectory(&image, kRootDirectory, FileEntry("\x05" "ABC", ""));
+    AddFile(&image, dir, FileEntry("\x05" "ILE", "TXT"), TextBytes("inside"));
+    struct Row {
+        const char* name;
+        const char* locale;
+        std::string sigmaOnDisk;
+    };
+    const Row rows[] = {{"C locale", "C", "\xE5"}, {"UTF-8 locale", "C.UTF-8", "\xCF\x83"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ExtractionPlace place(image);
+        const ChildResult result = RunInLocale(place, row.locale, false, {"disk.img", "-d", "out"});
+        EXPECT_EQ(result.exitCode, 0);
+        // Into a pipe the lines keep code page 437.
+        EXPECT_EQ(AfterInfoLine(result.output), Created(place.Shown("\xE5" "ABC/\xE5" "ILE.TXT")));
+        const std::string sigma = row.sigmaOnDisk;
+        EXPECT_EQ(TreeBelow(place.Out()),
+                  (std::set<std::string>{sigma + "ABC/", sigma + "ABC/" + sigma + "ILE.TXT"}));
+        EXPECT_EQ(ReadText(place.Out(sigma + "ABC/" + sigma + "ILE.TXT")), "inside");
     }
 }
 

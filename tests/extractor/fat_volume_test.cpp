@@ -22,7 +22,7 @@ public:
         record.imageBuffer = image_.bytes.data();
         ParametersFromBootSector(image_.bytes.data(), &record.parameters);
         record.trackCount = TrackCount(image_.layout);
-        OpenFatVolume(&record, &volume);
+        EXPECT_TRUE(OpenFatVolume(&record, &volume));
         bool outOfMemory = true;
         root = BuildDirectoryTree(&volume, &outOfMemory);
         EXPECT_FALSE(outOfMemory);
@@ -116,7 +116,7 @@ TEST(FatVolumeLayout, DerivesOffsetsAndLastClusterFromTheParameters) {
         ParametersFromBootSector(image.bytes.data(), &record.parameters);
         record.trackCount = row.trackCount != 0 ? row.trackCount : TrackCount(image.layout);
         FatVolume volume{};
-        OpenFatVolume(&record, &volume);
+        EXPECT_TRUE(OpenFatVolume(&record, &volume));
         EXPECT_EQ(volume.fatStart, row.fatStart);
         EXPECT_EQ(volume.rootStart, row.rootStart);
         EXPECT_EQ(volume.dataStart, row.dataStart);
@@ -514,7 +514,7 @@ TEST(DirectoryTree, StopsARootDirectoryThatRunsPastTheBuffer) {
     ParametersFromBootSector(image.bytes.data(), &record.parameters);
     record.trackCount = 1;
     FatVolume volume{};
-    OpenFatVolume(&record, &volume);
+    ASSERT_TRUE(OpenFatVolume(&record, &volume));
     bool outOfMemory = true;
     TreeNode* root = BuildDirectoryTree(&volume, &outOfMemory);
     EXPECT_FALSE(outOfMemory);
