@@ -16,10 +16,13 @@
 
 #include "console/system_error.h"
 #include "console/text.h"
+#include "extractor/command_line.h"
 
-// The walk holds the extraction directory, the directory of the last file
-// and, for a moment, one directory on the way; one file is open at a time.
-static constexpr std::size_t kDirectorySlotCount = 8;
+// The walk holds the extraction directory, the kHeldDirectoryCount outermost
+// directories below it on the way to the last file's directory, the
+// innermost one of that way and, for a moment, the next one, which is opened
+// before the innermost is let go; one file is open at a time.
+static constexpr std::size_t kDirectorySlotCount = kHeldDirectoryCount + 3;
 static constexpr std::size_t kFileSlotCount = 2;
 
 struct HostSlot {
