@@ -8,12 +8,6 @@
 #include <cerrno>
 #include <cstdlib>
 
-std::uint32_t SystemCodeFromPlatformError(int platformError) {
-    return static_cast<std::uint32_t>(platformError);
-}
-
-int PlatformErrorFromSystemCode(std::uint32_t code) { return static_cast<int>(code); }
-
 std::uint32_t SystemCodeFromRuntimeError() {
     const unsigned long code = _doserrno;
     if (code != 0) return static_cast<std::uint32_t>(code);
