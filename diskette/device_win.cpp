@@ -1,7 +1,8 @@
 // device_win.cpp - the diskette operations on Windows: the drive opened as a
 // raw device ("\\.\A:") and driven through DeviceIoControl and positioned
 // ReadFile and WriteFile. Drive letters are the system's own; no variable
-// maps them elsewhere. The codes are GetLastError's.
+// maps them elsewhere. The codes are GetLastError's. Every device request
+// runs with the critical-error dialogs off.
 #include "diskette/device.h"
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <new>
 
+#include "console/critical_errors_win.h"
 #include "console/system_error.h"
 #include "console/text.h"
 #include "diskette/device_platform.h"
@@ -31,20 +33,6 @@ static_assert(static_cast<int>(MediaType::F3_720_512) == F3_720_512, "Windows nu
 static_assert(static_cast<int>(MediaType::F5_360_512) == F5_360_512, "Windows numbering");
 static_assert(sizeof(DISK_GEOMETRY) == 24, "as the drive returns it");
 static_assert(sizeof(FORMAT_PARAMETERS) == 20, "as the drive takes it");
-
-// While a device request runs, a missing or unreadable diskette gives an
-// error code instead of the system's dialog; the previous mode comes back on
-// every way out of the operation.
-class CriticalErrorsOff {
-public:
-    CriticalErrorsOff() : previousMode_(SetErrorMode(SEM_FAILCRITICALERRORS)) {}
-    ~CriticalErrorsOff() { SetErrorMode(previousMode_); }
-    CriticalErrorsOff(const CriticalErrorsOff&) = delete;
-    CriticalErrorsOff& operator=(const CriticalErrorsOff&) = delete;
-
-private:
-    UINT previousMode_;
-};
 
 void PauseMilliseconds(std::uint32_t milliseconds) { Sleep(milliseconds); }
 
