@@ -43,13 +43,7 @@ bool ReadMediaGeneration(DeviceHandle* device, std::uint64_t* generation) {
 }
 
 std::uint32_t DevicePathForDrive(const char* driveName, char* path, std::size_t pathSize) {
-    if (driveName == nullptr || std::strlen(driveName) != 2 || driveName[1] != ':') {
-        return kErrorInvalidParameter;
-    }
-    const char letter = driveName[0];
-    if (!((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z'))) {
-        return kErrorInvalidParameter;
-    }
+    if (DriveLetterOf(driveName) == '\0') return kErrorInvalidParameter;
     if (!FormatText(path, pathSize, "\\\\.\\%s", driveName)) return kErrorFileNameTooLong;
     return 0;
 }
@@ -135,11 +129,10 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
                           std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector,
                           std::uint8_t deviceType, std::uint8_t mediaDescriptor) {
     CriticalErrorsOff errorMode;
-    if (device == nullptr) return kErrorInvalidHandle;
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
-                                        &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
+                                        &byteCount, &offset);
     if (code != 0) return code;
     FORMAT_PARAMETERS request{};
     request.MediaType = static_cast<MEDIA_TYPE>(
@@ -180,11 +173,10 @@ std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer, std::
                          std::uint32_t track, std::uint32_t sectorsPerTrack,
                          std::uint32_t bytesPerSector) {
     CriticalErrorsOff errorMode;
-    if (device == nullptr) return kErrorInvalidHandle;
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
-                                        &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
+                                        &byteCount, &offset);
     if (code != 0) return code;
     std::memcpy(device->transferBuffer, buffer, byteCount);
     return TransferAt(device, true, offset, byteCount);
@@ -194,11 +186,10 @@ std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_
                         std::uint32_t track, std::uint32_t sectorsPerTrack,
                         std::uint32_t bytesPerSector) {
     CriticalErrorsOff errorMode;
-    if (device == nullptr) return kErrorInvalidHandle;
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
-                                        &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
+                                        &byteCount, &offset);
     if (code != 0) return code;
     code = TransferAt(device, false, offset, byteCount);
     if (code != 0) return code;
