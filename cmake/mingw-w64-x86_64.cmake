@@ -1,10 +1,11 @@
 # Toolchain file for the Windows programs, cross-built on Linux with
 # mingw-w64 (Debian: g++-mingw-w64-x86-64-posix):
 #   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
-# The "-posix" compilers: their thread model has the std::mutex and
-# std::thread that GoogleTest needs, which the "win32" model lacks in GCC 12.
+# The "-posix" compilers are the ones of the package `make windows` installs;
+# the programs start no threads, so their thread model matters to nothing.
 # Everything is linked statically, so that the .exe files need no DLL of the
-# compiler's beside them. Tests run through wine (cmake/wine-run.sh).
+# compiler's beside them. This build makes the programs only: the Linux
+# build's tests run them under wine (tests/windows, cmake/wine-run.sh).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -26,5 +27,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)

@@ -7,6 +7,12 @@
 
 #include "console/console_platform.h"
 
+static OutputVariant outputVariant = OutputVariant::kFile;
+
+void SetOutputVariant(OutputVariant variant) { outputVariant = variant; }
+
+OutputVariant GetOutputVariant() { return outputVariant; }
+
 // True when text holds no ESC and no byte above 0x7F: it then reaches a
 // terminal byte for byte as it reaches a file. *length gets its length.
 // Eight bytes are looked at a step: a byte above 0x7F has its top bit set,

@@ -12,12 +12,7 @@
 #include "console/console_platform.h"
 #include "console/terminal_guard.h"
 
-static OutputVariant outputVariant = OutputVariant::kFile;
 static int terminalUtf8 = -1;   // -1 not yet known, then 0 or 1
-
-void SetOutputVariant(OutputVariant variant) { outputVariant = variant; }
-
-OutputVariant GetOutputVariant() { return outputVariant; }
 
 bool IsOutputTerminal() { return isatty(1) == 1; }
 

@@ -10,12 +10,6 @@
 
 #include "console/console_platform.h"
 
-static OutputVariant outputVariant = OutputVariant::kFile;
-
-void SetOutputVariant(OutputVariant variant) { outputVariant = variant; }
-
-OutputVariant GetOutputVariant() { return outputVariant; }
-
 // A console, or a character device such as NUL: either takes no colour in
 // the file variant's text. WriteConsoleA tells a real console by succeeding.
 bool IsOutputTerminal() {
@@ -29,7 +23,7 @@ void WriteOutputRun(const char* bytes, std::size_t byteCount, bool terminal) {
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD written = 0;
     const DWORD count = static_cast<DWORD>(byteCount);
-    if (outputVariant == OutputVariant::kConsole) {
+    if (GetOutputVariant() == OutputVariant::kConsole) {
         (void)WriteConsoleA(output, bytes, count, &written, nullptr);
     } else {
         (void)WriteFile(output, bytes, count, &written, nullptr);

@@ -1,4 +1,4 @@
-// keys_posix.cpp - key input from a terminal in non-canonical mode, and line
+// keys_posix.cpp - key input from a terminal in non-canonical mode, and byte
 // input, on descriptor 0.
 #include "console/keys.h"
 
@@ -8,6 +8,7 @@
 
 #include <cerrno>
 
+#include "console/keys_platform.h"
 #include "console/terminal_guard.h"
 
 // The bytes of one escape sequence arrive together; a pause this long after
@@ -29,8 +30,9 @@ static bool IsInputWaiting(int timeoutMilliseconds) {
     }
 }
 
-// Reads one byte; false at end of input or on an error.
-static bool ReadInputByte(std::uint8_t* byte) {
+bool IsInputTerminal() { return isatty(0) == 1; }
+
+bool ReadInputByte(std::uint8_t* byte) {
     for (;;) {
         ssize_t count = read(0, byte, 1);
         if (count == 1) return true;
@@ -55,32 +57,13 @@ static int ReadKeyEvent() {
 }
 
 int PollKey() {
-    if (isatty(0) != 1) return kKeyNone;
+    if (!IsInputTerminal()) return kKeyNone;
     if (!IsInputWaiting(0)) return kKeyNone;
     return ReadKeyEvent();
 }
 
-int WaitForKey() {
-    if (isatty(0) != 1) {
-        std::uint8_t byte = 0;
-        if (!ReadInputByte(&byte)) return kKeyEsc;
-        if (byte == '\r' || byte == '\n') return kKeyEnter;
-        return byte;
-    }
+int WaitForTerminalKey() {
     tcflush(0, TCIFLUSH);
     if (!IsInputWaiting(-1)) return kKeyEsc;
     return ReadKeyEvent();
-}
-
-bool ReadInputLine(char* buffer, std::size_t bufferSize) {
-    std::size_t length = 0;
-    bool readAny = false;
-    std::uint8_t byte = 0;
-    while (ReadInputByte(&byte)) {
-        readAny = true;
-        if (byte == '\n') break;
-        if (length + 1 < bufferSize) buffer[length++] = static_cast<char>(byte);
-    }
-    if (bufferSize > 0) buffer[length] = '\0';
-    return readAny;
 }

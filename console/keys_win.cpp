@@ -1,17 +1,18 @@
 // keys_win.cpp - key input from the Windows console: one console input event
 // per call (PeekConsoleInputA, ReadConsoleInputA), the release of a key as
-// much as its press; and line input from the standard input handle.
+// much as its press; and byte input from the standard input handle.
 #include "console/keys.h"
 
 #include <windows.h>
 
+#include "console/keys_platform.h"
+
 static HANDLE InputHandle() { return GetStdHandle(STD_INPUT_HANDLE); }
 
-// True when standard input is a console; a file, a pipe or the NUL device
-// has no input events.
-static bool IsInputConsole(HANDLE input) {
+// A console; a file, a pipe or the NUL device has no input events.
+bool IsInputTerminal() {
     DWORD mode = 0;
-    return GetConsoleMode(input, &mode) != 0;
+    return GetConsoleMode(InputHandle(), &mode) != 0;
 }
 
 // Processed input only: a key counts the moment it is pressed and is not
@@ -30,8 +31,8 @@ static int KeyValueOf(const INPUT_RECORD* record) {
 }
 
 int PollKey() {
+    if (!IsInputTerminal()) return kKeyNone;
     HANDLE input = InputHandle();
-    if (!IsInputConsole(input)) return kKeyNone;
     INPUT_RECORD record{};
     DWORD count = 0;
     if (!PeekConsoleInputA(input, &record, 1, &count) || count == 0) return kKeyNone;
@@ -39,42 +40,16 @@ int PollKey() {
     return KeyValueOf(&record);
 }
 
-// Reads one byte of a standard input that is no console; false at its end.
-static bool ReadInputByte(HANDLE input, char* byte) {
+bool ReadInputByte(std::uint8_t* byte) {
     DWORD count = 0;
-    return ReadFile(input, byte, 1, &count, nullptr) != 0 && count == 1;
+    return ReadFile(InputHandle(), byte, 1, &count, nullptr) != 0 && count == 1;
 }
 
-int WaitForKey() {
+int WaitForTerminalKey() {
     HANDLE input = InputHandle();
-    if (!IsInputConsole(input)) {
-        char byte = 0;
-        if (!ReadInputByte(input, &byte)) return kKeyEsc;
-        if (byte == '\r' || byte == '\n') return kKeyEnter;
-        return static_cast<unsigned char>(byte);
-    }
     (void)FlushConsoleInputBuffer(input);
     INPUT_RECORD record{};
     DWORD count = 0;
-    // A console that can no longer be read would answer every later wait
-    // at once: ESC ends the prompt instead of asking for ever.
     if (!ReadConsoleInputA(input, &record, 1, &count) || count == 0) return kKeyEsc;
     return KeyValueOf(&record);
-}
-
-// The console in line mode hands over a whole line ending in CR LF; a file
-// may end its lines in either form. The CR before the LF is dropped.
-bool ReadInputLine(char* buffer, std::size_t bufferSize) {
-    HANDLE input = InputHandle();
-    std::size_t length = 0;
-    bool readAny = false;
-    char byte = 0;
-    while (ReadInputByte(input, &byte)) {
-        readAny = true;
-        if (byte == '\n') break;
-        if (length + 1 < bufferSize) buffer[length++] = byte;
-    }
-    if (length > 0 && buffer[length - 1] == '\r') --length;
-    if (bufferSize > 0) buffer[length] = '\0';
-    return readAny;
 }

@@ -41,11 +41,20 @@ inline constexpr std::uint32_t kErrorTooManyLinks = 1921;
 // behind this bit, so that its text can still be found.
 inline constexpr std::uint32_t kErrorPlatformBit = 0x20000000;
 
-// Translates a platform error number (errno on POSIX) into a system error code.
+// POSIX only (system_error_linux.cpp); on Windows the platform's error codes
+// are the system error codes themselves.
+// Translates errno into a system error code.
 [[nodiscard]] std::uint32_t SystemCodeFromPlatformError(int platformError);
 
-// The platform error number a system error code stands for, or 0 for none.
+// The errno value a system error code stands for, or 0 for none.
 [[nodiscard]] int PlatformErrorFromSystemCode(std::uint32_t code);
+
+// Windows only (system_error_win.cpp): the system error code of the runtime
+// library call (_open, _read, _lseeki64 ...) that just failed: the Windows
+// error behind it, or where the library failed without one, its own reason
+// (an argument it refused is an invalid parameter, anything else a general
+// failure).
+[[nodiscard]] std::uint32_t SystemCodeFromRuntimeError();
 
 // Writes the platform's text for a system error code into buffer (NUL
 // included, cut to fit) and returns its length; 0 when the code has no text.

@@ -5,11 +5,14 @@
 
 #include <windows.h>
 
-std::uint32_t SystemCodeFromPlatformError(int platformError) {
-    return static_cast<std::uint32_t>(platformError);
-}
+#include <cerrno>
+#include <cstdlib>
 
-int PlatformErrorFromSystemCode(std::uint32_t code) { return static_cast<int>(code); }
+std::uint32_t SystemCodeFromRuntimeError() {
+    const unsigned long code = _doserrno;
+    if (code != 0) return static_cast<std::uint32_t>(code);
+    return errno == EINVAL ? kErrorInvalidParameter : kErrorGeneralFailure;
+}
 
 // The text comes in the ANSI code page with its own CR LF at the end; the
 // message reporter turns it into the console's letters and one line.

@@ -2,13 +2,17 @@
 // terminal back: "\x1b[0m" on descriptor 1 when the program changed its
 // colours, the saved termios on descriptor 0 when it took key mode. The
 // handlers read only sig_atomic_t flags and termios records written before
-// their flag was set, and call only async-signal-safe functions.
+// their flag was set, and call only async-signal-safe functions. The records
+// are plain memory: a release fence before the flag is set and an acquire
+// fence after a handler has seen it keep the compiler from moving their
+// stores past the flag, so a handler never reads a half-written record.
 #include "console/terminal_guard.h"
 
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <iterator>
@@ -36,16 +40,23 @@ static bool IsTerminalOurs() {
     return foreground == -1 || foreground == getpgrp();
 }
 
+// True when key mode was taken; savedMode and keyMode may then be read.
+static bool IsKeyModeTaken() {
+    if (!keyModeTaken) return false;
+    std::atomic_signal_fence(std::memory_order_acquire);
+    return true;
+}
+
 static void GiveTerminalBack() {
     if (coloursChanged) {
         const ssize_t written = write(1, kColourReset, std::size(kColourReset) - 1);
         (void)written;   // nothing more can be done for a terminal that refuses it
     }
-    if (keyModeTaken && IsTerminalOurs()) tcsetattr(0, TCSANOW, &savedMode);
+    if (IsKeyModeTaken() && IsTerminalOurs()) tcsetattr(0, TCSANOW, &savedMode);
 }
 
 static void TakeKeyModeAgain() {
-    if (keyModeTaken && IsTerminalOurs()) tcsetattr(0, TCSANOW, &keyMode);
+    if (IsKeyModeTaken() && IsTerminalOurs()) tcsetattr(0, TCSANOW, &keyMode);
 }
 
 static void FillGuardedSignals(sigset_t* set) {
@@ -138,6 +149,7 @@ void EnterTerminalKeyMode() {
     keyMode.c_lflag |= ISIG;
     keyMode.c_cc[VMIN] = 1;
     keyMode.c_cc[VTIME] = 0;
+    std::atomic_signal_fence(std::memory_order_release);
     keyModeTaken = 1;
     tcsetattr(0, TCSANOW, &keyMode);
 }

@@ -1,5 +1,6 @@
 // device.cpp - the parts of the device layer that no platform changes: the
-// media type selection and the wait for a diskette.
+// media type selection, the checks of drive names and track side requests,
+// and the wait for a diskette.
 #include "diskette/device.h"
 
 #include "console/keys.h"
@@ -32,9 +33,20 @@ bool IsTransferSizeValid(std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSe
     return static_cast<std::uint64_t>(sectorsPerTrack) * bytesPerSector <= kTrackSideBufferSize;
 }
 
-std::uint32_t CheckTrackSide(std::uint32_t side, std::uint32_t track,
+char DriveLetterOf(const char* driveName) {
+    if (driveName == nullptr || driveName[0] == '\0' || driveName[1] != ':' ||
+        driveName[2] != '\0') {
+        return '\0';
+    }
+    const char letter = driveName[0];
+    if (letter >= 'a' && letter <= 'z') return static_cast<char>(letter - 'a' + 'A');
+    return letter >= 'A' && letter <= 'Z' ? letter : '\0';
+}
+
+std::uint32_t CheckTrackSide(const DeviceHandle* device, std::uint32_t side, std::uint32_t track,
                              std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector,
                              std::size_t* byteCount, std::uint64_t* offset) {
+    if (device == nullptr) return kErrorInvalidHandle;
     if (side > 1 || track > kMaximumTracks || !IsTransferSizeValid(sectorsPerTrack, bytesPerSector)) {
         return kErrorInvalidParameter;
     }

@@ -96,12 +96,8 @@ void PauseMilliseconds(std::uint32_t milliseconds) {
 }
 
 std::uint32_t DevicePathForDrive(const char* driveName, char* path, std::size_t pathSize) {
-    if (driveName == nullptr || std::strlen(driveName) != 2 || driveName[1] != ':') {
-        return kErrorInvalidParameter;
-    }
-    char letter = driveName[0];
-    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
-    if (letter < 'A' || letter > 'Z') return kErrorInvalidParameter;
+    const char letter = DriveLetterOf(driveName);
+    if (letter == '\0') return kErrorInvalidParameter;
     char variableName[] = "DISKETTE_?";
     variableName[std::size(variableName) - 2] = letter;
     const char* named = std::getenv(variableName);
@@ -472,11 +468,10 @@ static std::uint32_t CheckInsideFile(DeviceHandle* device, std::uint64_t offset,
 std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_t track,
                           std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector,
                           std::uint8_t deviceType, std::uint8_t mediaDescriptor) {
-    if (device == nullptr) return kErrorInvalidHandle;
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
-                                        &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
+                                        &byteCount, &offset);
     if (code != 0) return code;
     // The layout was set once by PrepareFormat; a track of another layout
     // would be formatted with the wrong gaps and rate.
@@ -509,11 +504,10 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
 std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer, std::uint32_t side,
                          std::uint32_t track, std::uint32_t sectorsPerTrack,
                          std::uint32_t bytesPerSector) {
-    if (device == nullptr) return kErrorInvalidHandle;
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
-                                        &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
+                                        &byteCount, &offset);
     if (code == 0) code = CheckInsideFile(device, offset, byteCount);
     if (code != 0) return code;
     std::memcpy(device->transferBuffer, buffer, byteCount);
@@ -523,11 +517,10 @@ std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer, std::
 std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_t side,
                         std::uint32_t track, std::uint32_t sectorsPerTrack,
                         std::uint32_t bytesPerSector) {
-    if (device == nullptr) return kErrorInvalidHandle;
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
-                                        &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
+                                        &byteCount, &offset);
     if (code != 0) return code;
     // The floppy driver keeps the track it last wrote in a buffer of its own
     // and answers reads of that track from there; flushing the buffer first

@@ -14,10 +14,15 @@ inline constexpr std::uint32_t kMaximumTracks = 255;  // a cylinder count no dis
 [[nodiscard]] bool IsTransferSizeValid(std::uint32_t sectorsPerTrack,
                                        std::uint32_t bytesPerSector);
 
-// Checks a track side request: side 0 or 1, track up to kMaximumTracks, a
-// valid transfer size. 0 with *byteCount and *offset (TrackSideOffset; below
-// 16 MiB), or 87.
-[[nodiscard]] std::uint32_t CheckTrackSide(std::uint32_t side, std::uint32_t track,
+// The letter of a drive name ("A:" ... "Z:", a letter of either case and a
+// colon), upper-cased; '\0' when driveName is no such name.
+[[nodiscard]] char DriveLetterOf(const char* driveName);
+
+// Checks a track side request: an open device, side 0 or 1, track up to
+// kMaximumTracks, a valid transfer size. 0 with *byteCount and *offset
+// (TrackSideOffset; below 16 MiB), 6 for a null device, or 87.
+[[nodiscard]] std::uint32_t CheckTrackSide(const DeviceHandle* device, std::uint32_t side,
+                                           std::uint32_t track,
                                            std::uint32_t sectorsPerTrack,
                                            std::uint32_t bytesPerSector, std::size_t* byteCount,
                                            std::uint64_t* offset);

@@ -1,7 +1,8 @@
 // device_win.cpp - the diskette operations on Windows: the drive opened as a
 // raw device ("\\.\A:") and driven through DeviceIoControl and positioned
 // ReadFile and WriteFile. Drive letters are the system's own; no variable
-// maps them elsewhere. The codes are GetLastError's.
+// maps them elsewhere. The codes are GetLastError's. Every device request
+// runs with the critical-error dialogs off.
 #include "diskette/device.h"
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <new>
 
+#include "console/critical_errors_win.h"
 #include "console/system_error.h"
 #include "console/text.h"
 #include "diskette/device_platform.h"
@@ -32,20 +34,6 @@ static_assert(static_cast<int>(MediaType::F5_360_512) == F5_360_512, "Windows nu
 static_assert(sizeof(DISK_GEOMETRY) == 24, "as the drive returns it");
 static_assert(sizeof(FORMAT_PARAMETERS) == 20, "as the drive takes it");
 
-// While a device request runs, a missing or unreadable diskette gives an
-// error code instead of the system's dialog; the previous mode comes back on
-// every way out of the operation.
-class CriticalErrorsOff {
-public:
-    CriticalErrorsOff() : previousMode_(SetErrorMode(SEM_FAILCRITICALERRORS)) {}
-    ~CriticalErrorsOff() { SetErrorMode(previousMode_); }
-    CriticalErrorsOff(const CriticalErrorsOff&) = delete;
-    CriticalErrorsOff& operator=(const CriticalErrorsOff&) = delete;
-
-private:
-    UINT previousMode_;
-};
-
 void PauseMilliseconds(std::uint32_t milliseconds) { Sleep(milliseconds); }
 
 bool ReadMediaGeneration(DeviceHandle* device, std::uint64_t* generation) {
@@ -55,13 +43,7 @@ bool ReadMediaGeneration(DeviceHandle* device, std::uint64_t* generation) {
 }
 
 std::uint32_t DevicePathForDrive(const char* driveName, char* path, std::size_t pathSize) {
-    if (driveName == nullptr || std::strlen(driveName) != 2 || driveName[1] != ':') {
-        return kErrorInvalidParameter;
-    }
-    const char letter = driveName[0];
-    if (!((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z'))) {
-        return kErrorInvalidParameter;
-    }
+    if (DriveLetterOf(driveName) == '\0') return kErrorInvalidParameter;
     if (!FormatText(path, pathSize, "\\\\.\\%s", driveName)) return kErrorFileNameTooLong;
     return 0;
 }
@@ -147,11 +129,10 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
                           std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector,
                           std::uint8_t deviceType, std::uint8_t mediaDescriptor) {
     CriticalErrorsOff errorMode;
-    if (device == nullptr) return kErrorInvalidHandle;
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
-                                        &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
+                                        &byteCount, &offset);
     if (code != 0) return code;
     FORMAT_PARAMETERS request{};
     request.MediaType = static_cast<MEDIA_TYPE>(
@@ -192,11 +173,10 @@ std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer, std::
                          std::uint32_t track, std::uint32_t sectorsPerTrack,
                          std::uint32_t bytesPerSector) {
     CriticalErrorsOff errorMode;
-    if (device == nullptr) return kErrorInvalidHandle;
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
-                                        &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
+                                        &byteCount, &offset);
     if (code != 0) return code;
     std::memcpy(device->transferBuffer, buffer, byteCount);
     return TransferAt(device, true, offset, byteCount);
@@ -206,11 +186,10 @@ std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_
                         std::uint32_t track, std::uint32_t sectorsPerTrack,
                         std::uint32_t bytesPerSector) {
     CriticalErrorsOff errorMode;
-    if (device == nullptr) return kErrorInvalidHandle;
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(side, track, sectorsPerTrack, bytesPerSector, &byteCount,
-                                        &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
+                                        &byteCount, &offset);
     if (code != 0) return code;
     code = TransferAt(device, false, offset, byteCount);
     if (code != 0) return code;

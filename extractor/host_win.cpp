@@ -14,12 +14,16 @@
 #include <cstring>
 #include <iterator>
 
+#include "console/critical_errors_win.h"
 #include "console/system_error.h"
 #include "console/text.h"
+#include "extractor/command_line.h"
 
-// The walk holds the extraction directory, the directory of the last file
-// and, for a moment, one directory on the way; one file is open at a time.
-static constexpr std::size_t kDirectorySlotCount = 8;
+// The walk holds the extraction directory, the kHeldDirectoryCount outermost
+// directories below it on the way to the last file's directory, the
+// innermost one of that way and, for a moment, the next one, which is opened
+// before the innermost is let go; one file is open at a time.
+static constexpr std::size_t kDirectorySlotCount = kHeldDirectoryCount + 3;
 static constexpr std::size_t kFileSlotCount = 2;
 
 struct HostSlot {
@@ -151,15 +155,13 @@ std::uint32_t OpenHostDirectory(const char* path, int* directory) {
 // Makes the directory path with the system's critical-error dialogs off (a
 // drive without a diskette answers with an error code, not a dialog).
 static std::uint32_t MakeDirectory(const char* path) {
-    const UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    CriticalErrorsOff errorMode;
     SECURITY_ATTRIBUTES security{};
     security.nLength = sizeof(security);
     security.lpSecurityDescriptor = nullptr;
     security.bInheritHandle = FALSE;
     const bool made = CreateDirectoryA(path, &security) != 0;
-    const std::uint32_t code = made ? 0 : GetLastError();
-    SetErrorMode(previousMode);
-    return code;
+    return made ? 0 : GetLastError();
 }
 
 // parentMade changes nothing here: a directory is always looked for first.

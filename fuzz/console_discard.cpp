@@ -5,12 +5,7 @@
 #include "console/console.h"
 #include "console/console_platform.h"
 
-static OutputVariant outputVariant = OutputVariant::kFile;
 static volatile std::uint8_t outputSum = 0;
-
-void SetOutputVariant(OutputVariant variant) { outputVariant = variant; }
-
-OutputVariant GetOutputVariant() { return outputVariant; }
 
 bool IsOutputTerminal() { return false; }
 

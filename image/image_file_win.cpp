@@ -13,14 +13,6 @@
 
 #include "console/system_error.h"
 
-// The Windows error behind a failed runtime library call; where the library
-// failed without one (an offset it refused), its own reason.
-static std::uint32_t LastRuntimeError() {
-    const unsigned long code = _doserrno;
-    if (code != 0) return static_cast<std::uint32_t>(code);
-    return errno == EINVAL ? kErrorInvalidParameter : kErrorGeneralFailure;
-}
-
 // The buffer comes from calloc, zero-filled, and goes back to free.
 std::uint8_t* AllocateImageBuffer(std::uint64_t byteCount) {
     if (byteCount > SIZE_MAX) return nullptr;
@@ -60,7 +52,7 @@ std::uint32_t ReadFileBytes(int fileHandle, std::uint8_t* buffer, std::uint64_t 
         _doserrno = 0;
         const int count = _read(fileHandle, buffer + done, request);
         if (count < 0) {
-            code = LastRuntimeError();
+            code = SystemCodeFromRuntimeError();
             break;
         }
         if (count == 0) break;
@@ -75,7 +67,7 @@ std::uint32_t SeekFile(int fileHandle, std::int64_t offset, SeekOrigin origin,
     const int whence = origin == SeekOrigin::kStart ? SEEK_SET : SEEK_CUR;
     _doserrno = 0;
     const __int64 result = _lseeki64(fileHandle, offset, whence);
-    if (result < 0) return LastRuntimeError();
+    if (result < 0) return SystemCodeFromRuntimeError();
     *position = static_cast<std::int64_t>(result);
     return 0;
 }

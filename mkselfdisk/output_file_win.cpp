@@ -20,13 +20,6 @@ static constexpr std::uint64_t kLargestWrite = 0x40000000;
 // Names tried for the new file before giving up.
 static constexpr unsigned kTemporaryNameTries = 100;
 
-// The Windows error behind a failed runtime library call, or a general
-// failure where the library gives none.
-static std::uint32_t LastRuntimeError() {
-    const unsigned long code = _doserrno;
-    return code != 0 ? static_cast<std::uint32_t>(code) : kErrorGeneralFailure;
-}
-
 // Opens path with flags, read and write permission, no sharing for writers.
 static int OpenDescriptor(const char* path, int flags) {
     int handle = -1;
@@ -55,7 +48,7 @@ std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
             *fileHandle = handle;
             return 0;
         }
-        code = LastRuntimeError();
+        code = SystemCodeFromRuntimeError();
         if (code != kErrorFileExists && code != kErrorAlreadyExists) break;
     }
     temporaryPath[0] = '\0';
@@ -64,13 +57,13 @@ std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
 
 std::uint32_t OpenFileForUpdate(const char* path, int* fileHandle) {
     *fileHandle = OpenDescriptor(path, _O_RDWR);
-    return *fileHandle < 0 ? LastRuntimeError() : 0;
+    return *fileHandle < 0 ? SystemCodeFromRuntimeError() : 0;
 }
 
 std::uint32_t GetFileLength(int fileHandle, std::uint64_t* length) {
     _doserrno = 0;
     const __int64 result = _filelengthi64(fileHandle);
-    if (result < 0) return LastRuntimeError();
+    if (result < 0) return SystemCodeFromRuntimeError();
     *length = static_cast<std::uint64_t>(result);
     return 0;
 }
@@ -78,14 +71,14 @@ std::uint32_t GetFileLength(int fileHandle, std::uint64_t* length) {
 std::uint32_t WriteFileBytesAt(int fileHandle, std::uint64_t offset, const std::uint8_t* bytes,
                                std::uint64_t byteCount) {
     _doserrno = 0;
-    if (_lseeki64(fileHandle, static_cast<__int64>(offset), SEEK_SET) < 0) return LastRuntimeError();
+    if (_lseeki64(fileHandle, static_cast<__int64>(offset), SEEK_SET) < 0) return SystemCodeFromRuntimeError();
     std::uint64_t done = 0;
     while (done < byteCount) {
         const std::uint64_t left = byteCount - done;
         const unsigned request = static_cast<unsigned>(left < kLargestWrite ? left : kLargestWrite);
         _doserrno = 0;
         const int count = _write(fileHandle, bytes + done, request);
-        if (count < 0) return LastRuntimeError();
+        if (count < 0) return SystemCodeFromRuntimeError();
         if (count == 0) return kErrorDiskFull;
         done += static_cast<std::uint64_t>(count);
     }
@@ -95,8 +88,8 @@ std::uint32_t WriteFileBytesAt(int fileHandle, std::uint64_t offset, const std::
 std::uint32_t CommitFile(int fileHandle, const char* temporaryPath, const char* path) {
     std::uint32_t code = 0;
     _doserrno = 0;
-    if (_commit(fileHandle) != 0) code = LastRuntimeError();
-    if (_close(fileHandle) != 0 && code == 0) code = LastRuntimeError();
+    if (_commit(fileHandle) != 0) code = SystemCodeFromRuntimeError();
+    if (_close(fileHandle) != 0 && code == 0) code = SystemCodeFromRuntimeError();
     if (code == 0 &&
         !MoveFileExA(temporaryPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         code = GetLastError();

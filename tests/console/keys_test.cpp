@@ -129,7 +129,8 @@ TEST(KeyInputWithoutTerminal, PollSeesNothingAndWaitEndsAtEndOfInput) {
 
 TEST(LineInput, ReadsLinesKeepsTheBeginningOfLongOnesAndEndsAtEndOfInput) {
     ChildOptions options;
-    options.input = "yes\n" + std::string(100, 'A') + "\nlast";
+    // "no" ends in CR LF, whose CR is no part of the line.
+    options.input = "yes\nno\r\n" + std::string(100, 'A') + "\nlast";
     ChildResult result = RunFunction(
         []() {
             char line[8];
@@ -138,7 +139,7 @@ TEST(LineInput, ReadsLinesKeepsTheBeginningOfLongOnesAndEndsAtEndOfInput) {
             std::fflush(stdout);
         },
         options);
-    EXPECT_EQ(result.output, "[yes][AAAAAAA][last]end");
+    EXPECT_EQ(result.output, "[yes][no][AAAAAAA][last]end");
 }
 
 }  // namespace

@@ -378,6 +378,11 @@ TEST(FileDriveHandle, RefusesANullHandle) {
     EXPECT_EQ(QueryDriveGeometry(nullptr, &geometry), kErrorInvalidHandle);
     EXPECT_EQ(SetVolumeLock(nullptr, true), kErrorInvalidHandle);
     EXPECT_EQ(ReadFirstSector(nullptr, sector), kErrorInvalidHandle);
+    // A track side request that is valid in every other way (1.44 MB layout).
+    std::uint8_t track[18 * 512] = {};
+    EXPECT_EQ(FormatTrack(nullptr, 0, 0, 18, 512, 0, 0xF0), kErrorInvalidHandle);
+    EXPECT_EQ(WriteTrack(nullptr, track, 0, 0, 18, 512), kErrorInvalidHandle);
+    EXPECT_EQ(ReadTrack(nullptr, track, 0, 0, 18, 512), kErrorInvalidHandle);
     EXPECT_EQ(DismountVolume(nullptr, DeviceParameterBlock{}), kErrorInvalidHandle);
     CloseDiskette(nullptr);
 }
