@@ -188,24 +188,6 @@ static int AppendCompacted(Output* output, ImageRecord* image, ImageStorage* sto
     return result;
 }
 
-// True unless the image file carries a CRC that the diskette read from it
-// (image) does not match. The reader only warns of a mismatch; a compacted
-// image gets a CRC of its own, which would hide the damage for good.
-static bool IsStoredCrcRight(const ImageRecord* image) {
-    std::uint8_t header[kNativeHeaderLength];
-    std::uint64_t readCount = 0;
-    std::int64_t position = 0;
-    Recognition recognition{};
-    if (SeekFile(image->fileHandle, 0, SeekOrigin::kStart, &position) != 0 ||
-        ReadFileBytes(image->fileHandle, header, std::size(header), &readCount) != 0 ||
-        readCount != std::size(header) || !RecognizeNative(header, std::size(header), &recognition) ||
-        (recognition.parameters.imageBytes[kImageByteCrcFlag] & kCrcFlagBit) == 0) {
-        return true;
-    }
-    return ReadLe32(recognition.parameters.imageBytes + kImageByteStoredCrc) ==
-           ComputeCrc32(image->imageBuffer, static_cast<std::size_t>(ImageBufferSize(image)));
-}
-
 // Reads the image file path and appends it. Returns 1, or 0 after reporting.
 static int AppendImage(Output* output, const char* path, bool compact, PlacedImage* placed) {
     ImageRecord image{};
@@ -222,7 +204,9 @@ static int AppendImage(Output* output, const char* path, bool compact, PlacedIma
     placed->startOffset = static_cast<std::int64_t>(output->length);
     placed->storage = ImageStorage::kAsItIs;
     int result = ReadImage(&image, nullptr);
-    if (result == 1 && compact && !IsStoredCrcRight(&image)) {
+    // The reader only warns of a CRC that does not match; a compacted image
+    // gets a CRC of its own, which would hide the damage for good.
+    if (result == 1 && compact && image.crcMismatch) {
         ReportMessage("'%s' does not match its own CRC; stored anew with -c, it would seem sound.",
                       kMessageError, 0, path);
         result = 0;
