@@ -16,11 +16,7 @@ std::uint32_t PayloadOffsetFieldOf(const std::uint8_t* signature, std::size_t si
     if (signatureLength >= 2 && signature[0] == 'M' && signature[1] == 'Z') {
         return kWindowsPayloadOffsetField;
     }
-    if (signatureLength >= 4 && signature[0] == 0x7F && signature[1] == 'E' &&
-        signature[2] == 'L' && signature[3] == 'F') {
-        return kElfPayloadOffsetField;
-    }
-    return kPayloadOffsetField;
+    return kElfPayloadOffsetField;
 }
 
 bool ReadPayloadHeader(int fileHandle, PayloadHeader* header) {

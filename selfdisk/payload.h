@@ -16,19 +16,16 @@
 inline constexpr std::uint32_t kWindowsPayloadOffsetField = 2;
 inline constexpr std::uint32_t kElfPayloadOffsetField = 12;
 inline constexpr std::uint32_t kPayloadOffsetFieldSize = 4;
-// The field of the running platform's own executables; defined in
-// payload_<platform>.cpp.
-extern const std::uint32_t kPayloadOffsetField;
 
-// The first bytes of an executable that tell its kind.
-inline constexpr std::size_t kExecutableSignatureSize = 4;
+// The first bytes of an executable that tell its kind: "MZ" for a Windows one.
+inline constexpr std::size_t kExecutableSignatureSize = 2;
 
 // The offset field of the executable that begins with signature
 // (signatureLength bytes, fewer than kExecutableSignatureSize when the file
 // is that short): kWindowsPayloadOffsetField after "MZ",
-// kElfPayloadOffsetField after 0x7F "ELF", kPayloadOffsetField after
-// anything else. So a builder on one platform can make a self-creating
-// diskette of the other.
+// kElfPayloadOffsetField after anything else (0x7F "ELF", and a file too
+// short or too damaged to tell). So a builder on one platform can make a
+// self-creating diskette of the other.
 [[nodiscard]] std::uint32_t PayloadOffsetFieldOf(const std::uint8_t* signature,
                                                  std::size_t signatureLength);
 
