@@ -29,6 +29,14 @@ inline constexpr std::size_t kExecutableSignatureSize = 2;
 [[nodiscard]] std::uint32_t PayloadOffsetFieldOf(const std::uint8_t* signature,
                                                  std::size_t signatureLength);
 
+// Reads the payload offset field of the open file fileHandle: *fieldOffset
+// gets where it is (PayloadOffsetFieldOf the file's first bytes; 0 when those
+// cannot be read), *payloadOffset the value it holds. Returns 0;
+// kErrorReadFault (30) when the file ends before the field does; or the
+// system error code of a failed seek or read. Reports nothing.
+[[nodiscard]] std::uint32_t ReadPayloadOffsetField(int fileHandle, std::uint32_t* fieldOffset,
+                                                   std::uint32_t* payloadOffset);
+
 inline constexpr std::size_t kMaximumDisketteCount = 255;
 inline constexpr std::size_t kMaximumDescriptionLength = 255;
 inline constexpr std::size_t kDescriptionSize = kMaximumDescriptionLength + 1;   // NUL included
@@ -43,10 +51,10 @@ struct PayloadHeader {
 };
 
 // Reads the payload header of the open file fileHandle as the self-creating
-// diskette does: P from the offset field (PayloadOffsetFieldOf the file's
-// first bytes), then at P the count, the length and
-// the description. A count or a length beyond the end of the file is 0, so a
-// payload offset at or past the end gives no diskette and no description.
+// diskette does: P from the offset field (ReadPayloadOffsetField), then at P
+// the count, the length and the description. A count or a length beyond the
+// end of the file is 0, so a payload offset at or past the end gives no
+// diskette and no description.
 // Returns false when the file is too short to hold the offset field or the
 // description ends before its length; header is then incomplete. Reports
 // nothing.
