@@ -9,12 +9,16 @@
 
 void GetProgramName(const char* fallbackPath, bool cutExtension, char* name,
                     std::size_t nameSize) {
-    if (nameSize == 0) return;
     char path[kPathSize];
     if (!GetProgramPath(path, std::size(path)) &&
         !CopyText(path, std::size(path), fallbackPath != nullptr ? fallbackPath : "")) {
         path[0] = '\0';
     }
+    CopyProgramName(path, cutExtension, name, nameSize);
+}
+
+void CopyProgramName(const char* path, bool cutExtension, char* name, std::size_t nameSize) {
+    if (nameSize == 0) return;
     const char* slash = std::strrchr(path, kPathSeparator);
     const char* baseName = slash != nullptr ? slash + 1 : path;
     if (!CopyText(name, nameSize, baseName)) name[0] = '\0';

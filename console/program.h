@@ -28,6 +28,10 @@ void StartConsoleProgram(OutputVariant variant);
 void GetProgramName(const char* fallbackPath, bool cutExtension, char* name,
                     std::size_t nameSize);
 
+// Writes into name the program's name as GetProgramName takes it from a path
+// already in hand: the last component of path, cut as above.
+void CopyProgramName(const char* path, bool cutExtension, char* name, std::size_t nameSize);
+
 // What sets the platforms apart for command lines and paths; defined in
 // program_<platform>.cpp.
 extern const char kPathSeparator;          // between the components of a path: '/' or '\'

@@ -18,12 +18,10 @@
 static constexpr int kKeySkip = 'S';
 static constexpr int kKeySkipSmall = 's';
 
-void StartDisketteProgram(InfoLineWording wording, const char* fallbackPath, char* programName,
-                          std::size_t programNameSize) {
+void StartDisketteProgram(InfoLineWording wording) {
     StartConsoleProgram(OutputVariant::kConsole);
     SetProgressWording(wording);
     EnterKeyMode();
-    GetProgramName(fallbackPath, false, programName, programNameSize);
 }
 
 void PrintProgramBanner(const char* titleLines, const char* programName) {

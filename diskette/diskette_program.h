@@ -11,12 +11,9 @@
 
 // Sets a diskette program up at the start of main: the console output
 // (nothing is delivered when standard output is no terminal), the wording of
-// the info line, single-key input; and writes into programName
-// (programNameSize bytes) the name its banner and usage text show, taken from
-// the program's own file, or from fallbackPath (argument 0) when that cannot
-// be found.
-void StartDisketteProgram(InfoLineWording wording, const char* fallbackPath, char* programName,
-                          std::size_t programNameSize);
+// the info line, single-key input. The name its banner and usage text show is
+// the main routine's to take (GetProgramName).
+void StartDisketteProgram(InfoLineWording wording);
 
 // Prints the banner through console print: titleLines (the program's title
 // and version lines, each with its own CR LF) in light cyan, then the help

@@ -106,6 +106,7 @@ static std::uint64_t CountStoredRun(const ImageRecord* image, const DisketteGeom
 
 int ReadImage(ImageRecord* image, ProgressRoutine progress) {
     FreeImage(image);
+    image->crcMismatch = false;
     Recognition recognition{};
     DisketteGeometry geometry{};
     if (RecognizeHeader(image, &recognition, &geometry) == 0) return 0;
@@ -186,6 +187,7 @@ int ReadImage(ImageRecord* image, ProgressRoutine progress) {
         const std::uint32_t computedCrc =
             ComputeCrc32(image->imageBuffer, static_cast<std::size_t>(geometry.imageSize));
         if (computedCrc != storedCrc) {
+            image->crcMismatch = true;
             ReportMessage("The diskette may be defective, because stored CRC in the image data is "
                           "'0x%08X', but the calculated CRC is '0x%08X'.",
                           kMessageError, 0, storedCrc, computedCrc);

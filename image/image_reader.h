@@ -15,9 +15,9 @@ inline constexpr std::uint64_t kLargestDisketteSize = 16u << 20;
 // Reads the image that starts at image->startOffset of image->fileHandle.
 // The caller sets fileHandle, imageFileName, startOffset and pollKeys; the
 // reader sets parameters (image bytes zeroed), trackCount, skipUnused (1 for
-// a sparse native image), imageBuffer and usedTrackMap, and after success
-// startOffset = the file position just past the image's last byte. Buffers
-// the record still holds from an earlier image are freed first.
+// a sparse native image), imageBuffer, usedTrackMap and crcMismatch, and
+// after success startOffset = the file position just past the image's last
+// byte. Buffers the record still holds from an earlier image are freed first.
 // progress (may be nullptr) receives action 2 once before the buffers exist,
 // then 5 for each track side read and 13 for each one filled with 0xF6.
 // With pollKeys set, ESC after a track cancels the read.
@@ -25,7 +25,8 @@ inline constexpr std::uint64_t kLargestDisketteSize = 16u << 20;
 // allocated, as image data that can not be handled.
 // Returns 1, or 0 after reporting the failure once; buffers allocated before a
 // failure stay in the record. A stored CRC that differs is reported as a
-// warning and the read still succeeds. The caller frees with FreeImage.
+// warning, crcMismatch is set and the read still succeeds. The caller frees
+// with FreeImage.
 [[nodiscard]] int ReadImage(ImageRecord* image, ProgressRoutine progress);
 
 // Reports that the image named in the record holds data this system cannot

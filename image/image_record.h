@@ -20,6 +20,8 @@ struct ImageRecord {
     int fileHandle;                        // open for reading; set by the caller
     bool pollKeys;                         // diskette programs: ESC between tracks cancels the read
     std::int64_t startOffset;              // file offset of the image data; after a read, just past it
+    bool crcMismatch;                      // reader: the file's stored CRC-32 differs from the
+                                           //   diskette read from it (warned); false without a CRC
     // Diskette programs only; the reader does not touch these.
     bool verify;                           // read each written track side back and compare
     bool format;                           // format each track side before writing it

@@ -1,7 +1,7 @@
-// output_file.h - the files mkselfdisk writes: a new file beside the output,
-// which takes the output's name only once it is complete, and the program
-// file the build step stamps. Every operation returns 0 or a system error
-// code (console/system_error.h) and reports nothing.
+// output_file.h - the file mkselfdisk writes: a new file beside the output,
+// which takes the output's name only once it is complete. Every operation
+// returns 0 or a system error code (console/system_error.h) and reports
+// nothing.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -12,9 +12,6 @@
 // *fileHandle is -1.
 [[nodiscard]] std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
                                              std::size_t temporaryPathSize, int* fileHandle);
-
-// Opens an existing file for reading and writing; *fileHandle is -1 on failure.
-[[nodiscard]] std::uint32_t OpenFileForUpdate(const char* path, int* fileHandle);
 
 // The file's length in bytes.
 [[nodiscard]] std::uint32_t GetFileLength(int fileHandle, std::uint64_t* length);

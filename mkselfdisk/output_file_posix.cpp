@@ -1,4 +1,4 @@
-// output_file_posix.cpp - mkselfdisk's files through open(2), pwrite(2),
+// output_file_posix.cpp - mkselfdisk's files through mkostemp(3), pwrite(2),
 // fsync(2) and rename(2).
 #include "mkselfdisk/output_file.h"
 
@@ -35,15 +35,6 @@ std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
     }
     *fileHandle = handle;
     return 0;
-}
-
-std::uint32_t OpenFileForUpdate(const char* path, int* fileHandle) {
-    int handle;
-    do {
-        handle = open(path, O_RDWR | O_CLOEXEC);
-    } while (handle < 0 && errno == EINTR);
-    *fileHandle = handle;
-    return handle < 0 ? SystemCodeFromPlatformError(errno) : 0;
 }
 
 std::uint32_t GetFileLength(int fileHandle, std::uint64_t* length) {

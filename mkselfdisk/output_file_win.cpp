@@ -55,11 +55,6 @@ std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
     return code;
 }
 
-std::uint32_t OpenFileForUpdate(const char* path, int* fileHandle) {
-    *fileHandle = OpenDescriptor(path, _O_RDWR);
-    return *fileHandle < 0 ? SystemCodeFromRuntimeError() : 0;
-}
-
 std::uint32_t GetFileLength(int fileHandle, std::uint64_t* length) {
     _doserrno = 0;
     const __int64 result = _filelengthi64(fileHandle);

@@ -92,19 +92,16 @@ static int AppendStub(Output* output, const char* stubPath, std::uint32_t* stubL
         return 0;
     }
     std::uint64_t length = 0;
-    std::uint8_t signature[kExecutableSignatureSize] = {};
-    std::uint8_t field[kPayloadOffsetFieldSize] = {};
-    std::uint64_t readCount = 0;
-    std::int64_t position = 0;
-    std::uint32_t code = GetFileLength(stubHandle, &length);
-    if (code == 0) code = ReadFileBytes(stubHandle, signature, std::size(signature), &readCount);
     // The stub's own kind of executable says where its field is: a Windows
     // stub can be given its payload here, and the other way round.
-    const std::uint32_t fieldOffset =
-        PayloadOffsetFieldOf(signature, static_cast<std::size_t>(readCount));
-    if (code == 0 && length >= fieldOffset + kPayloadOffsetFieldSize) {
-        code = SeekFile(stubHandle, fieldOffset, SeekOrigin::kStart, &position);
-        if (code == 0) code = ReadFileBytes(stubHandle, field, std::size(field), &readCount);
+    std::uint32_t fieldOffset = 0;
+    std::uint32_t fieldValue = 0;
+    std::uint32_t code = GetFileLength(stubHandle, &length);
+    if (code == 0) {
+        code = ReadPayloadOffsetField(stubHandle, &fieldOffset, &fieldValue);
+        // A file that ends before the field has no room for it; fieldOffset
+        // is 0 only when its first bytes could not be read.
+        if (fieldOffset != 0 && length < fieldOffset + kPayloadOffsetFieldSize) code = 0;
     }
     int result = 0;
     if (code != 0) {
@@ -112,7 +109,7 @@ static int AppendStub(Output* output, const char* stubPath, std::uint32_t* stubL
     } else if (length < fieldOffset + kPayloadOffsetFieldSize || length > UINT32_MAX) {
         ReportMessage("'%s' has no room for a payload offset: it is no selfdisk program.",
                       kMessageError, 0, stubPath);
-    } else if (ReadLe32(field) != 0 && ReadLe32(field) != length) {
+    } else if (fieldValue != 0 && fieldValue != length) {
         // The field of a selfdisk program as built holds its own length; a
         // smaller value points at a payload the file already carries.
         ReportMessage("'%s' already carries a payload, or is no selfdisk program.", kMessageError, 0,
@@ -123,6 +120,7 @@ static int AppendStub(Output* output, const char* stubPath, std::uint32_t* stubL
     CloseImageFile(stubHandle);
     if (result == 0) return 0;
     *stubLength = static_cast<std::uint32_t>(length);
+    std::uint8_t field[kPayloadOffsetFieldSize];
     WriteLe32(field, *stubLength);
     code = WriteFileBytesAt(output->fileHandle, fieldOffset, field, std::size(field));
     if (code != 0) {
@@ -188,24 +186,6 @@ static int AppendCompacted(Output* output, ImageRecord* image, ImageStorage* sto
     return result;
 }
 
-// True unless the image file carries a CRC that the diskette read from it
-// (image) does not match. The reader only warns of a mismatch; a compacted
-// image gets a CRC of its own, which would hide the damage for good.
-static bool IsStoredCrcRight(const ImageRecord* image) {
-    std::uint8_t header[kNativeHeaderLength];
-    std::uint64_t readCount = 0;
-    std::int64_t position = 0;
-    Recognition recognition{};
-    if (SeekFile(image->fileHandle, 0, SeekOrigin::kStart, &position) != 0 ||
-        ReadFileBytes(image->fileHandle, header, std::size(header), &readCount) != 0 ||
-        readCount != std::size(header) || !RecognizeNative(header, std::size(header), &recognition) ||
-        (recognition.parameters.imageBytes[kImageByteCrcFlag] & kCrcFlagBit) == 0) {
-        return true;
-    }
-    return ReadLe32(recognition.parameters.imageBytes + kImageByteStoredCrc) ==
-           ComputeCrc32(image->imageBuffer, static_cast<std::size_t>(ImageBufferSize(image)));
-}
-
 // Reads the image file path and appends it. Returns 1, or 0 after reporting.
 static int AppendImage(Output* output, const char* path, bool compact, PlacedImage* placed) {
     ImageRecord image{};
@@ -222,7 +202,9 @@ static int AppendImage(Output* output, const char* path, bool compact, PlacedIma
     placed->startOffset = static_cast<std::int64_t>(output->length);
     placed->storage = ImageStorage::kAsItIs;
     int result = ReadImage(&image, nullptr);
-    if (result == 1 && compact && !IsStoredCrcRight(&image)) {
+    // The reader only warns of a CRC that does not match; a compacted image
+    // gets a CRC of its own, which would hide the damage for good.
+    if (result == 1 && compact && image.crcMismatch) {
         ReportMessage("'%s' does not match its own CRC; stored anew with -c, it would seem sound.",
                       kMessageError, 0, path);
         result = 0;

@@ -1,6 +1,9 @@
 // payload.cpp - reading a self-creating diskette's payload header.
 #include "selfdisk/payload.h"
 
+#include <iterator>
+
+#include "console/system_error.h"
 #include "image/byte_order.h"
 #include "image/image_file.h"
 
@@ -16,31 +19,35 @@ std::uint32_t PayloadOffsetFieldOf(const std::uint8_t* signature, std::size_t si
     if (signatureLength >= 2 && signature[0] == 'M' && signature[1] == 'Z') {
         return kWindowsPayloadOffsetField;
     }
-    if (signatureLength >= 4 && signature[0] == 0x7F && signature[1] == 'E' &&
-        signature[2] == 'L' && signature[3] == 'F') {
-        return kElfPayloadOffsetField;
-    }
-    return kPayloadOffsetField;
+    return kElfPayloadOffsetField;
 }
 
-bool ReadPayloadHeader(int fileHandle, PayloadHeader* header) {
-    *header = PayloadHeader{};
+std::uint32_t ReadPayloadOffsetField(int fileHandle, std::uint32_t* fieldOffset,
+                                     std::uint32_t* payloadOffset) {
+    *fieldOffset = 0;
+    *payloadOffset = 0;
     std::uint8_t signature[kExecutableSignatureSize];
     std::uint8_t field[kPayloadOffsetFieldSize];
     std::uint64_t readCount = 0;
     std::int64_t position = 0;
-    if (SeekFile(fileHandle, 0, SeekOrigin::kStart, &position) != 0 ||
-        ReadFileBytes(fileHandle, signature, kExecutableSignatureSize, &readCount) != 0) {
-        return false;
-    }
-    const std::uint32_t fieldOffset =
-        PayloadOffsetFieldOf(signature, static_cast<std::size_t>(readCount));
-    if (SeekFile(fileHandle, fieldOffset, SeekOrigin::kStart, &position) != 0 ||
-        ReadFileBytes(fileHandle, field, kPayloadOffsetFieldSize, &readCount) != 0 ||
-        readCount != kPayloadOffsetFieldSize) {
-        return false;
-    }
-    header->payloadOffset = ReadLe32(field);
+    std::uint32_t code = SeekFile(fileHandle, 0, SeekOrigin::kStart, &position);
+    if (code == 0) code = ReadFileBytes(fileHandle, signature, std::size(signature), &readCount);
+    if (code != 0) return code;
+    *fieldOffset = PayloadOffsetFieldOf(signature, static_cast<std::size_t>(readCount));
+    code = SeekFile(fileHandle, *fieldOffset, SeekOrigin::kStart, &position);
+    if (code == 0) code = ReadFileBytes(fileHandle, field, std::size(field), &readCount);
+    if (code != 0) return code;
+    if (readCount != std::size(field)) return kErrorReadFault;
+    *payloadOffset = ReadLe32(field);
+    return 0;
+}
+
+bool ReadPayloadHeader(int fileHandle, PayloadHeader* header) {
+    *header = PayloadHeader{};
+    std::uint32_t fieldOffset = 0;
+    if (ReadPayloadOffsetField(fileHandle, &fieldOffset, &header->payloadOffset) != 0) return false;
+    std::uint64_t readCount = 0;
+    std::int64_t position = 0;
     // Seeking past the end is allowed; the reads there find nothing.
     if (SeekFile(fileHandle, header->payloadOffset, SeekOrigin::kStart, &position) != 0) {
         return false;

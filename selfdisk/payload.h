@@ -16,21 +16,26 @@
 inline constexpr std::uint32_t kWindowsPayloadOffsetField = 2;
 inline constexpr std::uint32_t kElfPayloadOffsetField = 12;
 inline constexpr std::uint32_t kPayloadOffsetFieldSize = 4;
-// The field of the running platform's own executables; defined in
-// payload_<platform>.cpp.
-extern const std::uint32_t kPayloadOffsetField;
 
-// The first bytes of an executable that tell its kind.
-inline constexpr std::size_t kExecutableSignatureSize = 4;
+// The first bytes of an executable that tell its kind: "MZ" for a Windows one.
+inline constexpr std::size_t kExecutableSignatureSize = 2;
 
 // The offset field of the executable that begins with signature
 // (signatureLength bytes, fewer than kExecutableSignatureSize when the file
 // is that short): kWindowsPayloadOffsetField after "MZ",
-// kElfPayloadOffsetField after 0x7F "ELF", kPayloadOffsetField after
-// anything else. So a builder on one platform can make a self-creating
-// diskette of the other.
+// kElfPayloadOffsetField after anything else (0x7F "ELF", and a file too
+// short or too damaged to tell). So a builder on one platform can make a
+// self-creating diskette of the other.
 [[nodiscard]] std::uint32_t PayloadOffsetFieldOf(const std::uint8_t* signature,
                                                  std::size_t signatureLength);
+
+// Reads the payload offset field of the open file fileHandle: *fieldOffset
+// gets where it is (PayloadOffsetFieldOf the file's first bytes; 0 when those
+// cannot be read), *payloadOffset the value it holds. Returns 0;
+// kErrorReadFault (30) when the file ends before the field does; or the
+// system error code of a failed seek or read. Reports nothing.
+[[nodiscard]] std::uint32_t ReadPayloadOffsetField(int fileHandle, std::uint32_t* fieldOffset,
+                                                   std::uint32_t* payloadOffset);
 
 inline constexpr std::size_t kMaximumDisketteCount = 255;
 inline constexpr std::size_t kMaximumDescriptionLength = 255;
@@ -46,10 +51,10 @@ struct PayloadHeader {
 };
 
 // Reads the payload header of the open file fileHandle as the self-creating
-// diskette does: P from the offset field (PayloadOffsetFieldOf the file's
-// first bytes), then at P the count, the length and
-// the description. A count or a length beyond the end of the file is 0, so a
-// payload offset at or past the end gives no diskette and no description.
+// diskette does: P from the offset field (ReadPayloadOffsetField), then at P
+// the count, the length and the description. A count or a length beyond the
+// end of the file is 0, so a payload offset at or past the end gives no
+// diskette and no description.
 // Returns false when the file is too short to hold the offset field or the
 // description ends before its length; header is then incomplete. Reports
 // nothing.

@@ -9,13 +9,15 @@
 #include "selfdisk/selfdisk_run.h"
 
 int main(int argumentCount, char** arguments) {
-    char programName[kPathSize];
-    StartDisketteProgram(InfoLineWording::kSelfDisk,
-                         argumentCount > 0 ? arguments[0] : "selfdisk", programName,
-                         std::size(programName));
+    StartDisketteProgram(InfoLineWording::kSelfDisk);
     // The payload is read from the program's own file; when its path cannot
-    // be had, the empty path cannot be opened and that is reported.
+    // be had, the empty path cannot be opened and that is reported, and the
+    // name comes from argument 0.
     char programPath[kPathSize];
     if (!GetProgramPath(programPath, std::size(programPath))) programPath[0] = '\0';
+    char programName[kPathSize];
+    const char* namePath = programPath;
+    if (namePath[0] == '\0') namePath = argumentCount > 0 ? arguments[0] : "selfdisk";
+    CopyProgramName(namePath, false, programName, std::size(programName));
     return RunSelfDisk(argumentCount, arguments, programPath, programName);
 }

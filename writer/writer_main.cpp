@@ -69,8 +69,9 @@ static void TakeArgument(const char* argument, ImageRecord* image, WriterOptions
 
 int main(int argumentCount, char** arguments) {
     char programName[kPathSize];
-    StartDisketteProgram(InfoLineWording::kWriter, argumentCount > 0 ? arguments[0] : "dskwrite",
-                         programName, std::size(programName));
+    StartDisketteProgram(InfoLineWording::kWriter);
+    GetProgramName(argumentCount > 0 ? arguments[0] : "dskwrite", false, programName,
+                   std::size(programName));
 
     if (AnswerLinuxWord(argumentCount, arguments, kTitleLines, programName, PrintUsage)) {
         return kExitSuccess;
