@@ -1,7 +1,8 @@
 // mkselfdisk_main.cpp - the builder of self-creating diskettes:
 //   mkselfdisk -o OUTPUT [-t "description" | -T FILE] [-c] [-s STUB] IMAGE...
-// Exit code 0 made (or --help), 1 usage text shown for want of arguments,
-// 3 any error; messages go through the message reporter to standard output.
+// Exit code 0 made (or --help, --version), 1 usage text shown for want of
+// arguments, 3 any error; messages go through the message reporter to
+// standard output, with the system's own text where it gave a reason.
 #include <cstring>
 #include <iterator>
 
@@ -18,6 +19,9 @@
 // no character takes more than three bytes of UTF-8, CR LF two.
 static constexpr std::size_t kDescriptionFileSize = 1024;
 static constexpr char kStubName[] = "selfdisk";
+static constexpr char kTitleLines[] =
+    "mkselfdisk, the builder of self-creating diskettes\r\n"
+    "Version 1.1\r\n";
 
 struct BuilderCommand {
     const char* outputPath;                // -o
@@ -25,7 +29,7 @@ struct BuilderCommand {
     const char* descriptionFile;           // -T
     const char* stubPath;                  // -s; nullptr: selfdisk beside this program
     bool compact;                          // -c
-    bool help;                             // --help
+    LinuxWord word;                        // the first of --help and --version
     const char* imagePaths[kMaximumDisketteCount];   // the first ones given
     std::uint32_t imageCount;              // all given, also beyond the ones kept
     int resultCode;
@@ -43,6 +47,7 @@ static void PrintUsage(const char* programName) {
                  "             the track sides without data where that loses nothing\r\n"
                  "  -s STUB    the selfdisk program to copy (default: selfdisk beside %s)\r\n"
                  "  --help     show this text\r\n"
+                 "  --version  show the version\r\n"
                  "At most 255 images and 255 bytes of description in code page 437; each image\r\n"
                  "in any format selfdisk reads, stored as far as its data goes.\r\n"
                  "\x1b\x07",
@@ -64,8 +69,11 @@ static void TakeArguments(int argumentCount, char** arguments, BuilderCommand* c
         }
         if (std::strcmp(argument, "--") == 0) {
             optionsEnded = true;
-        } else if (std::strcmp(argument, "--help") == 0) {
-            command->help = true;
+        } else if (std::strcmp(argument, "--help") == 0 ||
+                   std::strcmp(argument, "--version") == 0) {
+            if (command->word == LinuxWord::kNone) {
+                command->word = argument[2] == 'h' ? LinuxWord::kHelp : LinuxWord::kVersion;
+            }
         } else if (std::strcmp(argument, "-c") == 0) {
             command->compact = true;
         } else if (std::strcmp(argument, "-o") == 0 || std::strcmp(argument, "-t") == 0 ||
@@ -184,6 +192,7 @@ static int Build(const BuilderCommand* command) {
 
 int main(int argumentCount, char** arguments) {
     StartConsoleProgram(OutputVariant::kFile);
+    ShowSystemTextsInFileVariant(true);
     char programName[kPathSize];
     GetProgramName(argumentCount > 0 ? arguments[0] : "mkselfdisk", true, programName,
                    std::size(programName));
@@ -193,10 +202,9 @@ int main(int argumentCount, char** arguments) {
     }
     BuilderCommand command{};
     TakeArguments(argumentCount, arguments, &command);
-    if (command.help) {
-        PrintUsage(programName);
-        return kExitSuccess;
-    }
+    if (command.word == LinuxWord::kHelp) PrintUsage(programName);
+    if (command.word == LinuxWord::kVersion) ConsolePrint("%s", kTitleLines);
+    if (command.word != LinuxWord::kNone) return kExitSuccess;
     if (command.resultCode != kExitSuccess) return command.resultCode;
     return Build(&command);
 }
