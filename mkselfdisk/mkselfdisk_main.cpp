@@ -96,8 +96,8 @@ static void TakeArguments(int argumentCount, char** arguments, BuilderCommand* c
 }
 
 // Reads the description file into text (textSize bytes, NUL included),
-// without one line end at its very end. Returns true with *textLength, or
-// false after reporting.
+// without a byte order mark at its start and one line end at its very end.
+// Returns true with *textLength, or false after reporting.
 static bool ReadDescriptionFile(const char* path, char* text, std::size_t textSize,
                                 std::size_t* textLength) {
     const int fileHandle = OpenImageFile(path);
@@ -119,6 +119,14 @@ static bool ReadDescriptionFile(const char* path, char* text, std::size_t textSi
         return false;
     }
     std::size_t length = static_cast<std::size_t>(readCount);
+    // Some editors begin a UTF-8 file with a byte order mark; it is no
+    // character of the description.
+    static constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+    constexpr std::size_t kMarkLength = std::size(kByteOrderMark) - 1;
+    if (length >= kMarkLength && std::memcmp(text, kByteOrderMark, kMarkLength) == 0) {
+        length -= kMarkLength;
+        std::memmove(text, text + kMarkLength, length);
+    }
     // A text file ends its last line with a line end; that is no empty line.
     if (length > 0 && text[length - 1] == '\n') --length;
     if (length > 0 && text[length - 1] == '\r') --length;

@@ -310,6 +310,7 @@ TEST(SelfDiskBuilder, StoresTheDescriptionInCodePage437) {
         {"-T with CR LF and a last line end", {"-T", "%F"}, "Zeile 1\r\nZeile \xE2\x96\x88\r\n",
          "Zeile 1\nZeile \xDB"},
         {"-T with an empty line at the end", {"-T", "%F"}, "eins\n\n", "eins\n"},
+        {"-T with a byte order mark", {"-T", "%F"}, "\xEF\xBB\xBF" "eins\n", "eins"},
         {"no description", {}, "", ""},
     };
     for (const Row& row : rows) {
