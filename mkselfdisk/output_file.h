@@ -22,11 +22,17 @@
                                              const std::uint8_t* bytes, std::uint64_t byteCount);
 
 // Makes the file complete: its bytes reach the disk, it becomes executable
-// (rwxr-xr-x), it is closed and renamed from temporaryPath to path, replacing
+// for everyone the umask lets (on POSIX 0777 & ~umask: rwxr-xr-x under the
+// usual 022), it is closed and renamed from temporaryPath to path, replacing
 // a file of that name. The handle is closed in every case; on failure the
 // caller removes temporaryPath.
 [[nodiscard]] std::uint32_t CommitFile(int fileHandle, const char* temporaryPath,
                                        const char* path);
+
+// Makes the directory entry of path reach the disk, after CommitFile renamed
+// a file to it; without this a crash could leave the old file or none under
+// that name. Windows' move has waited for it already: 0 there.
+[[nodiscard]] std::uint32_t SyncDirectoryEntry(const char* path);
 
 // Closes a handle (accepts -1); with removePath not nullptr the file of that
 // path is removed as well.

@@ -92,6 +92,8 @@ std::uint32_t CommitFile(int fileHandle, const char* temporaryPath, const char* 
     return code;
 }
 
+std::uint32_t SyncDirectoryEntry(const char*) { return 0; }
+
 void CloseOutputFile(int fileHandle, const char* removePath) {
     if (fileHandle >= 0) _close(fileHandle);
     if (removePath != nullptr && removePath[0] != '\0') DeleteFileA(removePath);

@@ -325,6 +325,12 @@ int BuildSelfDisk(const SelfDiskRequest* request) {
         CloseOutputFile(-1, temporaryPath);
         return 0;
     }
+    code = SyncDirectoryEntry(request->outputPath);
+    if (code != 0) {
+        ReportMessage("'%s' has its name, but its directory could not be written to the disk.",
+                      kMessageError, code, request->outputPath);
+        return 0;
+    }
     for (std::uint32_t number = 0; number < request->imageCount; ++number) {
         const std::uint64_t byteCount =
             static_cast<std::uint64_t>(placed[number].endOffset - placed[number].startOffset);

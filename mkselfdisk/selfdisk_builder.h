@@ -30,7 +30,8 @@ enum class ImageStorage : std::uint8_t {
 // that much of every image's header. All of it goes into a new file beside
 // the output; the file is read back as the self-creating diskette reads it
 // (every image must give the same diskette and end where it was put), and
-// only then is it made executable and renamed to the output's name.
+// only then is it made executable and renamed to the output's name, which
+// is made to reach the disk before the output counts as made.
 // Prints one line per image and a closing line through console print.
 // Returns 1, or 0 after reporting the failure; nothing is left behind then
 // (an existing output stays as it was). Refuses, before anything is
