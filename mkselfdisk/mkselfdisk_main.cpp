@@ -12,6 +12,7 @@
 #include "console/text.h"
 #include "image/image_file.h"
 #include "mkselfdisk/description.h"
+#include "mkselfdisk/output_file.h"
 #include "mkselfdisk/selfdisk_builder.h"
 #include "selfdisk/payload.h"
 
@@ -148,6 +149,25 @@ static bool FindStubBesideProgram(char* path, std::size_t pathSize) {
                       extension != nullptr ? extension : "");
 }
 
+// The output replaces its file only once it is complete, but an input it
+// replaced would be gone: the output must be none of them, under no name.
+// Returns true after reporting when it is one.
+static bool IsOutputAnInput(const BuilderCommand* command, const char* stubPath) {
+    const char* inputs[kMaximumDisketteCount + 2] = {stubPath, command->descriptionFile};
+    std::size_t inputCount = 2;
+    for (std::uint32_t number = 0; number < command->imageCount && number < kMaximumDisketteCount;
+         ++number) {
+        inputs[inputCount++] = command->imagePaths[number];
+    }
+    for (std::size_t index = 0; index < inputCount; ++index) {
+        if (inputs[index] == nullptr || !IsSameFile(command->outputPath, inputs[index])) continue;
+        ReportMessage("The output '%s' is the same file as the input '%s'.", kMessageError, 0,
+                      command->outputPath, inputs[index]);
+        return true;
+    }
+    return false;
+}
+
 // Checks what the builder cannot, converts the description and builds.
 // Returns the exit code.
 static int Build(const BuilderCommand* command) {
@@ -163,6 +183,13 @@ static int Build(const BuilderCommand* command) {
         ReportMessage("Only one of -t and -T can give the description.", kMessageError, 0);
         return kExitError;
     }
+    char stubPath[kPathSize];
+    if (command->stubPath != nullptr) {
+        if (!CopyText(stubPath, std::size(stubPath), command->stubPath)) stubPath[0] = '\0';
+    } else if (!FindStubBesideProgram(stubPath, std::size(stubPath))) {
+        stubPath[0] = '\0';
+    }
+    if (IsOutputAnInput(command, stubPath)) return kExitError;
     char text[kDescriptionFileSize];
     const char* utf8 = "";
     std::size_t utf8Length = 0;
@@ -180,12 +207,6 @@ static int Build(const BuilderCommand* command) {
     if (ConvertDescription(utf8, utf8Length, description, std::size(description),
                            &descriptionLength) == 0) {
         return kExitError;
-    }
-    char stubPath[kPathSize];
-    if (command->stubPath != nullptr) {
-        if (!CopyText(stubPath, std::size(stubPath), command->stubPath)) stubPath[0] = '\0';
-    } else if (!FindStubBesideProgram(stubPath, std::size(stubPath))) {
-        stubPath[0] = '\0';
     }
     SelfDiskRequest request{};
     request.outputPath = command->outputPath;

@@ -13,6 +13,11 @@
 [[nodiscard]] std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
                                              std::size_t temporaryPathSize, int* fileHandle);
 
+// True when path and otherPath both name one existing file, also through a
+// link. False when either cannot be looked at: a path that names no file
+// yet is no other file.
+[[nodiscard]] bool IsSameFile(const char* path, const char* otherPath);
+
 // The file's length in bytes.
 [[nodiscard]] std::uint32_t GetFileLength(int fileHandle, std::uint64_t* length);
 

@@ -39,6 +39,13 @@ std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
     return 0;
 }
 
+bool IsSameFile(const char* path, const char* otherPath) {
+    struct stat status {};
+    struct stat otherStatus {};
+    return stat(path, &status) == 0 && stat(otherPath, &otherStatus) == 0 &&
+           status.st_dev == otherStatus.st_dev && status.st_ino == otherStatus.st_ino;
+}
+
 std::uint32_t GetFileLength(int fileHandle, std::uint64_t* length) {
     struct stat status {};
     if (fstat(fileHandle, &status) != 0) return SystemCodeFromPlatformError(errno);

@@ -249,6 +249,12 @@ TEST(SelfDiskBuilder, RefusesWithAMessageAndLeavesNothingBehind) {
         {"no image", {"-o", "%T/out"}, "No image file was given."},
         {"an option without its value", {"%T/good.img", "-o"}, "The option '-o' needs a value."},
         {"an unknown option", {"-x", "-o", "%T/out", "%T/good.img"}, "Unknown parameter '-x'."},
+        {"the output is an image, through a link", {"-o", "%T/link", "%T/good.img", "%T/out"},
+         "The output '%T/link' is the same file as the input '%T/out'."},
+        {"the output is the stub", {"-s", "%T/out", "-o", "%T/out", "%T/good.img"},
+         "The output '%T/out' is the same file as the input '%T/out'."},
+        {"the output is the description file", {"-T", "%T/out", "-o", "%T/link", "%T/good.img"},
+         "The output '%T/link' is the same file as the input '%T/out'."},
         {"an output in a missing directory", {"-o", "%T/none/out", "%T/good.img"},
          "'%T/none/out' could not be created.\n(No such file or directory)"},
     };
@@ -279,6 +285,7 @@ TEST(SelfDiskBuilder, RefusesWithAMessageAndLeavesNothingBehind) {
         PutLe32(carrier, kOffsetFieldAt, 50);
         WriteBytes(directory / "carrier", carrier);
         WriteText(directory / "out", "an older output");
+        ASSERT_EQ(symlink("out", (directory / "link").c_str()), 0);
         const std::set<std::string> before = TreeBelow(directory.Path());
 
         std::vector<std::string> arguments;
