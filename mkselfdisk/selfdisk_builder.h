@@ -37,6 +37,7 @@ enum class ImageStorage : std::uint8_t {
 // (an existing output stays as it was). Refuses, before anything is
 // written: a count or description out of range, a stub shorter than its
 // payload offset field or one whose field holds neither 0 nor its own length
-// (a stub that already carries a payload); with request->compact, a native
+// (a stub that already carries a payload) or one without the marker of a
+// selfdisk program (selfdisk/program_marker.h); with request->compact, a native
 // image whose stored CRC does not match (its own CRC would hide the damage).
 [[nodiscard]] int BuildSelfDisk(const SelfDiskRequest* request);
