@@ -9,7 +9,10 @@
 // Creates a new, empty file in the directory of path, under a name of its own
 // that no other file has, for reading and writing; *fileHandle is its
 // handle and temporaryPath (temporaryPathSize bytes) its path. On failure
-// *fileHandle is -1.
+// *fileHandle is -1. On POSIX, until CommitFile renames it or CloseOutputFile
+// removes it, an interrupt, termination or hang-up signal removes it first
+// and then does what it did before (the terminal guard's handler, or the
+// default action: the program ends by the signal). Windows leaves it.
 [[nodiscard]] std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
                                              std::size_t temporaryPathSize, int* fileHandle);
 

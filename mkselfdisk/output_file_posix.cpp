@@ -1,12 +1,18 @@
 // output_file_posix.cpp - mkselfdisk's files through mkostemp(3), pwrite(2),
-// fsync(2) and rename(2), and the fsync(2) of their directory.
+// fsync(2) and rename(2), and the fsync(2) of their directory; and handlers
+// that remove the new file when a signal ends the program. The handlers read
+// the path only after the flag that says it is valid, with the fences that
+// keep the compiler from moving the path's stores past the flag, and call
+// only async-signal-safe functions.
 #include "mkselfdisk/output_file.h"
 
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +25,77 @@
 static constexpr std::uint64_t kLargestWrite = 0x40000000;
 static constexpr mode_t kProgramMode = 0777;   // before the umask
 
+// The signals that end a program when the user (Ctrl+C), the system or a
+// closed terminal asks, and what each one did before mkselfdisk's handler.
+static constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+static struct sigaction previousActions[std::size(kEndingSignals)];
+static bool handlersInstalled = false;
+static volatile sig_atomic_t removalPending = 0;   // pendingPath is valid
+static char pendingPath[PATH_MAX];                  // the new file, not yet renamed
+
+static void FillEndingSignals(sigset_t* set) {
+    sigemptyset(set);
+    for (int signalNumber : kEndingSignals) sigaddset(set, signalNumber);
+}
+
+// Removes the new file, then lets the signal do what it did before: the
+// handler installed before (the terminal guard's, which ends the program by
+// the signal after giving the terminal back), or the default action, which
+// ends the program at once.
+static void RemoveNewFileAndGoOn(int signalNumber, siginfo_t* information, void* context) {
+    const int savedErrno = errno;
+    if (removalPending) {
+        std::atomic_signal_fence(std::memory_order_acquire);
+        unlink(pendingPath);
+        removalPending = 0;
+    }
+    std::size_t index = 0;
+    while (index + 1 < std::size(kEndingSignals) && kEndingSignals[index] != signalNumber) ++index;
+    const struct sigaction* previous = &previousActions[index];
+    if ((previous->sa_flags & SA_SIGINFO) != 0) {
+        previous->sa_sigaction(signalNumber, information, context);
+    } else if (previous->sa_handler != SIG_DFL && previous->sa_handler != SIG_IGN) {
+        previous->sa_handler(signalNumber);
+    } else {
+        // Raised again while blocked in this handler, then unblocked.
+        struct sigaction defaultAction {};
+        defaultAction.sa_handler = SIG_DFL;
+        sigaction(signalNumber, &defaultAction, nullptr);
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, signalNumber);
+        raise(signalNumber);
+        sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    }
+    errno = savedErrno;
+}
+
+// A signal that was ignored when the program started stays ignored
+// (nohup's hang-up, for instance).
+static void InstallRemovalHandlers() {
+    if (handlersInstalled) return;
+    handlersInstalled = true;
+    for (std::size_t index = 0; index < std::size(kEndingSignals); ++index) {
+        if (sigaction(kEndingSignals[index], nullptr, &previousActions[index]) != 0 ||
+            previousActions[index].sa_handler == SIG_IGN) {
+            continue;
+        }
+        struct sigaction action {};
+        action.sa_sigaction = RemoveNewFileAndGoOn;
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        FillEndingSignals(&action.sa_mask);
+        sigaction(kEndingSignals[index], &action, nullptr);
+    }
+}
+
+// The new file is made, renamed and removed with the ending signals blocked,
+// so that the handlers never find a path whose file is not the new one.
+static void BlockEndingSignals(sigset_t* previousMask) {
+    sigset_t ending;
+    FillEndingSignals(&ending);
+    sigprocmask(SIG_BLOCK, &ending, previousMask);
+}
+
 std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
                                std::size_t temporaryPathSize, int* fileHandle) {
     *fileHandle = -1;
@@ -29,11 +106,20 @@ std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
         if (temporaryPathSize > 0) temporaryPath[0] = '\0';
         return kErrorFileNameTooLong;
     }
+    InstallRemovalHandlers();
+    sigset_t previousMask;
+    BlockEndingSignals(&previousMask);
     const int handle = mkostemp(temporaryPath, O_CLOEXEC);
+    const int savedErrno = errno;
+    if (handle >= 0 && static_cast<std::size_t>(length) < std::size(pendingPath)) {
+        std::memcpy(pendingPath, temporaryPath, static_cast<std::size_t>(length) + 1);
+        std::atomic_signal_fence(std::memory_order_release);
+        removalPending = 1;
+    }
+    sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     if (handle < 0) {
-        const std::uint32_t code = SystemCodeFromPlatformError(errno);
         temporaryPath[0] = '\0';
-        return code;
+        return SystemCodeFromPlatformError(savedErrno);
     }
     *fileHandle = handle;
     return 0;
@@ -80,7 +166,11 @@ std::uint32_t CommitFile(int fileHandle, const char* temporaryPath, const char* 
         code = SystemCodeFromPlatformError(errno);
     }
     if (close(fileHandle) != 0 && code == 0) code = SystemCodeFromPlatformError(errno);
+    sigset_t previousMask;
+    BlockEndingSignals(&previousMask);
     if (code == 0 && rename(temporaryPath, path) != 0) code = SystemCodeFromPlatformError(errno);
+    if (code == 0) removalPending = 0;
+    sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     return code;
 }
 
@@ -108,5 +198,10 @@ std::uint32_t SyncDirectoryEntry(const char* path) {
 
 void CloseOutputFile(int fileHandle, const char* removePath) {
     if (fileHandle >= 0) close(fileHandle);
-    if (removePath != nullptr && removePath[0] != '\0') unlink(removePath);
+    if (removePath == nullptr || removePath[0] == '\0') return;
+    sigset_t previousMask;
+    BlockEndingSignals(&previousMask);
+    unlink(removePath);
+    removalPending = 0;
+    sigprocmask(SIG_SETMASK, &previousMask, nullptr);
 }
