@@ -26,12 +26,16 @@ std::size_t CleanSystemText(char* text) {
     return length;
 }
 
+static bool systemTextsInFileVariant = false;
+
+void ShowSystemTextsInFileVariant(bool show) { systemTextsInFileVariant = show; }
+
 // The error part of the message, without its leading line break: "SYS0005" or
 // the cleaned system text; empty when nothing is to be shown.
 static void FormatErrorPart(OutputVariant variant, std::uint32_t systemCode, char* part,
                             std::size_t partSize) {
     part[0] = '\0';
-    if (variant == OutputVariant::kFile) {
+    if (variant == OutputVariant::kFile && !systemTextsInFileVariant) {
         std::snprintf(part, partSize, "SYS%04u", static_cast<unsigned>(systemCode));
         return;
     }

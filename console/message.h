@@ -33,6 +33,12 @@ inline constexpr std::uint32_t kMessagePrompt = 0x8FFFF;    // a prompt that sta
 void ReportMessage(const char* format, std::uint32_t flags, std::uint32_t systemCode, ...)
     PRINTF_LIKE(1, 4);
 
+// Makes the file variant show the platform's text in the error part, as the
+// console variant does, instead of "(SYS0005)"; for a program whose messages
+// are read by people only (mkselfdisk). Off until called; the console
+// variant is not affected.
+void ShowSystemTextsInFileVariant(bool show);
+
 // Builds the bytes ReportMessage writes, without writing them; returns the
 // length. The result always fits buffer: a message too long for it is cut, and
 // the line end and the colour reset are kept.

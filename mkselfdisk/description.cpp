@@ -4,11 +4,27 @@
 #include "console/console.h"
 #include "console/message.h"
 
+static constexpr std::uint32_t kDelete = 0x7F;
+
+// A control character in a description would move the cursor or ring the
+// bell where the box is drawn, and break the box; only the line feed and
+// ESC, which starts a colour pair, have a meaning there.
+static bool IsRefusedControl(std::uint32_t codePoint) {
+    return (codePoint < 0x20 && codePoint != '\n' &&
+            codePoint != static_cast<unsigned char>(kEsc)) || codePoint == kDelete;
+}
+
 int ConvertDescription(const char* utf8, std::size_t utf8Length, char* description,
                        std::size_t descriptionSize, std::uint32_t* length) {
     std::size_t written = 0;
     std::uint32_t line = 1;
     std::uint32_t column = 1;
+    // After an ESC: where it stands. The character after it is the colour
+    // pair's attribute, any code page 437 byte but 0 (the end of the text
+    // where it is shown); a line end would part the pair.
+    bool attributeNext = false;
+    std::uint32_t escLine = 0;
+    std::uint32_t escColumn = 0;
     if (descriptionSize > 0) description[0] = '\0';
     for (std::size_t position = 0; position < utf8Length;) {
         std::uint32_t codePoint = 0;
@@ -30,6 +46,19 @@ int ConvertDescription(const char* utf8, std::size_t utf8Length, char* descripti
                           static_cast<unsigned>(line), static_cast<unsigned>(column));
             return 0;
         }
+        if (attributeNext && (codePoint == 0 || codePoint == '\n')) break;
+        if (!attributeNext && IsRefusedControl(codePoint)) {
+            ReportMessage("The description's control character U+%04X in line %u, column %u "
+                          "cannot be shown.",
+                          kMessageError, 0, static_cast<unsigned>(codePoint),
+                          static_cast<unsigned>(line), static_cast<unsigned>(column));
+            return 0;
+        }
+        attributeNext = !attributeNext && codePoint == static_cast<unsigned char>(kEsc);
+        if (attributeNext) {
+            escLine = line;
+            escColumn = column;
+        }
         if (written + 1 >= descriptionSize) {
             ReportMessage("The description is longer than %u bytes in code page 437.",
                           kMessageError, 0,
@@ -45,6 +74,12 @@ int ConvertDescription(const char* utf8, std::size_t utf8Length, char* descripti
         } else {
             ++column;
         }
+    }
+    if (attributeNext) {
+        ReportMessage("The description's ESC in line %u, column %u is followed by no colour byte.",
+                      kMessageError, 0, static_cast<unsigned>(escLine),
+                      static_cast<unsigned>(escColumn));
+        return 0;
     }
     *length = static_cast<std::uint32_t>(written);
     return 1;

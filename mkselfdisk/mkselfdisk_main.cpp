@@ -1,7 +1,8 @@
 // mkselfdisk_main.cpp - the builder of self-creating diskettes:
 //   mkselfdisk -o OUTPUT [-t "description" | -T FILE] [-c] [-s STUB] IMAGE...
-// Exit code 0 made (or --help), 1 usage text shown for want of arguments,
-// 3 any error; messages go through the message reporter to standard output.
+// Exit code 0 made (or --help, --version), 1 usage text shown for want of
+// arguments, 3 any error; messages go through the message reporter to
+// standard output, with the system's own text where it gave a reason.
 #include <cstring>
 #include <iterator>
 
@@ -11,6 +12,7 @@
 #include "console/text.h"
 #include "image/image_file.h"
 #include "mkselfdisk/description.h"
+#include "mkselfdisk/output_file.h"
 #include "mkselfdisk/selfdisk_builder.h"
 #include "selfdisk/payload.h"
 
@@ -18,6 +20,9 @@
 // no character takes more than three bytes of UTF-8, CR LF two.
 static constexpr std::size_t kDescriptionFileSize = 1024;
 static constexpr char kStubName[] = "selfdisk";
+static constexpr char kTitleLines[] =
+    "mkselfdisk, the builder of self-creating diskettes\r\n"
+    "Version 1.1\r\n";
 
 struct BuilderCommand {
     const char* outputPath;                // -o
@@ -25,7 +30,7 @@ struct BuilderCommand {
     const char* descriptionFile;           // -T
     const char* stubPath;                  // -s; nullptr: selfdisk beside this program
     bool compact;                          // -c
-    bool help;                             // --help
+    LinuxWord word;                        // the first of --help and --version
     const char* imagePaths[kMaximumDisketteCount];   // the first ones given
     std::uint32_t imageCount;              // all given, also beyond the ones kept
     int resultCode;
@@ -43,6 +48,7 @@ static void PrintUsage(const char* programName) {
                  "             the track sides without data where that loses nothing\r\n"
                  "  -s STUB    the selfdisk program to copy (default: selfdisk beside %s)\r\n"
                  "  --help     show this text\r\n"
+                 "  --version  show the version\r\n"
                  "At most 255 images and 255 bytes of description in code page 437; each image\r\n"
                  "in any format selfdisk reads, stored as far as its data goes.\r\n"
                  "\x1b\x07",
@@ -64,8 +70,11 @@ static void TakeArguments(int argumentCount, char** arguments, BuilderCommand* c
         }
         if (std::strcmp(argument, "--") == 0) {
             optionsEnded = true;
-        } else if (std::strcmp(argument, "--help") == 0) {
-            command->help = true;
+        } else if (std::strcmp(argument, "--help") == 0 ||
+                   std::strcmp(argument, "--version") == 0) {
+            if (command->word == LinuxWord::kNone) {
+                command->word = argument[2] == 'h' ? LinuxWord::kHelp : LinuxWord::kVersion;
+            }
         } else if (std::strcmp(argument, "-c") == 0) {
             command->compact = true;
         } else if (std::strcmp(argument, "-o") == 0 || std::strcmp(argument, "-t") == 0 ||
@@ -88,8 +97,8 @@ static void TakeArguments(int argumentCount, char** arguments, BuilderCommand* c
 }
 
 // Reads the description file into text (textSize bytes, NUL included),
-// without one line end at its very end. Returns true with *textLength, or
-// false after reporting.
+// without a byte order mark at its start and one line end at its very end.
+// Returns true with *textLength, or false after reporting.
 static bool ReadDescriptionFile(const char* path, char* text, std::size_t textSize,
                                 std::size_t* textLength) {
     const int fileHandle = OpenImageFile(path);
@@ -111,6 +120,14 @@ static bool ReadDescriptionFile(const char* path, char* text, std::size_t textSi
         return false;
     }
     std::size_t length = static_cast<std::size_t>(readCount);
+    // Some editors begin a UTF-8 file with a byte order mark; it is no
+    // character of the description.
+    static constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+    constexpr std::size_t kMarkLength = std::size(kByteOrderMark) - 1;
+    if (length >= kMarkLength && std::memcmp(text, kByteOrderMark, kMarkLength) == 0) {
+        length -= kMarkLength;
+        std::memmove(text, text + kMarkLength, length);
+    }
     // A text file ends its last line with a line end; that is no empty line.
     if (length > 0 && text[length - 1] == '\n') --length;
     if (length > 0 && text[length - 1] == '\r') --length;
@@ -132,6 +149,25 @@ static bool FindStubBesideProgram(char* path, std::size_t pathSize) {
                       extension != nullptr ? extension : "");
 }
 
+// The output replaces its file only once it is complete, but an input it
+// replaced would be gone: the output must be none of them, under no name.
+// Returns true after reporting when it is one.
+static bool IsOutputAnInput(const BuilderCommand* command, const char* stubPath) {
+    const char* inputs[kMaximumDisketteCount + 2] = {stubPath, command->descriptionFile};
+    std::size_t inputCount = 2;
+    for (std::uint32_t number = 0; number < command->imageCount && number < kMaximumDisketteCount;
+         ++number) {
+        inputs[inputCount++] = command->imagePaths[number];
+    }
+    for (std::size_t index = 0; index < inputCount; ++index) {
+        if (inputs[index] == nullptr || !IsSameFile(command->outputPath, inputs[index])) continue;
+        ReportMessage("The output '%s' is the same file as the input '%s'.", kMessageError, 0,
+                      command->outputPath, inputs[index]);
+        return true;
+    }
+    return false;
+}
+
 // Checks what the builder cannot, converts the description and builds.
 // Returns the exit code.
 static int Build(const BuilderCommand* command) {
@@ -147,6 +183,13 @@ static int Build(const BuilderCommand* command) {
         ReportMessage("Only one of -t and -T can give the description.", kMessageError, 0);
         return kExitError;
     }
+    char stubPath[kPathSize];
+    if (command->stubPath != nullptr) {
+        if (!CopyText(stubPath, std::size(stubPath), command->stubPath)) stubPath[0] = '\0';
+    } else if (!FindStubBesideProgram(stubPath, std::size(stubPath))) {
+        stubPath[0] = '\0';
+    }
+    if (IsOutputAnInput(command, stubPath)) return kExitError;
     char text[kDescriptionFileSize];
     const char* utf8 = "";
     std::size_t utf8Length = 0;
@@ -165,12 +208,6 @@ static int Build(const BuilderCommand* command) {
                            &descriptionLength) == 0) {
         return kExitError;
     }
-    char stubPath[kPathSize];
-    if (command->stubPath != nullptr) {
-        if (!CopyText(stubPath, std::size(stubPath), command->stubPath)) stubPath[0] = '\0';
-    } else if (!FindStubBesideProgram(stubPath, std::size(stubPath))) {
-        stubPath[0] = '\0';
-    }
     SelfDiskRequest request{};
     request.outputPath = command->outputPath;
     request.stubPath = stubPath;
@@ -184,6 +221,7 @@ static int Build(const BuilderCommand* command) {
 
 int main(int argumentCount, char** arguments) {
     StartConsoleProgram(OutputVariant::kFile);
+    ShowSystemTextsInFileVariant(true);
     char programName[kPathSize];
     GetProgramName(argumentCount > 0 ? arguments[0] : "mkselfdisk", true, programName,
                    std::size(programName));
@@ -193,10 +231,9 @@ int main(int argumentCount, char** arguments) {
     }
     BuilderCommand command{};
     TakeArguments(argumentCount, arguments, &command);
-    if (command.help) {
-        PrintUsage(programName);
-        return kExitSuccess;
-    }
+    if (command.word == LinuxWord::kHelp) PrintUsage(programName);
+    if (command.word == LinuxWord::kVersion) ConsolePrint("%s", kTitleLines);
+    if (command.word != LinuxWord::kNone) return kExitSuccess;
     if (command.resultCode != kExitSuccess) return command.resultCode;
     return Build(&command);
 }

@@ -9,9 +9,17 @@
 // Creates a new, empty file in the directory of path, under a name of its own
 // that no other file has, for reading and writing; *fileHandle is its
 // handle and temporaryPath (temporaryPathSize bytes) its path. On failure
-// *fileHandle is -1.
+// *fileHandle is -1. On POSIX, until CommitFile renames it or CloseOutputFile
+// removes it, an interrupt, termination or hang-up signal removes it first
+// and then does what it did before (the terminal guard's handler, or the
+// default action: the program ends by the signal). Windows leaves it.
 [[nodiscard]] std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
                                              std::size_t temporaryPathSize, int* fileHandle);
+
+// True when path and otherPath both name one existing file, also through a
+// link. False when either cannot be looked at: a path that names no file
+// yet is no other file.
+[[nodiscard]] bool IsSameFile(const char* path, const char* otherPath);
 
 // The file's length in bytes.
 [[nodiscard]] std::uint32_t GetFileLength(int fileHandle, std::uint64_t* length);
@@ -22,11 +30,17 @@
                                              const std::uint8_t* bytes, std::uint64_t byteCount);
 
 // Makes the file complete: its bytes reach the disk, it becomes executable
-// (rwxr-xr-x), it is closed and renamed from temporaryPath to path, replacing
+// for everyone the umask lets (on POSIX 0777 & ~umask: rwxr-xr-x under the
+// usual 022), it is closed and renamed from temporaryPath to path, replacing
 // a file of that name. The handle is closed in every case; on failure the
 // caller removes temporaryPath.
 [[nodiscard]] std::uint32_t CommitFile(int fileHandle, const char* temporaryPath,
                                        const char* path);
+
+// Makes the directory entry of path reach the disk, after CommitFile renamed
+// a file to it; without this a crash could leave the old file or none under
+// that name. Windows' move has waited for it already: 0 there.
+[[nodiscard]] std::uint32_t SyncDirectoryEntry(const char* path);
 
 // Closes a handle (accepts -1); with removePath not nullptr the file of that
 // path is removed as well.

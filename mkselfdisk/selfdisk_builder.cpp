@@ -18,6 +18,7 @@
 #include "image/used_track_map.h"
 #include "mkselfdisk/output_file.h"
 #include "selfdisk/payload.h"
+#include "selfdisk/program_marker.h"
 
 static constexpr std::size_t kCopyBufferSize = 32768;   // bytes moved per read while copying
 
@@ -83,6 +84,46 @@ static int AppendFromFile(Output* output, int sourceHandle, const char* sourcePa
     return 1;
 }
 
+// True when the kProgramMarkerLength bytes at bytes are the marker; compared
+// masked, so that this program never holds the marker itself.
+static bool IsProgramMarkerAt(const std::uint8_t* bytes) {
+    for (std::size_t index = 0; index < kProgramMarkerLength; ++index) {
+        if ((bytes[index] ^ kProgramMarkerMask) != kMaskedProgramMarker[index]) return false;
+    }
+    return true;
+}
+
+// Looks for the marker only a selfdisk program carries in the first length
+// bytes of the open file stubHandle. Returns 0 with *found, or the system
+// error code of a failed seek or read.
+static std::uint32_t FindProgramMarker(int stubHandle, std::uint64_t length, bool* found) {
+    *found = false;
+    std::int64_t position = 0;
+    std::uint32_t code = SeekFile(stubHandle, 0, SeekOrigin::kStart, &position);
+    // The last kProgramMarkerLength - 1 bytes of a piece are kept before the
+    // next one, so a marker across two pieces is found too.
+    std::uint8_t buffer[kCopyBufferSize];
+    static_assert(kCopyBufferSize > kProgramMarkerLength, "a piece holds a marker");
+    std::size_t kept = 0;
+    for (std::uint64_t done = 0; code == 0 && !*found && done < length;) {
+        const std::uint64_t left = length - done;
+        const std::size_t room = std::size(buffer) - kept;
+        const std::size_t request = left < room ? static_cast<std::size_t>(left) : room;
+        std::uint64_t readCount = 0;
+        code = ReadFileBytes(stubHandle, buffer + kept, request, &readCount);
+        if (code == 0 && readCount != request) code = kErrorReadFault;   // the file shrank
+        if (code != 0) break;
+        done += readCount;
+        const std::size_t filled = kept + request;
+        for (std::size_t start = 0; !*found && start + kProgramMarkerLength <= filled; ++start) {
+            *found = IsProgramMarkerAt(buffer + start);
+        }
+        kept = filled < kProgramMarkerLength ? filled : kProgramMarkerLength - 1;
+        std::memmove(buffer, buffer + filled - kept, kept);
+    }
+    return code;
+}
+
 // Appends the stub and sets its payload offset field to the stub's length.
 // Returns 1 with *stubLength, or 0 after reporting.
 static int AppendStub(Output* output, const char* stubPath, std::uint32_t* stubLength) {
@@ -104,6 +145,7 @@ static int AppendStub(Output* output, const char* stubPath, std::uint32_t* stubL
         if (fieldOffset != 0 && length < fieldOffset + kPayloadOffsetFieldSize) code = 0;
     }
     int result = 0;
+    bool marked = false;
     if (code != 0) {
         ReportMessage("The selfdisk program '%s' could not be read.", kMessageError, code, stubPath);
     } else if (length < fieldOffset + kPayloadOffsetFieldSize || length > UINT32_MAX) {
@@ -114,6 +156,10 @@ static int AppendStub(Output* output, const char* stubPath, std::uint32_t* stubL
         // smaller value points at a payload the file already carries.
         ReportMessage("'%s' already carries a payload, or is no selfdisk program.", kMessageError, 0,
                       stubPath);
+    } else if ((code = FindProgramMarker(stubHandle, length, &marked)) != 0) {
+        ReportMessage("The selfdisk program '%s' could not be read.", kMessageError, code, stubPath);
+    } else if (!marked) {
+        ReportMessage("'%s' is no selfdisk program.", kMessageError, 0, stubPath);
     } else {
         result = AppendFromFile(output, stubHandle, stubPath, length);
     }
@@ -323,6 +369,12 @@ int BuildSelfDisk(const SelfDiskRequest* request) {
     if (code != 0) {
         ReportMessage("'%s' could not be created.", kMessageError, code, request->outputPath);
         CloseOutputFile(-1, temporaryPath);
+        return 0;
+    }
+    code = SyncDirectoryEntry(request->outputPath);
+    if (code != 0) {
+        ReportMessage("'%s' has its name, but its directory could not be written to the disk.",
+                      kMessageError, code, request->outputPath);
         return 0;
     }
     for (std::uint32_t number = 0; number < request->imageCount; ++number) {

@@ -30,12 +30,14 @@ enum class ImageStorage : std::uint8_t {
 // that much of every image's header. All of it goes into a new file beside
 // the output; the file is read back as the self-creating diskette reads it
 // (every image must give the same diskette and end where it was put), and
-// only then is it made executable and renamed to the output's name.
+// only then is it made executable and renamed to the output's name, which
+// is made to reach the disk before the output counts as made.
 // Prints one line per image and a closing line through console print.
 // Returns 1, or 0 after reporting the failure; nothing is left behind then
 // (an existing output stays as it was). Refuses, before anything is
 // written: a count or description out of range, a stub shorter than its
 // payload offset field or one whose field holds neither 0 nor its own length
-// (a stub that already carries a payload); with request->compact, a native
+// (a stub that already carries a payload) or one without the marker of a
+// selfdisk program (selfdisk/program_marker.h); with request->compact, a native
 // image whose stored CRC does not match (its own CRC would hide the damage).
 [[nodiscard]] int BuildSelfDisk(const SelfDiskRequest* request);

@@ -2,8 +2,6 @@
 // images of every format, -c's native images with their CRC, the diskettes a
 // compacted and an original payload write, each refusal (and that it leaves
 // nothing behind), and the description's conversion.
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -94,9 +92,6 @@ TEST(SelfDiskBuilder, AppendsEachImageAsFarAsTheReaderReadsIt) {
         expected = Joined(expected, part);
     }
     EXPECT_EQ(ReadBytes(directory / "made"), expected);
-    struct stat status {};
-    ASSERT_EQ(stat((directory / "made").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0755u);
     EXPECT_EQ(TreeBelow(directory.Path()),
               std::set<std::string>({"made", "native.img", "saved.img", "plain.img", "eight.img",
                                      "small.img"}));
@@ -237,7 +232,7 @@ TEST(SelfDiskBuilder, RefusesWithAMessageAndLeavesNothingBehind) {
         {"an image that cannot be opened", {"-o", "%T/out", "%T/good.img", "%T/missing.img"},
          "Image data of '%T/missing.img' could not be accessed."},
         {"an image cut short", {"-o", "%T/out", "%T/good.img", "%T/short.img"},
-         "Error while reading image data from '%T/short.img'.\n(SYS0030)"},
+         "Error while reading image data from '%T/short.img'.\n(Input/output error)"},
         {"-c with an image that fails its own CRC check", {"-c", "-o", "%T/out", "%T/damaged.img"},
          "The diskette may be defective, because stored CRC in the image data is '0x12345678', "
          "but the calculated CRC is '0x%C'.\n\n'%T/damaged.img' does not match its own CRC; "
@@ -246,6 +241,10 @@ TEST(SelfDiskBuilder, RefusesWithAMessageAndLeavesNothingBehind) {
          "'%T/tiny' has no room for a payload offset: it is no selfdisk program."},
         {"a stub that already carries a payload", {"-s", "%T/carrier", "-o", "%T/out", "%T/good.img"},
          "'%T/carrier' already carries a payload, or is no selfdisk program."},
+        {"dskwrite as the stub", {"-s", DSKWRITE_PATH, "-o", "%T/out", "%T/good.img"},
+         std::string("'") + DSKWRITE_PATH + "' is no selfdisk program."},
+        {"mkselfdisk as its own stub", {"-s", MKSELFDISK_PATH, "-o", "%T/out", "%T/good.img"},
+         std::string("'") + MKSELFDISK_PATH + "' is no selfdisk program."},
         {"a stub that is missing", {"-s", "%T/none", "-o", "%T/out", "%T/good.img"},
          "The selfdisk program '%T/none' could not be opened."},
         {"-t and -T together", {"-t", "a", "-T", "%T/good.img", "-o", "%T/out", "%T/good.img"},
@@ -254,8 +253,14 @@ TEST(SelfDiskBuilder, RefusesWithAMessageAndLeavesNothingBehind) {
         {"no image", {"-o", "%T/out"}, "No image file was given."},
         {"an option without its value", {"%T/good.img", "-o"}, "The option '-o' needs a value."},
         {"an unknown option", {"-x", "-o", "%T/out", "%T/good.img"}, "Unknown parameter '-x'."},
+        {"the output is an image, through a link", {"-o", "%T/link", "%T/good.img", "%T/out"},
+         "The output '%T/link' is the same file as the input '%T/out'."},
+        {"the output is the stub", {"-s", "%T/out", "-o", "%T/out", "%T/good.img"},
+         "The output '%T/out' is the same file as the input '%T/out'."},
+        {"the output is the description file", {"-T", "%T/out", "-o", "%T/link", "%T/good.img"},
+         "The output '%T/link' is the same file as the input '%T/out'."},
         {"an output in a missing directory", {"-o", "%T/none/out", "%T/good.img"},
-         "'%T/none/out' could not be created.\n(SYS0002)"},
+         "'%T/none/out' could not be created.\n(No such file or directory)"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -284,6 +289,7 @@ TEST(SelfDiskBuilder, RefusesWithAMessageAndLeavesNothingBehind) {
         PutLe32(carrier, kOffsetFieldAt, 50);
         WriteBytes(directory / "carrier", carrier);
         WriteText(directory / "out", "an older output");
+        ASSERT_EQ(symlink("out", (directory / "link").c_str()), 0);
         const std::set<std::string> before = TreeBelow(directory.Path());
 
         std::vector<std::string> arguments;
@@ -310,6 +316,7 @@ TEST(SelfDiskBuilder, StoresTheDescriptionInCodePage437) {
         {"-T with CR LF and a last line end", {"-T", "%F"}, "Zeile 1\r\nZeile \xE2\x96\x88\r\n",
          "Zeile 1\nZeile \xDB"},
         {"-T with an empty line at the end", {"-T", "%F"}, "eins\n\n", "eins\n"},
+        {"-T with a byte order mark", {"-T", "%F"}, "\xEF\xBB\xBF" "eins\n", "eins"},
         {"no description", {}, "", ""},
     };
     for (const Row& row : rows) {
@@ -330,20 +337,27 @@ TEST(SelfDiskBuilder, StoresTheDescriptionInCodePage437) {
     }
 }
 
-TEST(SelfDiskBuilder, ShowsItsUsageOnRequestOrWithoutArguments) {
+TEST(SelfDiskBuilder, ShowsItsUsageOrVersionOnRequestOrWithoutArguments) {
+    const std::string usage =
+        "Usage: mkselfdisk -o OUTPUT [-t \"description\" | -T FILE] [-c] [-s STUB] IMAGE...\n";
+    const std::string version = "mkselfdisk, the builder of self-creating diskettes\nVersion 1.1\n";
     struct Row {
         std::vector<std::string> arguments;
         int exitCode;
+        std::string start;   // of the output; the version is all of it
     };
-    const Row rows[] = {{{"--help"}, 0}, {{}, 1}, {{"-o", "x", "--help"}, 0}};
+    const Row rows[] = {{{"--help"}, 0, usage},
+                        {{}, 1, usage},
+                        {{"-o", "x", "--help"}, 0, usage},
+                        {{"--version", "--help"}, 0, version}};
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.exitCode);
+        SCOPED_TRACE(row.arguments.empty() ? "" : row.arguments[0]);
         ChildResult result = RunBuilder(row.arguments);
         EXPECT_EQ(result.exitCode, row.exitCode);
-        EXPECT_EQ(result.output.rfind("Usage: mkselfdisk -o OUTPUT [-t \"description\" | -T FILE] "
-                                      "[-c] [-s STUB] IMAGE...\n",
-                                      0),
-                  0u);
+        EXPECT_EQ(result.output.rfind(row.start, 0), 0u) << result.output;
+        if (row.start == version) {
+            EXPECT_EQ(result.output, version);
+        }
     }
 }
 
