@@ -33,6 +33,29 @@ TEST(SystemErrorCodes, TranslateErrnoIntoTheCommonNumbering) {
     }
 }
 
+// Each reason a write into a file can fail with keeps its own words: the
+// texts are glibc's for ENOSPC, EFBIG and EDQUOT (which has no code of the
+// numbering and keeps its errno value behind the platform bit).
+TEST(SystemErrorCodes, WriteFailuresKeepTheirOwnReasons) {
+    struct Row {
+        int errnoValue;
+        std::uint32_t code;
+        const char* text;
+    };
+    const Row rows[] = {
+        {ENOSPC, 112, "No space left on device"},
+        {EFBIG, 223, "File too large"},
+        {EDQUOT, kErrorPlatformBit | 122, "Disk quota exceeded"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(SystemCodeFromPlatformError(row.errnoValue), row.code);
+        char text[kSystemTextBufferSize];
+        EXPECT_GT(GetSystemErrorText(row.code, text, sizeof(text)), 0u);
+        EXPECT_STREQ(text, row.text);
+    }
+}
+
 TEST(SystemErrorCodes, FindTheTextOfEachCode) {
     char text[512];
     EXPECT_GT(GetSystemErrorText(kErrorWriteFault, text, sizeof(text)), 0u);
@@ -71,6 +94,7 @@ const NamedCode kEveryCode[] = {
     {"kErrorOpenFailed", kErrorOpenFailed}, {"kErrorDiskFull", kErrorDiskFull},
     {"kErrorAlreadyExists", kErrorAlreadyExists}, {"kErrorFileNameTooLong", kErrorFileNameTooLong},
     {"kErrorDirectoryNotEmpty", kErrorDirectoryNotEmpty}, {"kErrorIoDevice", kErrorIoDevice},
+    {"kErrorFileTooLarge", kErrorFileTooLarge},
     {"kErrorCancelled", kErrorCancelled}, {"kErrorTimeout", kErrorTimeout},
     {"kErrorUnrecognizedMedia", kErrorUnrecognizedMedia},
     {"kErrorTooManyLinks", kErrorTooManyLinks}, {"kErrorInvalidName", kErrorInvalidName},
