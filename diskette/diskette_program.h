@@ -88,15 +88,19 @@ enum class PromptForm : std::uint8_t {
 };
 
 enum class DisketteAnswer : std::uint8_t {
-    kCancelled = 0,   // ESC at the prompt or while waiting; "Process canceled." reported
-    kReady = 1,       // ENTER, or a diskette has arrived
-    kSkipped = 2,     // S at the self-creating diskette's prompt; the notice reported
+    kCancelled = 0,    // ESC at the prompt or while waiting; "Process canceled." reported
+    kReady = 1,        // ENTER, or a diskette has arrived
+    kSkipped = 2,      // S at the self-creating diskette's prompt; the notice reported
+    kEndOfInput = 3,   // no key will ever answer the prompt; "Process canceled." reported
 };
 
 // With image->prompt set, shows the prompt for image->driveName and takes
 // keys with the key wait until one it accepts comes (other keys are
-// ignored); otherwise shows the waiting notice and waits with
-// WaitForDiskette(acceptPresent, ESC). Reports a cancellation and a skip.
+// ignored) or none can come; otherwise shows the waiting notice and waits
+// with WaitForDiskette(acceptPresent, ESC). Reports a cancellation, the end
+// of input and a skip. The end of input is an error for the caller (exit
+// code 3): unlike ESC, nobody chose to cancel, and a script must not take
+// the run for a success.
 [[nodiscard]] DisketteAnswer GetDiskette(const ImageRecord* image, PromptForm form,
                                          bool acceptPresent);
 

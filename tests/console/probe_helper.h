@@ -94,6 +94,11 @@ public:
         return false;
     }
     void Signal(int signalNumber) { kill(pid_, signalNumber); }
+    // Closes the terminal's other side: the probe's terminal is hung up.
+    void HangUp() {
+        close(master_);
+        master_ = -1;
+    }
     // Waits for the probe to stop (true) or end (false, and Finish's results
     // are then known).
     bool WaitUntilStopped() {

@@ -184,7 +184,7 @@ TEST(WriterWriting, OutputThatIsNoTerminalShowsNothing) {
     };
     const Row rows[] = {
         {"a diskette written", true, "\r", 0, true},
-        {"cancelled at the prompt by the end of input", true, "", 0, false},
+        {"the input ends at the prompt: no key will ever come", true, "", 3, false},
         {"no image file name", false, "\r", 3, false},
     };
     for (const Row& row : rows) {
