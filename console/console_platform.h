@@ -11,5 +11,6 @@
 // output is a terminal, where the bytes may need translating for display.
 void WriteOutputRun(const char* bytes, std::size_t byteCount, bool terminal);
 
-// Makes attribute the colour of everything written afterwards (terminal only).
+// Makes attribute the colour of everything written afterwards (terminal only;
+// on POSIX not where the environment asks for no colours: NO_COLOR, TERM=dumb).
 void SetOutputColour(std::uint8_t attribute);

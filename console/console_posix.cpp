@@ -13,6 +13,7 @@
 #include "console/terminal_guard.h"
 
 static int terminalUtf8 = -1;   // -1 not yet known, then 0 or 1
+static int coloursWanted = -1;  // -1 not yet known, then 0 or 1
 
 bool IsOutputTerminal() { return isatty(1) == 1; }
 
@@ -73,10 +74,24 @@ void WriteOutputRun(const char* bytes, std::size_t byteCount, bool terminal) {
     WriteAll(converted, length);
 }
 
+// NO_COLOR set to any text (an empty one counts as unset) and TERM=dumb ask
+// for no colour sequences at all; the environment is read once.
+static bool AreColoursWanted() {
+    if (coloursWanted < 0) {
+        const char* noColour = std::getenv("NO_COLOR");
+        const char* terminalType = std::getenv("TERM");
+        const bool off = (noColour != nullptr && noColour[0] != '\0') ||
+                         (terminalType != nullptr && std::strcmp(terminalType, "dumb") == 0);
+        coloursWanted = off ? 0 : 1;
+    }
+    return coloursWanted == 1;
+}
+
 // The guard learns of a colour before it is written and of the reset only
 // after it has been written: a signal in between costs at most one reset too
 // many, never a terminal left in the program's colours.
 void SetOutputColour(std::uint8_t attribute) {
+    if (!AreColoursWanted()) return;
     char sequence[32];
     std::size_t length = FormatColourSequence(attribute, sequence, sizeof(sequence));
     if (length == 0) return;

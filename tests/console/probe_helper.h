@@ -42,6 +42,8 @@ public:
                 setpgid(0, 0);
             }
             if (start.ignoreHangup) signal(SIGHUP, SIG_IGN);
+            unsetenv("NO_COLOR");   // the colour tests never depend on the machine
+            setenv("TERM", "xterm", 1);
             struct rlimit noCore {};
             setrlimit(RLIMIT_CORE, &noCore);   // SIGQUIT leaves no core file behind
             dup2(slave_, 0);

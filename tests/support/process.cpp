@@ -95,6 +95,9 @@ ChildResult Run(const std::function<void()>& body, const ChildOptions& options) 
             close(outputPipe[0]);
             close(outputPipe[1]);
         }
+        // Colours never depend on the settings of the machine the tests run on.
+        unsetenv("NO_COLOR");
+        setenv("TERM", "xterm", 1);
         for (const std::string& setting : options.environment) {
             putenv(strdup(setting.c_str()));
         }

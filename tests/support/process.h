@@ -27,7 +27,8 @@ struct ChildOptions {
     std::string typeAfter;                  // terminal: type input once the output holds this text
                                             //   (empty: after the first output), see TypeWhenShown
     std::vector<TerminalStep> steps;        // terminal: after input and typeAfter, in order
-    std::vector<std::string> environment;   // "NAME=value" set in the child (others kept)
+    std::vector<std::string> environment;   // "NAME=value" set in the child (others kept,
+                                            //   but NO_COLOR unset and TERM=xterm first)
     std::string workingDirectory;           // empty: the test's own
 };
 
