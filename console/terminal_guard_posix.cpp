@@ -1,6 +1,7 @@
 // terminal_guard_posix.cpp - an exit routine and signal handlers that give the
-// terminal back: "\x1b[0m" on descriptor 1 when the program changed its
-// colours, the saved termios on descriptor 0 when it took key mode. The
+// terminal back: "\x1b[0m" on the console writer's terminal (descriptor 1 or
+// 2) when the program changed its colours, the saved termios on descriptor 0
+// when it took key mode. The
 // handlers read only sig_atomic_t flags and termios records written before
 // their flag was set, and call only async-signal-safe functions. The records
 // are plain memory: a release fence before the flag is set and an acquire
@@ -18,6 +19,7 @@
 #include <iterator>
 
 static volatile sig_atomic_t guardInstalled = 0;
+static volatile sig_atomic_t outputDescriptor = 1;   // the console writer's terminal
 static volatile sig_atomic_t coloursChanged = 0;
 static volatile sig_atomic_t keyModeTaken = 0;   // savedMode and keyMode are valid
 static struct termios savedMode;                  // the terminal's mode before key mode
@@ -49,7 +51,8 @@ static bool IsKeyModeTaken() {
 
 static void GiveTerminalBack() {
     if (coloursChanged) {
-        const ssize_t written = write(1, kColourReset, std::size(kColourReset) - 1);
+        const ssize_t written =
+            write(outputDescriptor, kColourReset, std::size(kColourReset) - 1);
         (void)written;   // nothing more can be done for a terminal that refuses it
     }
     if (IsKeyModeTaken() && IsTerminalOurs()) tcsetattr(0, TCSANOW, &savedMode);
@@ -137,6 +140,8 @@ void GuardTerminal() {
     for (int signalNumber : kStopSignals) InstallUnlessIgnored(signalNumber, StopAfterGivingBack);
     InstallUnlessIgnored(SIGCONT, ContinueInKeyMode);
 }
+
+void NoteTerminalDescriptor(int descriptor) { outputDescriptor = descriptor; }
 
 void NoteTerminalColours(bool changed) { coloursChanged = changed ? 1 : 0; }
 

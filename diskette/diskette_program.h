@@ -9,9 +9,9 @@
 #include "image/image_format.h"
 #include "image/image_record.h"
 
-// Sets a diskette program up at the start of main: the console output
-// (nothing is delivered when standard output is no terminal), the wording of
-// the info line, single-key input. The name its banner and usage text show is
+// Sets a diskette program up at the start of main: the console output (the
+// console variant: standard output only when it is a terminal), the wording
+// of the info line, single-key input. The name its banner and usage text show is
 // the main routine's to take (GetProgramName).
 void StartDisketteProgram(InfoLineWording wording);
 

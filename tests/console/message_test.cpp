@@ -5,9 +5,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "console/system_error.h"
+#include "tests/support/capture.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -43,6 +46,31 @@ TEST(MessageLayout, FlagsDecideTheLineBreaks) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(Build(OutputVariant::kFile, row.text, row.flags, 0), row.expected);
         EXPECT_EQ(Build(OutputVariant::kConsole, row.text, row.flags, 0), row.expected);
+    }
+}
+
+// The plain form, for standard error where a diskette program has no
+// console: no colour pairs, no empty line before, every line ended by LF.
+TEST(MessageLayout, PlainFormIsLinesEndedByLf) {
+    struct Row {
+        const char* name;
+        const char* text;
+        std::uint32_t flags;
+        std::uint32_t code;
+        const char* plain;
+    };
+    const Row rows[] = {
+        {"a refusal's inner line break", "one\r\ntwo", kMessageRefusal, 0, "one\ntwo\n"},
+        {"the error part on its own line", "m", kMessageError, 5, "m\n(SYS0005)\n"},
+        {"a message without line end gets one", "x", kMessageNoLineEnd, 0, "x\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        char buffer[kMessageBufferSize];
+        (void)BuildMessage(buffer, sizeof(buffer), OutputVariant::kFile, "%s", row.flags, row.code,
+                           row.text);
+        const std::size_t length = MakePlainMessage(buffer, sizeof(buffer));
+        EXPECT_EQ(std::string(buffer, length), row.plain);
     }
 }
 
@@ -112,13 +140,19 @@ TEST(ReportMessage, WritesThroughTheProgramsVariant) {
         options);
     EXPECT_EQ(file.output,
               "\nImage data of 'a.img' could not be accessed.\n\ncode\n(SYS0005)\n");
+    // No terminal on standard output or error: the console variant's message
+    // goes to standard error, plain.
+    TempFile errors({});
+    options.errorPath = errors.Path();
     ChildResult console = RunFunction(
         []() {
             SetOutputVariant(OutputVariant::kConsole);
-            ReportMessage("hidden", kMessageError, 0);
+            ReportMessage("plain", kMessageError, 0);
         },
         options);
     EXPECT_EQ(console.output, "");
+    std::ifstream written(errors.Path());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), "plain\n");
 }
 
 }  // namespace

@@ -30,6 +30,8 @@ struct ChildOptions {
     std::vector<std::string> environment;   // "NAME=value" set in the child (others kept,
                                             //   but NO_COLOR unset and TERM=xterm first)
     std::string workingDirectory;           // empty: the test's own
+    std::string outputPath;                 // standard output into this file instead
+    std::string errorPath;                  // standard error into this file instead
 };
 
 // Runs body in a child process (fork) and returns what it wrote. The child
