@@ -40,6 +40,9 @@ void PrintProgramTitle(const char* titleLines) {
 bool AnswerLinuxWord(int argumentCount, char** arguments, const char* titleLines,
                      const char* programName, UsagePrinter printUsage) {
     const LinuxWord word = FindLinuxWord(argumentCount, arguments, nullptr);
+    // Asked for on purpose, often into a pager or a file: the text goes to
+    // standard output whatever it is, as a file program's does.
+    if (word != LinuxWord::kNone) SetOutputVariant(OutputVariant::kFile);
     if (word == LinuxWord::kHelp) {
         PrintProgramBanner(titleLines, programName);
         printUsage(programName);

@@ -30,8 +30,10 @@ using UsagePrinter = void (*)(const char* programName);
 // which count only as whole arguments, as typed:
 // when an argument after the program's own (arguments[0]) is "--help" or
 // "--version", prints the banner and the usage text (printUsage), or the
-// title lines only, for the first of them, and returns true: the program
-// then ends with exit code 0. Returns false otherwise, printing nothing.
+// title lines only, for the first of them, to standard output whatever it is
+// (colour pairs dropped where it is no terminal), and returns true: the
+// program then ends with exit code 0. Returns false otherwise, printing
+// nothing.
 [[nodiscard]] bool AnswerLinuxWord(int argumentCount, char** arguments, const char* titleLines,
                                    const char* programName, UsagePrinter printUsage);
 
