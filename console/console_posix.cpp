@@ -63,11 +63,15 @@ static std::size_t FindLineEnd(const char* bytes, std::size_t start, std::size_t
 // every CR LF is written as LF. A lone CR (a prompt or the progress line that
 // the next text overwrites) stays. On a UTF-8 terminal each code page 437
 // byte is written as the character it stands for; elsewhere the bytes are
-// copied run by run.
+// copied run by run. The guard learns that a line is open before a run is
+// written and that it is closed only after the run's LF has been written.
 void WriteOutputRun(const char* bytes, std::size_t byteCount, bool terminal) {
     const int descriptor = FindOutputDescriptor();
     if (descriptor < 0) return;
-    if (terminal) NoteTerminalDescriptor(descriptor);
+    if (terminal) {
+        NoteTerminalDescriptor(descriptor);
+        NoteTerminalLineOpen(true);
+    }
     if (terminal && terminalUtf8 < 0) terminalUtf8 = IsLocaleUtf8() ? 1 : 0;
     const bool utf8 = terminal && terminalUtf8 == 1;
     char converted[1024];
@@ -95,6 +99,7 @@ void WriteOutputRun(const char* bytes, std::size_t byteCount, bool terminal) {
         start = end + 1;   // past the CR of a CR LF (or past the end)
     }
     WriteAll(descriptor, converted, length);
+    if (terminal && byteCount > 0 && bytes[byteCount - 1] == '\n') NoteTerminalLineOpen(false);
 }
 
 // NO_COLOR set to any text (an empty one counts as unset) and TERM=dumb ask

@@ -15,8 +15,15 @@
 void GuardTerminal();
 
 // Tells the guard which descriptor the console writer's terminal is (1 until
-// told otherwise): where the colour reset goes.
+// told otherwise): where the colour reset and the line end go.
 void NoteTerminalDescriptor(int descriptor);
+
+// Tells the guard whether the console writer's last text on the terminal
+// left its line open (true, before text is written) or ended it with a line
+// end (false, after it has been written). A signal that ends the program
+// while a line is open (a prompt or the progress line, which end in a lone
+// CR) ends that line first, so that the shell's prompt does not land on it.
+void NoteTerminalLineOpen(bool open);
 
 // Tells the guard whether the console writer's terminal now shows colours
 // of the program's choosing (true, before such a colour is written) or its

@@ -2,8 +2,10 @@
 // into key mode, says so, then goes on as its argument asks: "exit" returns
 // normally, "signal" raises SIGINT, "wait" blocks for one key and prints its
 // value (and ends with exit code 3 when no key can come), "poll" prints one
-// poll, "keys" prints the value of each key until q, ESC or the end of input. "colour" and "colour-reset" write a line in white on magenta, the
-// latter with the reset to normal after it, and then go on like "keys".
+// poll, "keys" prints the value of each key until q, ESC or the end of input.
+// "colour" and "colour-reset" write a line in white on magenta, the latter
+// with the reset to normal after it, and then go on like "keys";
+// "colour-open" likewise, its line ending in a lone CR like a prompt's.
 #include <signal.h>
 
 #include <cstdio>
@@ -38,6 +40,10 @@ int main(int argumentCount, char** arguments) {
     if (std::strcmp(mode, "keys") == 0) return PrintKeysUntilQuit();
     if (std::strcmp(mode, "colour") == 0) {
         ConsoleWrite("\x1b\x5F" "magenta\n");
+        return PrintKeysUntilQuit();
+    }
+    if (std::strcmp(mode, "colour-open") == 0) {
+        ConsoleWrite("\x1b\x5F" "magenta\r");
         return PrintKeysUntilQuit();
     }
     if (std::strcmp(mode, "colour-reset") == 0) {
