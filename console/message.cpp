@@ -29,7 +29,7 @@ std::size_t MakePlainMessage(char* message, std::size_t messageSize) {
         message[length++] = message[i];
     }
     // No empty line before it: a plain line follows the previous line.
-    std::size_t start = length > 0 && message[0] == '\n' ? 1 : 0;
+    const std::size_t start = length > 0 && message[0] == '\n' ? 1 : 0;
     std::memmove(message, message + start, length - start);
     length -= start;
     if (length > 0 && message[length - 1] == '\r') {

@@ -53,7 +53,7 @@ void ReportMessage(const char* format, std::uint32_t flags, std::uint32_t system
 // without the line break before it, each line ended by LF alone (a prompt's
 // closing CR too, and a message without a line end gets one). Returns the new
 // length.
-std::size_t MakePlainMessage(char* message, std::size_t messageSize);
+[[nodiscard]] std::size_t MakePlainMessage(char* message, std::size_t messageSize);
 
 // Replaces in place every byte of text found in fromSet by the byte at the same
 // position of toSet; leaves text unchanged when the sets differ in length.

@@ -173,8 +173,10 @@ TEST(WriterWriting, WaitsWithSForADisketteToArrive) {
 
 // Standard output that is no terminal stays empty, and the exit code is the
 // one a terminal would have seen. With a terminal on standard error (and
-// input) everything is shown there; without any terminal the messages and
-// prompts go to standard error as plain lines, and the key comes from a pipe.
+// input) everything is shown there, the line end that Ctrl+C leaves after the
+// prompt included (the process then ends by SIGINT: exit code -1); without
+// any terminal the messages and prompts go to standard error as plain lines,
+// and the key comes from a pipe.
 TEST(WriterWriting, StandardOutputThatIsNoTerminalStaysEmpty) {
     const FatImage diskette = ThreeSidesDiskette();
     const std::string plainPrompt = "Insert diskette into 'A:' - ENTER=Continue  ESC=Cancel\n";
@@ -195,6 +197,8 @@ TEST(WriterWriting, StandardOutputThatIsNoTerminalStaysEmpty) {
          "Name of image file is missing.\n"},
         {"a terminal on standard error: ESC at the prompt", true, true, "\x1b", 0, false,
          kWriterBanner + kPrompt + MessageText("Process canceled.")},
+        {"a terminal on standard error: Ctrl+C at the prompt", true, true, "\x03", -1, false,
+         kWriterBanner + kPrompt + "\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
