@@ -49,31 +49,6 @@ TEST(MessageLayout, FlagsDecideTheLineBreaks) {
     }
 }
 
-// The plain form, for standard error where a diskette program has no
-// console: no colour pairs, no empty line before, every line ended by LF.
-TEST(MessageLayout, PlainFormIsLinesEndedByLf) {
-    struct Row {
-        const char* name;
-        const char* text;
-        std::uint32_t flags;
-        std::uint32_t code;
-        const char* plain;
-    };
-    const Row rows[] = {
-        {"a refusal's inner line break", "one\r\ntwo", kMessageRefusal, 0, "one\ntwo\n"},
-        {"the error part on its own line", "m", kMessageError, 5, "m\n(SYS0005)\n"},
-        {"a message without line end gets one", "x", kMessageNoLineEnd, 0, "x\n"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        char buffer[kMessageBufferSize];
-        (void)BuildMessage(buffer, sizeof(buffer), OutputVariant::kFile, "%s", row.flags, row.code,
-                           row.text);
-        const std::size_t length = MakePlainMessage(buffer, sizeof(buffer));
-        EXPECT_EQ(std::string(buffer, length), row.plain);
-    }
-}
-
 TEST(MessageLayout, ExtractorShowsTheCodeAsSysNumber) {
     EXPECT_EQ(Build(OutputVariant::kFile, "File 'a' could not be created.", kMessageError, 3),
               "\x1b\x0E\r\nFile 'a' could not be created.\r\n(SYS0003)\r\n\x1b\x07");
@@ -141,18 +116,19 @@ TEST(ReportMessage, WritesThroughTheProgramsVariant) {
     EXPECT_EQ(file.output,
               "\nImage data of 'a.img' could not be accessed.\n\ncode\n(SYS0005)\n");
     // No terminal on standard output or error: the console variant's message
-    // goes to standard error, plain.
+    // goes to standard error as plain lines (code 5 is EACCES).
     TempFile errors({});
     options.errorPath = errors.Path();
     ChildResult console = RunFunction(
         []() {
             SetOutputVariant(OutputVariant::kConsole);
-            ReportMessage("plain", kMessageError, 0);
+            ReportMessage("one\r\ntwo", kMessageRefusal, kErrorAccessDenied);
         },
         options);
     EXPECT_EQ(console.output, "");
     std::ifstream written(errors.Path());
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), "plain\n");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}),
+              "one\ntwo\n(" + std::string(std::strerror(EACCES)) + ")\n");
 }
 
 }  // namespace

@@ -106,7 +106,6 @@ TEST(SelfDiskCommandLine, StandardOutputThatIsNoTerminalStaysEmpty) {
         SelfDiskRun run;
         run.environment = {"DISKETTE_A=" + directory / "a.img"};
         run.terminal = false;
-        run.errorPath = directory / "errors";
         ChildResult result = RunSelfDiskProgram(program, row.arguments, run);
         EXPECT_EQ(result.output, "");
         EXPECT_EQ(result.exitCode, row.exitCode);

@@ -29,7 +29,6 @@ struct SelfDiskRun {
     std::vector<std::string> environment;   // DISKETTE_<letter>=path and the like
     std::vector<TerminalStep> steps;        // keys typed, or actions, once texts are shown
     bool terminal = true;                   // false: output into a pipe, no terminal
-    std::string errorPath;                  // standard error into this file instead
 };
 
 // Runs program with the arguments after its name in the C locale; a run that
@@ -39,8 +38,7 @@ inline ChildResult RunSelfDiskProgram(const std::string& program,
                                       const SelfDiskRun& run) {
     std::vector<std::string> command = {program};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    return RunDisketteProgram(command, run.environment, run.terminal, run.steps, "",
-                              run.errorPath);
+    return RunDisketteProgram(command, run.environment, run.terminal, run.steps);
 }
 
 // A key typed once the prompt for diskette number is shown.
