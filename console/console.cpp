@@ -46,8 +46,9 @@ void ConsoleWrite(const char* text) {
         if (plainLength > 0) WriteOutputRun(text, plainLength, false);
         return;
     }
-    const bool terminal = IsOutputTerminal();
-    if (!terminal && GetOutputVariant() == OutputVariant::kConsole) return;
+    const ConsolePlace place = FindConsolePlace(GetOutputVariant());
+    if (place == ConsolePlace::kNowhere) return;
+    const bool terminal = place == ConsolePlace::kTerminal;
     const char* position = text;
     for (;;) {
         const char* escape = std::strchr(position, kEsc);

@@ -27,7 +27,10 @@ inline constexpr std::uint8_t kColourBright = 0x0F;     // bright white
 // How a program's output behaves when standard output is not a terminal.
 enum class OutputVariant : std::uint8_t {
     kFile = 0,      // image extractor: the text arrives, colour pairs dropped
-    kConsole = 1,   // diskette programs: nothing is delivered
+    kConsole = 1,   // diskette programs: the text goes to the console (on POSIX
+                    // the terminal on standard error, when standard output is
+                    // none), or nowhere; the reporter's messages then go to
+                    // standard error as plain lines (POSIX) or nowhere (Windows)
 };
 
 // Chooses the variant for the whole process; StartConsoleProgram (program.h)
@@ -35,9 +38,10 @@ enum class OutputVariant : std::uint8_t {
 void SetOutputVariant(OutputVariant variant);
 [[nodiscard]] OutputVariant GetOutputVariant();
 
-// Writes text to standard output, turning each ESC + attribute pair into a
-// colour change on a terminal. An ESC at the very end of the text is dropped.
-// Output failures are ignored.
+// Writes text where the output variant in force sends it (standard output,
+// or the console), turning each ESC + attribute pair into a colour change on
+// a terminal. An ESC at the very end of the text is dropped. Output failures
+// are ignored.
 void ConsoleWrite(const char* text);
 
 // Formats like printf into a 1024-byte buffer (a longer text is cut) and

@@ -7,6 +7,9 @@
 inline constexpr int kKeyNone = 0;     // no key waiting, or a key without a character
 inline constexpr int kKeyEnter = 13;
 inline constexpr int kKeyEsc = 27;
+// No key will ever come: standard input has ended, or its terminal can no
+// longer be read (hung up). Negative, so that no caller takes it for a key.
+inline constexpr int kKeyEndOfInput = -2;
 
 // Puts a terminal on standard input into single-key mode: no line editing, no
 // echo, Ctrl+C still ends the program and Ctrl+Z stops it. The terminal's own
@@ -16,12 +19,14 @@ inline constexpr int kKeyEsc = 27;
 void EnterKeyMode();
 
 // Takes one waiting key event and returns its value, or 0 at once when none is
-// waiting (always 0 when standard input is not a terminal).
+// waiting (always 0 when standard input is not a terminal); ESC when the
+// terminal can no longer be read.
 [[nodiscard]] int PollKey();
 
 // Discards everything typed so far, then waits for the next key event and
-// returns its value. Without a terminal it reads one byte; end of input gives
-// ESC, so a run without input cannot hang.
+// returns its value, or kKeyEndOfInput when none can come. Without a terminal
+// it reads one byte, and CR LF counts as one ENTER: a LF right after a CR is
+// dropped when it comes, without waiting for it after the CR.
 [[nodiscard]] int WaitForKey();
 
 // Reads one line of standard input into buffer without its line end. A longer

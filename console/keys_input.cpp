@@ -6,10 +6,21 @@
 
 #include "console/keys_platform.h"
 
+// True when the last byte the key wait took was a CR. A script that answers
+// with CR LF means one ENTER; one that sends a lone CR may wait for what it
+// sets off before sending more, so the LF is dropped when it comes rather
+// than awaited after the CR.
+static bool lastKeyByteWasCr = false;
+
 int WaitForKey() {
     if (IsInputTerminal()) return WaitForTerminalKey();
     std::uint8_t byte = 0;
-    if (!ReadInputByte(&byte)) return kKeyEsc;
+    bool partOfCrLf = false;
+    do {
+        if (!ReadInputByte(&byte)) return kKeyEndOfInput;
+        partOfCrLf = byte == '\n' && lastKeyByteWasCr;
+        lastKeyByteWasCr = byte == '\r';
+    } while (partOfCrLf);
     if (byte == '\r' || byte == '\n') return kKeyEnter;
     return byte;
 }

@@ -8,8 +8,8 @@
 [[nodiscard]] bool IsInputTerminal();
 
 // Discards everything typed so far on the terminal, then waits for its next
-// key event and returns its value; ESC when the terminal can no longer be
-// read, so that a prompt cannot ask for ever.
+// key event and returns its value; kKeyEndOfInput when the terminal can no
+// longer be read, so that a prompt cannot ask for ever.
 [[nodiscard]] int WaitForTerminalKey();
 
 // Reads one byte of standard input; false at its end or on an error.

@@ -41,11 +41,12 @@ bool ReadInputByte(std::uint8_t* byte) {
     }
 }
 
-// Reads the rest of a key event whose first byte is waiting or on its way.
+// Reads the rest of a key event whose first byte is waiting or on its way;
+// kKeyEndOfInput when the terminal gives none.
 static int ReadKeyEvent() {
     KeyDecoder decoder{};
     std::uint8_t byte = 0;
-    if (!ReadInputByte(&byte)) return kKeyEsc;
+    if (!ReadInputByte(&byte)) return kKeyEndOfInput;
     int key = FeedKeyByte(&decoder, byte);
     while (key == kKeyIncomplete) {
         if (!IsInputWaiting(kSequencePauseMilliseconds) || !ReadInputByte(&byte)) {
@@ -59,11 +60,13 @@ static int ReadKeyEvent() {
 int PollKey() {
     if (!IsInputTerminal()) return kKeyNone;
     if (!IsInputWaiting(0)) return kKeyNone;
-    return ReadKeyEvent();
+    // A terminal gone while work goes on cancels it, as ESC does.
+    const int key = ReadKeyEvent();
+    return key == kKeyEndOfInput ? kKeyEsc : key;
 }
 
 int WaitForTerminalKey() {
     tcflush(0, TCIFLUSH);
-    if (!IsInputWaiting(-1)) return kKeyEsc;
+    if (!IsInputWaiting(-1)) return kKeyEndOfInput;
     return ReadKeyEvent();
 }

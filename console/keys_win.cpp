@@ -50,6 +50,6 @@ int WaitForTerminalKey() {
     (void)FlushConsoleInputBuffer(input);
     INPUT_RECORD record{};
     DWORD count = 0;
-    if (!ReadConsoleInputA(input, &record, 1, &count) || count == 0) return kKeyEsc;
+    if (!ReadConsoleInputA(input, &record, 1, &count) || count == 0) return kKeyEndOfInput;
     return KeyValueOf(&record);
 }

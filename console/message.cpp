@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/console_platform.h"
 #include "console/system_error.h"
 #include "console/text.h"
 
@@ -14,6 +15,30 @@ void TranslateCharacters(char* text, const char* fromSet, const char* toSet) {
         const char* found = std::strchr(fromSet, *p);
         if (found != nullptr) *p = toSet[found - fromSet];
     }
+}
+
+std::size_t MakePlainMessage(char* message, std::size_t messageSize) {
+    std::size_t length = 0;
+    for (std::size_t i = 0; message[i] != '\0'; ++i) {
+        if (message[i] == kEsc) {
+            if (message[i + 1] == '\0') break;   // an ESC at the end is dropped
+            ++i;                                 // and a pair as a whole
+            continue;
+        }
+        if (message[i] == '\r' && message[i + 1] == '\n') continue;   // the LF stays
+        message[length++] = message[i];
+    }
+    // No empty line before it: a plain line follows the previous line.
+    const std::size_t start = length > 0 && message[0] == '\n' ? 1 : 0;
+    std::memmove(message, message + start, length - start);
+    length -= start;
+    if (length > 0 && message[length - 1] == '\r') {
+        message[length - 1] = '\n';
+    } else if ((length == 0 || message[length - 1] != '\n') && length + 1 < messageSize) {
+        message[length++] = '\n';
+    }
+    message[length] = '\0';
+    return length;
 }
 
 std::size_t CleanSystemText(char* text) {
@@ -100,6 +125,10 @@ void ReportMessage(const char* format, std::uint32_t flags, std::uint32_t system
     std::size_t length = BuildMessageV(buffer, sizeof(buffer), GetOutputVariant(), format, flags,
                                        systemCode, arguments);
     va_end(arguments);
-    (void)length;
-    ConsoleWrite(buffer);
+    if (FindConsolePlace(GetOutputVariant()) != ConsolePlace::kNowhere) {
+        ConsoleWrite(buffer);
+        return;
+    }
+    length = MakePlainMessage(buffer, sizeof(buffer));
+    WritePlainMessage(buffer, length);
 }

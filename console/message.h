@@ -29,7 +29,9 @@ inline constexpr std::uint32_t kMessagePrompt = 0x8FFFF;    // a prompt that sta
 // Builds and shows one message: format and arguments as printf, then, when
 // systemCode is not 0, the error part on the next line: "(SYS0005)" in the
 // file variant (image extractor), the platform's text in parentheses in the
-// console variant (diskette programs), or nothing when it has no text.
+// console variant (diskette programs), or nothing when it has no text. A
+// console variant without a console writes it in its plain form
+// (MakePlainMessage) to standard error on POSIX, nowhere on Windows.
 void ReportMessage(const char* format, std::uint32_t flags, std::uint32_t systemCode, ...)
     PRINTF_LIKE(1, 4);
 
@@ -50,6 +52,14 @@ void ShowSystemTextsInFileVariant(bool show);
                                        OutputVariant variant, const char* format,
                                        std::uint32_t flags, std::uint32_t systemCode, ...)
     PRINTF_LIKE(4, 7);
+
+// Turns a message that BuildMessage built (messageSize bytes of room, NUL
+// included) in place into its plain form, for standard error where a
+// diskette program has no console: one line or more without colour pairs and
+// without the line break before it, each line ended by LF alone (a prompt's
+// closing CR too, and a message without a line end gets one). Returns the new
+// length.
+[[nodiscard]] std::size_t MakePlainMessage(char* message, std::size_t messageSize);
 
 // Replaces in place every byte of text found in fromSet by the byte at the same
 // position of toSet; leaves text unchanged when the sets differ in length.

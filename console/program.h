@@ -10,11 +10,12 @@
 // routine. Chooses the output variant for the whole run. On POSIX it also
 // lets a write to a pipe or socket whose reader has gone fail like any other
 // output failure (the console writer ignores it) instead of ending the
-// process, so the run goes on to its end and its exit code; and, where
-// standard input or output is a terminal, guards it: its colours and mode are
-// given back at exit and on every signal that ends or stops the program
-// (terminal_guard.h). A Windows console keeps the colours and the input mode
-// the program leaves.
+// process, so the run goes on to its end and its exit code; lets a write past
+// the file size limit fail with its reason (EFBIG) instead of ending the
+// process; and, where standard input, output or error is a terminal, guards
+// it: its colours and mode are given back at exit and on every signal that
+// ends or stops the program (terminal_guard.h). A Windows console keeps the
+// colours and the input mode the program leaves.
 void StartConsoleProgram(OutputVariant variant);
 
 // Writes the path of the running program's file into buffer; false when it

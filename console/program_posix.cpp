@@ -4,6 +4,7 @@
 #include "console/program.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include "console/terminal_guard.h"
 #include "console/text.h"
@@ -21,7 +22,10 @@ void StartConsoleProgram(OutputVariant variant) {
     // a pager closed early) would end the process silently, in the middle of
     // an extraction.
     signal(SIGPIPE, SIG_IGN);
-    // Only a terminal has colours and a mode to give back; with neither
-    // standard input nor standard output on one, the guard has nothing to do.
-    if (isatty(0) == 1 || isatty(1) == 1) GuardTerminal();
+    // A write past a file size limit (ulimit -f) then fails with EFBIG and is
+    // reported with its reason, instead of the process being killed.
+    signal(SIGXFSZ, SIG_IGN);
+    // Only a terminal has colours and a mode to give back; with none of the
+    // three standard descriptors on one, the guard has nothing to do.
+    if (isatty(0) == 1 || isatty(1) == 1 || isatty(2) == 1) GuardTerminal();
 }

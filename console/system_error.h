@@ -31,6 +31,7 @@ inline constexpr std::uint32_t kErrorDiskFull = 112;
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
 inline constexpr std::uint32_t kErrorFileNameTooLong = 206;
 inline constexpr std::uint32_t kErrorDirectoryNotEmpty = 145;
+inline constexpr std::uint32_t kErrorFileTooLarge = 223;   // past a file size limit
 inline constexpr std::uint32_t kErrorIoDevice = 1117;
 inline constexpr std::uint32_t kErrorCancelled = 1223;
 inline constexpr std::uint32_t kErrorTimeout = 1460;

@@ -45,7 +45,7 @@ static constexpr ErrnoCode kErrnoCodes[] = {
     {EEXIST, kErrorFileExists},
     {EINVAL, kErrorInvalidParameter},
     {ENOSPC, kErrorDiskFull},
-    {EFBIG, kErrorDiskFull},
+    {EFBIG, kErrorFileTooLarge},
     {ENAMETOOLONG, kErrorFileNameTooLong},
     {ENOTEMPTY, kErrorDirectoryNotEmpty},
     {ECANCELED, kErrorCancelled},

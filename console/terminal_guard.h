@@ -1,6 +1,7 @@
 // terminal_guard.h - the terminal is given back as the program found it: the
-// colours of the terminal on standard output and the input mode of the one on
-// standard input, at exit and whenever a signal ends or stops the program.
+// colours of the terminal the console writer writes to (standard output, or
+// standard error) and the input mode of the one on standard input, at exit
+// and whenever a signal ends or stops the program.
 #pragma once
 
 // Installs the guard; later calls do nothing. From then on the terminal is
@@ -13,7 +14,18 @@
 // (nohup's hang-up, for instance).
 void GuardTerminal();
 
-// Tells the guard whether the terminal on standard output now shows colours
+// Tells the guard which descriptor the console writer's terminal is (1 until
+// told otherwise): where the colour reset and the line end go.
+void NoteTerminalDescriptor(int descriptor);
+
+// Tells the guard whether the console writer's last text on the terminal
+// left its line open (true, before text is written) or ended it with a line
+// end (false, after it has been written). A signal that ends the program
+// while a line is open (a prompt or the progress line, which end in a lone
+// CR) ends that line first, so that the shell's prompt does not land on it.
+void NoteTerminalLineOpen(bool open);
+
+// Tells the guard whether the console writer's terminal now shows colours
 // of the program's choosing (true, before such a colour is written) or its
 // own colours again (false, after the reset has been written). Only a guard
 // told true writes a reset when the program ends or stops.

@@ -1,6 +1,8 @@
 // terminal_guard_posix.cpp - an exit routine and signal handlers that give the
-// terminal back: "\x1b[0m" on descriptor 1 when the program changed its
-// colours, the saved termios on descriptor 0 when it took key mode. The
+// terminal back: "\x1b[0m" on the console writer's terminal (descriptor 1 or
+// 2) when the program changed its colours, and before an ending signal a line
+// end when its line was left open; the saved termios on descriptor 0 when it
+// took key mode. The
 // handlers read only sig_atomic_t flags and termios records written before
 // their flag was set, and call only async-signal-safe functions. The records
 // are plain memory: a release fence before the flag is set and an acquire
@@ -18,7 +20,9 @@
 #include <iterator>
 
 static volatile sig_atomic_t guardInstalled = 0;
+static volatile sig_atomic_t outputDescriptor = 1;   // the console writer's terminal
 static volatile sig_atomic_t coloursChanged = 0;
+static volatile sig_atomic_t lineOpen = 0;
 static volatile sig_atomic_t keyModeTaken = 0;   // savedMode and keyMode are valid
 static struct termios savedMode;                  // the terminal's mode before key mode
 static struct termios keyMode;
@@ -47,10 +51,18 @@ static bool IsKeyModeTaken() {
     return true;
 }
 
-static void GiveTerminalBack() {
+// endLine: the program ends here, and a line left open is ended (a stopped
+// program that continues goes on where it stood).
+static void GiveTerminalBack(bool endLine) {
+    // Nothing more can be done for a terminal that refuses these writes.
     if (coloursChanged) {
-        const ssize_t written = write(1, kColourReset, std::size(kColourReset) - 1);
-        (void)written;   // nothing more can be done for a terminal that refuses it
+        const ssize_t written =
+            write(outputDescriptor, kColourReset, std::size(kColourReset) - 1);
+        (void)written;
+    }
+    if (endLine && lineOpen) {
+        const ssize_t written = write(outputDescriptor, "\n", 1);
+        (void)written;
     }
     if (IsKeyModeTaken() && IsTerminalOurs()) tcsetattr(0, TCSANOW, &savedMode);
 }
@@ -88,13 +100,13 @@ static void TakeDefaultAction(int signalNumber) {
 }
 
 static void EndAfterGivingBack(int signalNumber) {
-    GiveTerminalBack();
+    GiveTerminalBack(true);
     TakeDefaultAction(signalNumber);   // the process ends here
 }
 
 static void StopAfterGivingBack(int signalNumber) {
     const int savedErrno = errno;
-    GiveTerminalBack();
+    GiveTerminalBack(false);
     TakeDefaultAction(signalNumber);
     // Continued; or never stopped, since the kernel discards these signals
     // for a process group without a parent in the session (an orphaned job).
@@ -116,7 +128,7 @@ static void GiveTerminalBackAtExit() {
     sigset_t previous;
     FillGuardedSignals(&guarded);
     sigprocmask(SIG_BLOCK, &guarded, &previous);
-    GiveTerminalBack();
+    GiveTerminalBack(false);
     keyModeTaken = 0;   // a signal still to come finds nothing to give back
     coloursChanged = 0;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
@@ -138,7 +150,11 @@ void GuardTerminal() {
     InstallUnlessIgnored(SIGCONT, ContinueInKeyMode);
 }
 
+void NoteTerminalDescriptor(int descriptor) { outputDescriptor = descriptor; }
+
 void NoteTerminalColours(bool changed) { coloursChanged = changed ? 1 : 0; }
+
+void NoteTerminalLineOpen(bool open) { lineOpen = open ? 1 : 0; }
 
 void EnterTerminalKeyMode() {
     if (keyModeTaken || isatty(0) != 1) return;

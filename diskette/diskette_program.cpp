@@ -40,6 +40,9 @@ void PrintProgramTitle(const char* titleLines) {
 bool AnswerLinuxWord(int argumentCount, char** arguments, const char* titleLines,
                      const char* programName, UsagePrinter printUsage) {
     const LinuxWord word = FindLinuxWord(argumentCount, arguments, nullptr);
+    // Asked for on purpose, often into a pager or a file: the text goes to
+    // standard output whatever it is, as a file program's does.
+    if (word != LinuxWord::kNone) SetOutputVariant(OutputVariant::kFile);
     if (word == LinuxWord::kHelp) {
         PrintProgramBanner(titleLines, programName);
         printUsage(programName);
@@ -135,7 +138,8 @@ DisketteAnswer GetDiskette(const ImageRecord* image, PromptForm form, bool accep
     if (image->prompt) {
         ShowPrompt(image, form);
         int key = kKeyNone;
-        while (!IsAcceptedKey(key, form)) key = WaitForKey();
+        while (!IsAcceptedKey(key, form) && key != kKeyEndOfInput) key = WaitForKey();
+        if (key == kKeyEndOfInput) answer = DisketteAnswer::kEndOfInput;
         if (key == kKeyEnter) answer = DisketteAnswer::kReady;
         if (key == kKeySkip || key == kKeySkipSmall) answer = DisketteAnswer::kSkipped;
     } else {
@@ -144,7 +148,9 @@ DisketteAnswer GetDiskette(const ImageRecord* image, PromptForm form, bool accep
             answer = DisketteAnswer::kReady;
         }
     }
-    if (answer == DisketteAnswer::kCancelled) ReportMessage("Process canceled.", kMessageError, 0);
+    if (answer == DisketteAnswer::kCancelled || answer == DisketteAnswer::kEndOfInput) {
+        ReportMessage("Process canceled.", kMessageError, 0);
+    }
     if (answer == DisketteAnswer::kSkipped) {
         ReportMessage("Diskette #%u skipped.", kMessageNotice, 0,
                       static_cast<unsigned>(image->disketteNumber));

@@ -9,9 +9,9 @@
 #include "image/image_format.h"
 #include "image/image_record.h"
 
-// Sets a diskette program up at the start of main: the console output
-// (nothing is delivered when standard output is no terminal), the wording of
-// the info line, single-key input. The name its banner and usage text show is
+// Sets a diskette program up at the start of main: the console output (the
+// console variant: standard output only when it is a terminal), the wording
+// of the info line, single-key input. The name its banner and usage text show is
 // the main routine's to take (GetProgramName).
 void StartDisketteProgram(InfoLineWording wording);
 
@@ -30,8 +30,10 @@ using UsagePrinter = void (*)(const char* programName);
 // which count only as whole arguments, as typed:
 // when an argument after the program's own (arguments[0]) is "--help" or
 // "--version", prints the banner and the usage text (printUsage), or the
-// title lines only, for the first of them, and returns true: the program
-// then ends with exit code 0. Returns false otherwise, printing nothing.
+// title lines only, for the first of them, to standard output whatever it is
+// (colour pairs dropped where it is no terminal), and returns true: the
+// program then ends with exit code 0. Returns false otherwise, printing
+// nothing.
 [[nodiscard]] bool AnswerLinuxWord(int argumentCount, char** arguments, const char* titleLines,
                                    const char* programName, UsagePrinter printUsage);
 
@@ -88,15 +90,19 @@ enum class PromptForm : std::uint8_t {
 };
 
 enum class DisketteAnswer : std::uint8_t {
-    kCancelled = 0,   // ESC at the prompt or while waiting; "Process canceled." reported
-    kReady = 1,       // ENTER, or a diskette has arrived
-    kSkipped = 2,     // S at the self-creating diskette's prompt; the notice reported
+    kCancelled = 0,    // ESC at the prompt or while waiting; "Process canceled." reported
+    kReady = 1,        // ENTER, or a diskette has arrived
+    kSkipped = 2,      // S at the self-creating diskette's prompt; the notice reported
+    kEndOfInput = 3,   // no key will ever answer the prompt; "Process canceled." reported
 };
 
 // With image->prompt set, shows the prompt for image->driveName and takes
 // keys with the key wait until one it accepts comes (other keys are
-// ignored); otherwise shows the waiting notice and waits with
-// WaitForDiskette(acceptPresent, ESC). Reports a cancellation and a skip.
+// ignored) or none can come; otherwise shows the waiting notice and waits
+// with WaitForDiskette(acceptPresent, ESC). Reports a cancellation, the end
+// of input and a skip. The end of input is an error for the caller (exit
+// code 3): unlike ESC, nobody chose to cancel, and a script must not take
+// the run for a success.
 [[nodiscard]] DisketteAnswer GetDiskette(const ImageRecord* image, PromptForm form,
                                          bool acceptPresent);
 

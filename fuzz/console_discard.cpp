@@ -7,12 +7,18 @@
 
 static volatile std::uint8_t outputSum = 0;
 
-bool IsOutputTerminal() { return false; }
+ConsolePlace FindConsolePlace(OutputVariant variant) {
+    return variant == OutputVariant::kConsole ? ConsolePlace::kNowhere : ConsolePlace::kFile;
+}
 
 void WriteOutputRun(const char* bytes, std::size_t byteCount, bool) {
     std::uint8_t sum = 0;
     for (std::size_t i = 0; i < byteCount; ++i) sum = static_cast<std::uint8_t>(sum + bytes[i]);
     outputSum = sum;
+}
+
+void WritePlainMessage(const char* bytes, std::size_t byteCount) {
+    WriteOutputRun(bytes, byteCount, false);
 }
 
 void SetOutputColour(std::uint8_t) {}

@@ -155,6 +155,7 @@ static int HandleDiskettes(ImageRecord* image, const SelfDiskOptions* options) {
         if (!image->listOnly && !skip) {
             const DisketteAnswer answer = GetDiskette(image, PromptForm::kSelfDisk, acceptPresent);
             if (answer == DisketteAnswer::kCancelled) return kExitSuccess;
+            if (answer == DisketteAnswer::kEndOfInput) return kExitError;
             if (answer == DisketteAnswer::kSkipped) skip = true;
             // From now on the diskette just written is not taken again: the
             // drive must be seen without a diskette first.

@@ -96,8 +96,11 @@ int main(int argumentCount, char** arguments) {
 
     if (!OpenRunFile(&image, true)) return kExitError;
     int resultCode = kExitSuccess;
-    if (GetDiskette(&image, PromptForm::kWriter, true) == DisketteAnswer::kReady) {
+    const DisketteAnswer answer = GetDiskette(&image, PromptForm::kWriter, true);
+    if (answer == DisketteAnswer::kReady) {
         resultCode = ReadAndWriteDiskette(&image, true, options.writeAll);
+    } else if (answer == DisketteAnswer::kEndOfInput) {
+        resultCode = kExitError;
     }
     CloseImageFile(image.fileHandle);
     return resultCode;

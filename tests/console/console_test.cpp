@@ -21,11 +21,11 @@ ChildResult WriteRedirected(OutputVariant variant, const std::function<void()>& 
         options);
 }
 
-ChildResult WriteOnTerminal(OutputVariant variant, const char* lang,
+ChildResult WriteOnTerminal(OutputVariant variant, const char* lang, const char* setting,
                             const std::function<void()>& body) {
     ChildOptions options;
     options.terminal = true;
-    options.environment = {"LC_ALL=", "LC_CTYPE=", std::string("LANG=") + lang};
+    options.environment = {"LC_ALL=", "LC_CTYPE=", std::string("LANG=") + lang, setting};
     return RunFunction(
         [&]() {
             SetOutputVariant(variant);
@@ -90,26 +90,37 @@ TEST(ConsolePrint, InterpretsPairsInArgumentsAndCutsLongTexts) {
     EXPECT_EQ(result.output, "[inside]\n" + std::string(1023, 'x'));
 }
 
-TEST(ConsoleWriterTerminal, ColourPairsBecomeTerminalSequences) {
-    ChildResult result = WriteOnTerminal(OutputVariant::kConsole, "C", []() {
-        ConsoleWrite("\x1b\x0B" "Title\r\n" "\x1b\x07" "x" "\x1b\x0E\x1b\x0F" "y");
-    });
-    EXPECT_EQ(result.output,
-              "\x1b[0;96mTitle\n\x1b[0mx\x1b[0;93m\x1b[0;97my");
+TEST(ConsoleWriterTerminal, ColourPairsBecomeTerminalSequencesUnlessColoursAreOff) {
+    struct Row {
+        const char* setting;
+        const char* output;
+    };
+    const Row rows[] = {
+        {"NO_COLOR=", "\x1b[0;96mTitle\n\x1b[0mx\x1b[0;93m\x1b[0;97my"},
+        {"NO_COLOR=1", "Title\nxy"},
+        {"TERM=dumb", "Title\nxy"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.setting);
+        ChildResult result = WriteOnTerminal(OutputVariant::kConsole, "C", row.setting, []() {
+            ConsoleWrite("\x1b\x0B" "Title\r\n" "\x1b\x07" "x" "\x1b\x0E\x1b\x0F" "y");
+        });
+        EXPECT_EQ(result.output, row.output);
+    }
 }
 
 TEST(ConsoleWriterTerminal, Cp437IsShownAsUtf8OnlyInAUtf8Locale) {
     // 600 full blocks take 1800 bytes as UTF-8: more than one write's worth.
     const std::string blocks(600, '\xDB');
     const std::string text = "[\xDB\xB0\xFE]\x81\r\nx\ry" + blocks;
-    ChildResult utf8 = WriteOnTerminal(OutputVariant::kFile, "en_US.UTF-8",
+    ChildResult utf8 = WriteOnTerminal(OutputVariant::kFile, "en_US.UTF-8", "TERM=xterm",
                                        [&]() { ConsoleWrite(text.c_str()); });
     // full block U+2588, light shade U+2591, black square U+25A0, u umlaut U+00FC
     std::string utf8Blocks;
     for (int i = 0; i < 600; ++i) utf8Blocks += "\xE2\x96\x88";
     EXPECT_EQ(utf8.output,
               "[\xE2\x96\x88\xE2\x96\x91\xE2\x96\xA0]\xC3\xBC\nx\ry" + utf8Blocks);
-    ChildResult latin = WriteOnTerminal(OutputVariant::kFile, "de_DE.ISO-8859-1",
+    ChildResult latin = WriteOnTerminal(OutputVariant::kFile, "de_DE.ISO-8859-1", "TERM=xterm",
                                         [&]() { ConsoleWrite(text.c_str()); });
     EXPECT_EQ(latin.output, "[\xDB\xB0\xFE]\x81\nx\ry" + blocks);
 }

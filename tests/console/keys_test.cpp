@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -112,19 +113,59 @@ TEST(KeyMode, ArrowKeysGiveZeroAndEnterGivesThirteen) {
     EXPECT_NE(run.output.find("key 113\r\n"), std::string::npos);
 }
 
-TEST(KeyInputWithoutTerminal, PollSeesNothingAndWaitEndsAtEndOfInput) {
-    ChildOptions options;
-    options.input = "y";
-    ChildResult result = RunFunction(
-        []() {
-            int poll = PollKey();
-            int first = WaitForKey();
-            int second = WaitForKey();
-            std::printf("%d %d %d", poll, first, second);
-            std::fflush(stdout);
-        },
-        options);
-    EXPECT_EQ(result.output, "0 121 27");
+// A hung-up terminal (its other side closed) ends the key wait without a
+// key: the probe says so with exit code 3.
+TEST(KeyMode, AHungUpTerminalEndsTheWaitWithoutAKey) {
+    ProbeStart start;
+    start.mode = "wait";
+    start.ignoreHangup = true;
+    Probe probe(start);
+    ASSERT_TRUE(probe.ReadUntil("ready"));
+    ASSERT_TRUE(probe.WaitForKeyMode());
+    probe.HangUp();
+    probe.Finish();
+    EXPECT_EQ(probe.ExitCode(), 3);
+}
+
+// Standard input is a pipe: the poll sees nothing, each byte is a key. Each
+// piece goes into the pipe, left open, just before one key wait (a wait that
+// looked for a LF after a CR would block there, until the alarm); the keys
+// left are read after the pipe has been closed.
+TEST(KeyInputWithoutTerminal, EachByteIsAKeyCrLfIsOneEnterAndTheEndIsNoKey) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> pieces;
+        const char* keys;
+    };
+    const Row rows[] = {
+        {"a letter, then the end of input", {"y"}, "0 121 -2"},
+        {"a lone CR answers at once; the LF of its CR LF is dropped later", {"\r", "\nx"},
+         "0 13 120 -2"},
+        {"LF alone is ENTER, each time", {"\n\n"}, "0 13 13 -2"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ChildResult result = RunFunction(
+            [&row]() {
+                int feed[2];
+                if (pipe(feed) != 0 || dup2(feed[0], 0) < 0) return;
+                alarm(5);
+                std::string keys = std::to_string(PollKey());
+                for (const std::string& piece : row.pieces) {
+                    WriteAllTo(feed[1], piece);
+                    keys += " " + std::to_string(WaitForKey());
+                }
+                close(feed[1]);
+                for (int key = 0; key != kKeyEndOfInput && keys.size() < 20;) {
+                    key = WaitForKey();
+                    keys += " " + std::to_string(key);
+                }
+                std::printf("%s", keys.c_str());
+                std::fflush(stdout);
+            },
+            ChildOptions{});
+        EXPECT_EQ(result.output, row.keys);
+    }
 }
 
 TEST(LineInput, ReadsLinesKeepsTheBeginningOfLongOnesAndEndsAtEndOfInput) {

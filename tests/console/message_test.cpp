@@ -5,9 +5,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "console/system_error.h"
+#include "tests/support/capture.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -112,13 +115,20 @@ TEST(ReportMessage, WritesThroughTheProgramsVariant) {
         options);
     EXPECT_EQ(file.output,
               "\nImage data of 'a.img' could not be accessed.\n\ncode\n(SYS0005)\n");
+    // No terminal on standard output or error: the console variant's message
+    // goes to standard error as plain lines (code 5 is EACCES).
+    TempFile errors({});
+    options.errorPath = errors.Path();
     ChildResult console = RunFunction(
         []() {
             SetOutputVariant(OutputVariant::kConsole);
-            ReportMessage("hidden", kMessageError, 0);
+            ReportMessage("one\r\ntwo", kMessageRefusal, kErrorAccessDenied);
         },
         options);
     EXPECT_EQ(console.output, "");
+    std::ifstream written(errors.Path());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}),
+              "one\ntwo\n(" + std::string(std::strerror(EACCES)) + ")\n");
 }
 
 }  // namespace

@@ -42,6 +42,8 @@ public:
                 setpgid(0, 0);
             }
             if (start.ignoreHangup) signal(SIGHUP, SIG_IGN);
+            unsetenv("NO_COLOR");   // the colour tests never depend on the machine
+            setenv("TERM", "xterm", 1);
             struct rlimit noCore {};
             setrlimit(RLIMIT_CORE, &noCore);   // SIGQUIT leaves no core file behind
             dup2(slave_, 0);
@@ -94,6 +96,11 @@ public:
         return false;
     }
     void Signal(int signalNumber) { kill(pid_, signalNumber); }
+    // Closes the terminal's other side: the probe's terminal is hung up.
+    void HangUp() {
+        close(master_);
+        master_ = -1;
+    }
     // Waits for the probe to stop (true) or end (false, and Finish's results
     // are then known).
     bool WaitUntilStopped() {

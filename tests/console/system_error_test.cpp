@@ -25,6 +25,7 @@ TEST(SystemErrorCodes, TranslateErrnoIntoTheCommonNumbering) {
         {"no device", ENXIO, 21},     {"i/o", EIO, 30},           {"busy", EBUSY, 32},
         {"exists", EEXIST, 183},      {"full", ENOSPC, 112},      {"no memory", ENOMEM, 8},
         {"lock held", EWOULDBLOCK, 32}, {"unknown medium", EMEDIUMTYPE, 1785},
+        {"file size limit", EFBIG, 223},
         {"none", 0, 0},
     };
     for (const Row& row : rows) {
@@ -39,6 +40,8 @@ TEST(SystemErrorCodes, FindTheTextOfEachCode) {
     EXPECT_STREQ(text, std::strerror(EIO));
     EXPECT_GT(GetSystemErrorText(kErrorNotReady, text, sizeof(text)), 0u);
     EXPECT_STREQ(text, std::strerror(ENOMEDIUM));
+    EXPECT_GT(GetSystemErrorText(kErrorFileTooLarge, text, sizeof(text)), 0u);
+    EXPECT_STREQ(text, "File too large");   // not ENOSPC's "No space left on device"
     EXPECT_EQ(GetSystemErrorText(0, text, sizeof(text)), 0u);
     EXPECT_EQ(GetSystemErrorText(12345, text, sizeof(text)), 0u);   // no code of the numbering
     char small[6];
@@ -71,6 +74,7 @@ const NamedCode kEveryCode[] = {
     {"kErrorOpenFailed", kErrorOpenFailed}, {"kErrorDiskFull", kErrorDiskFull},
     {"kErrorAlreadyExists", kErrorAlreadyExists}, {"kErrorFileNameTooLong", kErrorFileNameTooLong},
     {"kErrorDirectoryNotEmpty", kErrorDirectoryNotEmpty}, {"kErrorIoDevice", kErrorIoDevice},
+    {"kErrorFileTooLarge", kErrorFileTooLarge},
     {"kErrorCancelled", kErrorCancelled}, {"kErrorTimeout", kErrorTimeout},
     {"kErrorUnrecognizedMedia", kErrorUnrecognizedMedia},
     {"kErrorTooManyLinks", kErrorTooManyLinks}, {"kErrorInvalidName", kErrorInvalidName},

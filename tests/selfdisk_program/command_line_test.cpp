@@ -1,6 +1,6 @@
 // Tests of selfdisk's command line: the usage text, unknown parameters, the
-// drive check, the Linux words and their exit codes; and that nothing is shown
-// when the output is no terminal.
+// drive check, the Linux words and their exit codes; and that standard output
+// stays empty when it is no terminal.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -84,9 +84,10 @@ TEST(SelfDiskCommandLine, VersionShowsOnlyTheTitleLines) {
     EXPECT_EQ(result.exitCode, 0);
 }
 
-// Output into a pipe is no terminal: nothing at all is shown, and the exit
-// code is the one a terminal would have seen.
-TEST(SelfDiskCommandLine, OutputThatIsNoTerminalShowsNothing) {
+// Output into a pipe is no terminal: standard output stays empty (the
+// messages go to standard error), and the exit code is the one a terminal
+// would have seen.
+TEST(SelfDiskCommandLine, StandardOutputThatIsNoTerminalStaysEmpty) {
     struct Row {
         const char* name;
         std::vector<std::string> arguments;

@@ -166,6 +166,21 @@ TEST(SelfDiskProgram, EscAtTheSecondPromptKeepsTheFirstDisketteAndEndsWithCodeZe
                      kMarkerByte);
 }
 
+// Answers piped in with CR LF: "s" skips diskette 1, the CR writes diskette
+// 2 and its LF is no second ENTER; the input then ends at the prompt for
+// diskette 3, an error. The drive keeps diskette 2.
+TEST(SelfDiskProgram, PipedAnswersInCrLfAnswerOnePromptEach) {
+    TempDirectory directory;
+    const std::string program = MakeSelfDisk(directory, Payload(3, 3));
+    SelfDiskRun run = DriveRun(directory);
+    run.terminal = false;
+    run.steps = {KeyAtPrompt(1, "s\r\n")};
+    ChildResult result = RunSelfDiskProgram(program, {}, run);
+    EXPECT_EQ(result.exitCode, 3);
+    ExpectDriveHolds(ReadBytes(directory / "drive.img"), LabelledDiskette(kLabels[1]), kUsedSides,
+                     kMarkerByte);
+}
+
 TEST(SelfDiskProgram, ASelectionOutsideTheCountIsRefusedAfterTheBox) {
     const std::string box = WithoutColours(BoxOfThree({"three"}));
     struct Row {

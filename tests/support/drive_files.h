@@ -17,16 +17,21 @@
 // on a pseudo-terminal or with its output into a pipe, with the environment
 // settings and terminal steps given (without a terminal, the steps' keys
 // are all there in standard input from the start); a run that takes more than 30 seconds
-// is stopped (exit code 124).
+// is stopped (exit code 124). Standard output or error goes into the file
+// outputPath or errorPath instead, where one is given.
 inline ChildResult RunDisketteProgram(const std::vector<std::string>& command,
                                       const std::vector<std::string>& environment, bool terminal,
-                                      const std::vector<TerminalStep>& steps) {
+                                      const std::vector<TerminalStep>& steps,
+                                      const std::string& outputPath = "",
+                                      const std::string& errorPath = "") {
     // --foreground keeps the program in the terminal's foreground process
     // group, where it may set the terminal's mode and read keys.
     std::vector<std::string> arguments = {"/usr/bin/timeout", "--foreground", "30"};
     arguments.insert(arguments.end(), command.begin(), command.end());
     ChildOptions options;
     options.terminal = terminal;
+    options.outputPath = outputPath;
+    options.errorPath = errorPath;
     options.environment = {"LC_ALL=C", "LANG=C"};
     options.environment.insert(options.environment.end(), environment.begin(), environment.end());
     if (terminal) {

@@ -14,6 +14,14 @@
 
 namespace {
 
+// In the child: makes descriptor write into a new (or emptied) file at path.
+void RedirectInto(int descriptor, const std::string& path) {
+    if (path.empty()) return;
+    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (file < 0 || dup2(file, descriptor) < 0) _exit(125);
+    close(file);
+}
+
 // Reads until end of file (or, on a terminal master, EIO once the child is gone).
 std::string ReadUntilEnd(int descriptor) {
     std::string result;
@@ -95,6 +103,11 @@ ChildResult Run(const std::function<void()>& body, const ChildOptions& options) 
             close(outputPipe[0]);
             close(outputPipe[1]);
         }
+        RedirectInto(1, options.outputPath);
+        RedirectInto(2, options.errorPath);
+        // Colours never depend on the settings of the machine the tests run on.
+        unsetenv("NO_COLOR");
+        setenv("TERM", "xterm", 1);
         for (const std::string& setting : options.environment) {
             putenv(strdup(setting.c_str()));
         }

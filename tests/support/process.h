@@ -27,8 +27,11 @@ struct ChildOptions {
     std::string typeAfter;                  // terminal: type input once the output holds this text
                                             //   (empty: after the first output), see TypeWhenShown
     std::vector<TerminalStep> steps;        // terminal: after input and typeAfter, in order
-    std::vector<std::string> environment;   // "NAME=value" set in the child (others kept)
+    std::vector<std::string> environment;   // "NAME=value" set in the child (others kept,
+                                            //   but NO_COLOR unset and TERM=xterm first)
     std::string workingDirectory;           // empty: the test's own
+    std::string outputPath;                 // standard output into this file instead
+    std::string errorPath;                  // standard error into this file instead
 };
 
 // Runs body in a child process (fork) and returns what it wrote. The child

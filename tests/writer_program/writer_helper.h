@@ -19,6 +19,8 @@ struct WriterRun {
     std::vector<std::string> environment;   // DISKETTE_<letter>=path and the like
     std::string key;                        // typed once the prompt is shown ("" for none)
     bool terminal = true;                   // false: output into a pipe, no terminal
+    std::string outputPath;                 // standard output into this file instead
+    std::string errorPath;                  // standard error into this file instead
 };
 
 // Runs dskwrite with the arguments after its name in the C locale; a run that
@@ -33,7 +35,8 @@ inline ChildResult RunWriter(const std::vector<std::string>& arguments, const Wr
         prompt.input = run.key;
         steps.push_back(prompt);
     }
-    return RunDisketteProgram(command, run.environment, run.terminal, steps);
+    return RunDisketteProgram(command, run.environment, run.terminal, steps, run.outputPath,
+                              run.errorPath);
 }
 
 // The banner as the terminal shows it without colours (CR LF arrives as LF).

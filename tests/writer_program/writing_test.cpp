@@ -171,32 +171,48 @@ TEST(WriterWriting, WaitsWithSForADisketteToArrive) {
     ExpectDriveHolds(ReadBytes(drivePath), diskette, kUsedSides, kMarkerByte);
 }
 
-// Output into a pipe is no terminal: nothing at all is shown, and the exit
-// code is the one a terminal would have seen. The key comes from the pipe.
-TEST(WriterWriting, OutputThatIsNoTerminalShowsNothing) {
+// Standard output that is no terminal stays empty, and the exit code is the
+// one a terminal would have seen. With a terminal on standard error (and
+// input) everything is shown there, the line end that Ctrl+C leaves after the
+// prompt included (the process then ends by SIGINT: exit code -1); without
+// any terminal the messages and prompts go to standard error as plain lines,
+// and the key comes from a pipe.
+TEST(WriterWriting, StandardOutputThatIsNoTerminalStaysEmpty) {
     const FatImage diskette = ThreeSidesDiskette();
+    const std::string plainPrompt = "Insert diskette into 'A:' - ENTER=Continue  ESC=Cancel\n";
     struct Row {
         const char* name;
+        bool terminalOnErrors;   // else standard output and error into pipe and file
         bool withImage;
         std::string key;
         int exitCode;
         bool driveWritten;
+        std::string errors;      // standard error, without colours
     };
     const Row rows[] = {
-        {"a diskette written", true, "\r", 0, true},
-        {"cancelled at the prompt by the end of input", true, "", 0, false},
-        {"no image file name", false, "\r", 3, false},
+        {"no terminal: a diskette written", false, true, "\r", 0, true, plainPrompt},
+        {"no terminal: the input ends at the prompt, no key will ever come", false, true, "", 3,
+         false, plainPrompt + "Process canceled.\n"},
+        {"no terminal: no image file name", false, false, "\r", 3, false,
+         "Name of image file is missing.\n"},
+        {"a terminal on standard error: ESC at the prompt", true, true, "\x1b", 0, false,
+         kWriterBanner + kPrompt + MessageText("Process canceled.")},
+        {"a terminal on standard error: Ctrl+C at the prompt", true, true, "\x03", -1, false,
+         kWriterBanner + kPrompt + "\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TempDirectory directory;
         WriterRun run = SetUpDrive(directory, WrapNative(diskette), diskette.bytes.size());
         run.key = row.key;
-        run.terminal = false;
+        run.terminal = row.terminalOnErrors;
+        (row.terminalOnErrors ? run.outputPath : run.errorPath) = directory / "redirected";
         std::vector<std::string> arguments;
         if (row.withImage) arguments.push_back(directory / "disk.img");
         ChildResult result = RunWriter(arguments, run);
-        EXPECT_EQ(result.output, "");
+        const std::string redirected = ReadText(directory / "redirected");
+        EXPECT_EQ(row.terminalOnErrors ? redirected : result.output, "");
+        EXPECT_EQ(row.terminalOnErrors ? WithoutColours(result.output) : redirected, row.errors);
         EXPECT_EQ(result.exitCode, row.exitCode);
         ExpectDriveHolds(ReadBytes(directory / "drive.img"), diskette,
                          row.driveWritten ? kUsedSides : std::vector<std::size_t>(), kMarkerByte);
