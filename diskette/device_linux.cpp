@@ -158,43 +158,55 @@ static bool IsUsbFloppy(dev_t device) {
     return GeometryFromCapacity(units * kSectorUnit, false, &geometry);
 }
 
-// True when the directory that would hold path exists.
-static bool HasExistingDirectory(const char* path) {
-    char directory[kPathSize];
-    int length = std::snprintf(directory, std::size(directory), "%s", path);
-    if (length < 0 || static_cast<std::size_t>(length) >= std::size(directory)) return false;
-    char* slash = std::strrchr(directory, '/');
+// Fills *directory with the directory that would hold path; false when it
+// does not exist or is no directory.
+static bool FindDirectoryOf(const char* path, struct stat* directory) {
+    char name[kPathSize];
+    int length = std::snprintf(name, std::size(name), "%s", path);
+    if (length < 0 || static_cast<std::size_t>(length) >= std::size(name)) return false;
+    char* slash = std::strrchr(name, '/');
     if (slash == nullptr) {
-        directory[0] = '.';
-        directory[1] = '\0';
-    } else if (slash == directory) {
-        directory[1] = '\0';
+        name[0] = '.';
+        name[1] = '\0';
+    } else if (slash == name) {
+        name[1] = '\0';
     } else {
         *slash = '\0';
     }
-    struct stat info {};
-    return stat(directory, &info) == 0 && S_ISDIR(info.st_mode);
+    return stat(name, directory) == 0 && S_ISDIR(directory->st_mode);
 }
 
-static bool IsInDeviceDirectory(const char* path) {
-    return std::strncmp(path, "/dev/", 5) == 0;
+// True when a directory lies among the device nodes: on the file system of
+// /dev or, where /dev has none of its own but shares the root's, /dev itself.
+// Decided by identity, not by spelling, so "//dev" and "/dev/." count too.
+static bool IsAmongDeviceNodes(const struct stat* directory) {
+    struct stat devices {};
+    if (stat("/dev", &devices) != 0 || directory->st_dev != devices.st_dev) return false;
+    struct stat root {};
+    if (stat("/", &root) == 0 && root.st_dev == devices.st_dev) {
+        return directory->st_ino == devices.st_ino;
+    }
+    return true;
 }
 
-// Decides what a drive path is. 0 and *form, or 3 when the directory of a
-// missing path does not exist, 20 when the path is no diskette drive.
-// Nothing under /dev stands for a file-backed drive: a missing device node
-// there (no floppy driver loaded) would otherwise become a file in memory.
+// Decides what a drive path is, by what it names: a regular file is a drive
+// file wherever it lies; a block device is a drive when it is the floppy
+// driver's or a removable one of a diskette's capacity. A missing path is an
+// empty file-backed drive when its directory exists and holds no device
+// nodes: a missing /dev/fd0 (no floppy driver loaded) must never become a
+// file in /dev. 0 and *form, or 3 when the directory of a missing path does
+// not exist, 20 when the path is no diskette drive.
 static std::uint32_t ClassifyDrivePath(const char* path, DriveForm* form) {
     struct stat info {};
     if (stat(path, &info) != 0) {
         if (errno != ENOENT) return LastErrorCode();
-        if (IsInDeviceDirectory(path)) return kErrorBadUnit;
-        if (!HasExistingDirectory(path)) return kErrorPathNotFound;
+        struct stat directory {};
+        if (!FindDirectoryOf(path, &directory)) return kErrorPathNotFound;
+        if (IsAmongDeviceNodes(&directory)) return kErrorBadUnit;
         *form = DriveForm::kFile;
         return 0;
     }
     if (S_ISREG(info.st_mode)) {
-        if (IsInDeviceDirectory(path)) return kErrorBadUnit;
         *form = DriveForm::kFile;
         return 0;
     }

@@ -92,25 +92,37 @@ TEST(DrivePaths, RefuseAPathThatDoesNotFit) {
 TEST(DisketteDriveQuestion, AcceptsFilesAndMissingFilesInExistingDirectories) {
     TempDirectory directory;
     WriteWholeFile(directory.Path() + "/present.img", std::vector<std::uint8_t>(k720K));
+    // /dev/shm is a file system of its own below /dev: files there are files.
+    const std::string shared = "/dev/shm/diskette-" + std::to_string(getpid());
+    struct stat sharedInfo {};
+    const bool hasShared = stat("/dev/shm", &sharedInfo) == 0 && S_ISDIR(sharedInfo.st_mode);
+    if (hasShared) WriteWholeFile(shared + ".img", std::vector<std::uint8_t>(k720K));
     struct Row {
         const char* name;
         std::string path;
         bool expected;
     };
-    const Row rows[] = {
+    std::vector<Row> rows = {
         {"regular file", directory.Path() + "/present.img", true},
         {"missing file: an empty drive", directory.Path() + "/absent.img", true},
         {"missing directory", directory.Path() + "/none/absent.img", false},
         {"a directory", directory.Path(), false},
         {"a character device", "/dev/null", false},
         {"missing node under /dev", "/dev/no-such-diskette-drive", false},
+        {"missing node under //dev", "//dev/no-such-diskette-drive", false},
+        {"missing node under /dev/.", "/dev/./no-such-diskette-drive", false},
     };
+    if (hasShared) {
+        rows.push_back({"regular file in /dev/shm", shared + ".img", true});
+        rows.push_back({"missing file in /dev/shm", shared + "-absent.img", true});
+    }
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         DriveVariable variable("T:", row.path);
         EXPECT_EQ(IsDisketteDrive("T:"), row.expected);
     }
     EXPECT_FALSE(IsDisketteDrive("T"));
+    if (hasShared) unlink((shared + ".img").c_str());
 }
 
 TEST(FileDriveOpen, GivesNotReadyForAMissingFile) {
