@@ -44,14 +44,16 @@ char DriveLetterOf(const char* driveName) {
 }
 
 std::uint32_t CheckTrackSide(const DeviceHandle* device, std::uint32_t side, std::uint32_t track,
-                             std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector,
-                             std::size_t* byteCount, std::uint64_t* offset) {
+                             std::uint32_t sides, std::uint32_t sectorsPerTrack,
+                             std::uint32_t bytesPerSector, std::size_t* byteCount,
+                             std::uint64_t* offset) {
     if (device == nullptr) return kErrorInvalidHandle;
     if (side > 1 || track > kMaximumTracks || !IsTransferSizeValid(sectorsPerTrack, bytesPerSector)) {
         return kErrorInvalidParameter;
     }
+    if (side >= sides) return kErrorSectorNotFound;
     *byteCount = static_cast<std::size_t>(sectorsPerTrack) * bytesPerSector;
-    *offset = TrackSideOffset(track, side, sectorsPerTrack, bytesPerSector);
+    *offset = TrackSideOffset(track, side, sides, sectorsPerTrack, bytesPerSector);
     return 0;
 }
 

@@ -40,13 +40,17 @@ enum class MediaType : std::uint8_t {
 [[nodiscard]] MediaType SelectMediaType(std::uint8_t deviceType, std::uint8_t mediaDescriptor,
                                         std::uint32_t sectorsPerTrack);
 
-// Byte offset of a track side on the device. The device is addressed as
-// two-sided whatever the image says: (track x 2 + side) x sectors per track x
-// bytes per sector. Track 79, side 1 of an 18-sector diskette: 1,465,344.
+// Byte offset of a track side on a device with sides track sides per
+// cylinder: (track x sides + side) x sectors per track x bytes per sector.
+// A real drive is addressed as two-sided whatever the image says, so a
+// one-sided image goes onto side 0 of each cylinder; a drive file holds its
+// diskette as a plain image, with the diskette's own number of sides.
+// Track 79, side 1 of an 18-sector diskette on two sides: 1,465,344.
 [[nodiscard]] constexpr std::uint64_t TrackSideOffset(std::uint32_t track, std::uint32_t side,
+                                                      std::uint32_t sides,
                                                       std::uint32_t sectorsPerTrack,
                                                       std::uint32_t bytesPerSector) {
-    return (static_cast<std::uint64_t>(track) * 2 + side) * sectorsPerTrack * bytesPerSector;
+    return (static_cast<std::uint64_t>(track) * sides + side) * sectorsPerTrack * bytesPerSector;
 }
 
 // Writes into path (pathSize bytes, NUL included) the device path that a drive
@@ -80,11 +84,13 @@ enum class MediaType : std::uint8_t {
 
 // Readies the drive for formatting the layout that parameters describe: its
 // sectors per track and as many cylinders as the image reader reads (total
-// sectors / sectors per track / sides), always on two sides, since the
-// device is addressed as two-sided. Called once before the first
-// FormatTrack. 50: the drive cannot format diskettes. On Windows, whose
-// format request names the layout of each track side, there is nothing to
-// ready.
+// sectors / sectors per track / sides). A real drive formats both sides,
+// since it is addressed as two-sided; a drive file is sized to the plain
+// image, cylinders x the image's sides (1 or 2) x track side bytes, and is
+// addressed with those sides from then on. Called once before the first
+// FormatTrack. 87: a layout that cannot be formatted; 50: the drive cannot
+// format diskettes. On Windows, whose format request names the layout of
+// each track side, there is nothing to ready.
 [[nodiscard]] std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameters);
 
 // Formats one side of one track with the layout SelectMediaType chooses
@@ -97,7 +103,8 @@ enum class MediaType : std::uint8_t {
 // Writes one whole track side (sectors per track x bytes per sector bytes of
 // buffer) at TrackSideOffset, in one request. Any buffer alignment is fine.
 // side is 0 or 1; bytes per sector is a multiple of 512. A transfer that ends
-// short, as past the end of the diskette, fails with 27.
+// short, as past the end of the diskette, fails with 27, and so does side 1
+// of a one-sided drive file.
 [[nodiscard]] std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer,
                                        std::uint32_t side, std::uint32_t track,
                                        std::uint32_t sectorsPerTrack,

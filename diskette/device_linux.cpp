@@ -39,6 +39,9 @@ struct DeviceHandle {
     alignas(kTransferAlignment) std::uint8_t transferBuffer[kTrackSideBufferSize];
     int descriptor;                        // open for reading and writing
     DriveForm form;
+    std::uint32_t sides;                   // track sides per cylinder as addressed: kDriveSides,
+                                           //   or a drive file's own (its size's layout, or the
+                                           //   layout PrepareFormat gave it)
     bool formatKnown;                      // floppy driver: the driver recognised the diskette at open
     bool formatting;                       // floppy driver: FDFMTBEG accepted, FDFMTEND still due
     bool prepared;                         // PrepareFormat set the layout below
@@ -46,24 +49,24 @@ struct DeviceHandle {
     std::uint32_t preparedSectorsPerTrack;
 };
 
-// Capacities of standard diskettes and their layouts. Files stand only for
-// the five two-sided layouts an image can be written to.
+// Capacities of standard diskettes and their layouts: the sizes a USB
+// drive's medium and a drive file that was not formatted by the writer may
+// have. A drive file of another size is a diskette of no known format.
 struct StandardCapacity {
     std::uint64_t byteCount;
     std::uint32_t cylinders;
     std::uint32_t heads;
     std::uint32_t sectorsPerTrack;
-    bool fileLayout;                       // accepted as the size of a file-backed diskette
 };
 static constexpr StandardCapacity kStandardCapacities[] = {
-    {163840, 40, 1, 8, false},             // 160 KB
-    {184320, 40, 1, 9, false},             // 180 KB
-    {327680, 40, 2, 8, false},             // 320 KB
-    {368640, 40, 2, 9, true},              // 360 KB
-    {737280, 80, 2, 9, true},              // 720 KB
-    {1228800, 80, 2, 15, true},            // 1.2 MB
-    {1474560, 80, 2, 18, true},            // 1.44 MB
-    {2949120, 80, 2, 36, true},            // 2.88 MB
+    {163840, 40, 1, 8},                    // 160 KB
+    {184320, 40, 1, 9},                    // 180 KB
+    {327680, 40, 2, 8},                    // 320 KB
+    {368640, 40, 2, 9},                    // 360 KB
+    {737280, 80, 2, 9},                    // 720 KB
+    {1228800, 80, 2, 15},                  // 1.2 MB
+    {1474560, 80, 2, 18},                  // 1.44 MB
+    {2949120, 80, 2, 36},                  // 2.88 MB
 };
 
 // The standard formats' data rate, gaps and stepping, as the floppy
@@ -128,10 +131,9 @@ static bool ReadSysfsNumber(const char* fileName, std::uint64_t* value) {
 }
 
 // Finds the layout of a standard diskette capacity; false for any other.
-static bool GeometryFromCapacity(std::uint64_t byteCount, bool fileBacked,
-                                 DriveGeometry* geometry) {
+static bool GeometryFromCapacity(std::uint64_t byteCount, DriveGeometry* geometry) {
     for (const StandardCapacity& row : kStandardCapacities) {
-        if (row.byteCount != byteCount || (fileBacked && !row.fileLayout)) continue;
+        if (row.byteCount != byteCount) continue;
         geometry->heads = row.heads;
         geometry->cylinders = row.cylinders;
         geometry->sectorsPerTrack = row.sectorsPerTrack;
@@ -155,7 +157,7 @@ static bool IsUsbFloppy(dev_t device) {
     if (!ReadSysfsNumber(fileName, &units)) return false;
     if (units == 0) return true;
     DriveGeometry geometry{};
-    return GeometryFromCapacity(units * kSectorUnit, false, &geometry);
+    return GeometryFromCapacity(units * kSectorUnit, &geometry);
 }
 
 // Fills *directory with the directory that would hold path; false when it
@@ -273,6 +275,19 @@ static std::uint32_t OpenFloppyDriver(const char* path, int* descriptor, bool* f
     return 0;
 }
 
+// The sides of the diskette a drive file holds, as its size tells them; a
+// file of no standard size (blank, say) is taken as two-sided until
+// PrepareFormat gives it the image's layout.
+static std::uint32_t SidesOfFile(int descriptor) {
+    struct stat info {};
+    DriveGeometry geometry{};
+    if (fstat(descriptor, &info) != 0 ||
+        !GeometryFromCapacity(static_cast<std::uint64_t>(info.st_size), &geometry)) {
+        return kDriveSides;
+    }
+    return geometry.heads;
+}
+
 std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
     *device = nullptr;
     char path[kPathSize];
@@ -284,6 +299,7 @@ std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
 
     int descriptor = -1;
     bool formatKnown = true;
+    std::uint32_t sides = kDriveSides;
     switch (form) {
         case DriveForm::kFloppyDriver:
             code = OpenFloppyDriver(path, &descriptor, &formatKnown);
@@ -303,6 +319,7 @@ std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
                 close(descriptor);
                 return code;
             }
+            sides = SidesOfFile(descriptor);
             break;
     }
     DeviceHandle* opened = new (std::nothrow) DeviceHandle{};
@@ -313,6 +330,7 @@ std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
     opened->descriptor = descriptor;
     opened->form = form;
     opened->formatKnown = formatKnown;
+    opened->sides = sides;
     *device = opened;
     return 0;
 }
@@ -340,8 +358,7 @@ std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry) 
         if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
         byteCount = static_cast<std::uint64_t>(info.st_size);
     }
-    const bool fileBacked = device->form == DriveForm::kFile;
-    if (!GeometryFromCapacity(byteCount, fileBacked, geometry)) return kErrorUnrecognizedMedia;
+    if (!GeometryFromCapacity(byteCount, geometry)) return kErrorUnrecognizedMedia;
     return 0;
 }
 
@@ -399,8 +416,10 @@ std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameter
     if (device == nullptr) return kErrorInvalidHandle;
     const std::uint32_t sectorsPerTrack = SectorsPerTrack(&parameters);
     const std::uint32_t bytesPerSector = BytesPerSector(&parameters);
+    const std::uint32_t sides = Sides(&parameters);
     const std::uint32_t cylinders = CylindersOfImage(&parameters);
-    if (!IsTransferSizeValid(sectorsPerTrack, bytesPerSector) || cylinders == 0) {
+    if (!IsTransferSizeValid(sectorsPerTrack, bytesPerSector) || cylinders == 0 || sides == 0 ||
+        sides > kDriveSides) {
         return kErrorInvalidParameter;
     }
     const MediaType media =
@@ -414,10 +433,14 @@ std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameter
             // Formatting a USB floppy takes UFI commands this layer does not send.
             return kErrorNotSupported;
         case DriveForm::kFile: {
+            // The file becomes the plain image of the diskette: cylinders x
+            // sides x track side bytes, with the image's own sides.
             const std::uint64_t byteCount =
-                TrackSideOffset(cylinders, 0, sectorsPerTrack, bytesPerSector);
+                TrackSideOffset(cylinders, 0, sides, sectorsPerTrack, bytesPerSector);
             if (ftruncate(device->descriptor, static_cast<off_t>(byteCount)) != 0) {
                 code = WriteErrorCode(errno);
+            } else {
+                device->sides = sides;
             }
             break;
         }
@@ -464,6 +487,12 @@ static std::uint32_t TransferAt(DeviceHandle* device, bool write, std::uint64_t 
     return 0;
 }
 
+// The sides a track side request is addressed with; CheckTrackSide refuses
+// the null handle.
+static std::uint32_t SidesOf(const DeviceHandle* device) {
+    return device != nullptr ? device->sides : kDriveSides;
+}
+
 // A file-backed diskette does not grow: a track side past its end is not
 // there, as on a real diskette.
 static std::uint32_t CheckInsideFile(DeviceHandle* device, std::uint64_t offset,
@@ -482,8 +511,8 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
                           std::uint8_t deviceType, std::uint8_t mediaDescriptor) {
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
-                                        &byteCount, &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, SidesOf(device), sectorsPerTrack,
+                                        bytesPerSector, &byteCount, &offset);
     if (code != 0) return code;
     // The layout was set once by PrepareFormat; a track of another layout
     // would be formatted with the wrong gaps and rate.
@@ -518,8 +547,8 @@ std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer, std::
                          std::uint32_t bytesPerSector) {
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
-                                        &byteCount, &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, SidesOf(device), sectorsPerTrack,
+                                        bytesPerSector, &byteCount, &offset);
     if (code == 0) code = CheckInsideFile(device, offset, byteCount);
     if (code != 0) return code;
     std::memcpy(device->transferBuffer, buffer, byteCount);
@@ -531,8 +560,8 @@ std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_
                         std::uint32_t bytesPerSector) {
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
-                                        &byteCount, &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, SidesOf(device), sectorsPerTrack,
+                                        bytesPerSector, &byteCount, &offset);
     if (code != 0) return code;
     // The floppy driver keeps the track it last wrote in a buffer of its own
     // and answers reads of that track from there; flushing the buffer first

@@ -131,8 +131,8 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
     CriticalErrorsOff errorMode;
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
-                                        &byteCount, &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, kDriveSides, sectorsPerTrack,
+                                        bytesPerSector, &byteCount, &offset);
     if (code != 0) return code;
     FORMAT_PARAMETERS request{};
     request.MediaType = static_cast<MEDIA_TYPE>(
@@ -175,8 +175,8 @@ std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer, std::
     CriticalErrorsOff errorMode;
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
-                                        &byteCount, &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, kDriveSides, sectorsPerTrack,
+                                        bytesPerSector, &byteCount, &offset);
     if (code != 0) return code;
     std::memcpy(device->transferBuffer, buffer, byteCount);
     return TransferAt(device, true, offset, byteCount);
@@ -188,8 +188,8 @@ std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_
     CriticalErrorsOff errorMode;
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
-                                        &byteCount, &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, kDriveSides, sectorsPerTrack,
+                                        bytesPerSector, &byteCount, &offset);
     if (code != 0) return code;
     code = TransferAt(device, false, offset, byteCount);
     if (code != 0) return code;

@@ -124,11 +124,12 @@ static bool IsRetryDue(std::uint32_t code, std::uint32_t* retriesLeft) {
 }
 
 // Unless the diskette is formatted anyway, checks that it can take the image:
-// the same sectors per track and bytes per sector, and at least as many
-// cylinders as the image has tracks. Sides are not compared: the device is
-// addressed as two-sided whatever it holds, so a one-sided image goes onto
-// side 0 of a two-sided diskette. Returns 1, or 0 after reporting; the caller
-// closes the device.
+// the same sectors per track and bytes per sector, at least as many
+// cylinders as the image has tracks, and at least as many sides: a one-sided
+// image goes onto side 0 of each cylinder of a two-sided diskette, but a
+// two-sided one has no room on a one-sided diskette (a one-sided drive file
+// would take its side 1 tracks over the next cylinder's). Returns 1, or 0
+// after reporting; the caller closes the device.
 static int CheckDisketteFormat(DeviceHandle* device, const ImageRecord* image,
                                const DisketteGeometry* layout) {
     if (image->format) return 1;
@@ -144,7 +145,8 @@ static int CheckDisketteFormat(DeviceHandle* device, const ImageRecord* image,
         return 0;
     }
     if (drive.sectorsPerTrack != layout->sectorsPerTrack ||
-        drive.bytesPerSector != layout->bytesPerSector || image->trackCount > drive.cylinders) {
+        drive.bytesPerSector != layout->bytesPerSector || image->trackCount > drive.cylinders ||
+        layout->sides > drive.heads) {
         ReportMessage("Disks with such different formats can not copied!\r\n"
                       "If you still want to do that, you must select the option "
                       "'Format target disk'.",

@@ -224,6 +224,55 @@ TEST(WriterWriting, WritesBothTrackSidesOfAClusterThatCrossesTheirBoundary) {
     ExpectDriveHolds(ReadBytes(directory / "drive.img"), diskette, {0, 1, 2, 3}, kMarkerByte);
 }
 
+// Runs an mtools program (in /usr/bin, from the Debian package); the test
+// fails when it does. Returns what it wrote.
+std::string RunMtools(const std::vector<std::string>& command) {
+    ChildOptions options;
+    options.environment = {"LC_ALL=C", "MTOOLS_SKIP_CHECK=1"};
+    std::vector<std::string> arguments = command;
+    arguments[0] = "/usr/bin/" + arguments[0];
+    const ChildResult result = RunProgram(arguments, options);
+    EXPECT_EQ(result.exitCode, 0) << command[0] << ": " << result.output;
+    return result.output;
+}
+
+// A one-sided 180 KB diskette as mformat makes it (40 tracks, 1 side, 9
+// sectors) with one file that mcopy put on it. The drive file holds it as a
+// plain image, 40 x 1 x 9 x 512 = 184320 bytes, which mcopy reads the file
+// back out of: after /F has sized a blank drive file, and written into a
+// drive file that has the one-sided size already.
+TEST(WriterWriting, AOneSidedImageBecomesAPlainOneSidedDriveFile) {
+    const std::string content = "one side\r\n";
+    struct Row {
+        const char* name;
+        std::vector<std::string> options;
+        std::size_t driveSize;
+    };
+    const Row rows[] = {
+        {"/F into a blank drive file", {"/F"}, 0},
+        {"into a 180 KB drive file", {}, 184320},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDirectory directory;
+        const std::string image = directory / "ss.img";
+        const std::string drive = directory / "drive.img";
+        RunMtools({"mformat", "-C", "-t", "40", "-h", "1", "-s", "9", "-i", image, "::"});
+        WriteText(directory / "hello.txt", content);
+        RunMtools({"mcopy", "-i", image, directory / "hello.txt", "::HELLO.TXT"});
+        WriteBytes(drive, std::vector<std::uint8_t>(row.driveSize, kMarkerByte));
+        WriterRun run;
+        run.environment = {"DISKETTE_A=" + drive};
+        run.key = "\r";
+        std::vector<std::string> arguments = {image};
+        arguments.insert(arguments.end(), row.options.begin(), row.options.end());
+        ChildResult result = RunWriter(arguments, run);
+        EXPECT_EQ(result.exitCode, 0) << WithoutColours(result.output);
+        EXPECT_EQ(ReadBytes(drive).size(), 184320u);
+        EXPECT_EQ(RunMtools({"mcopy", "-i", drive, "::HELLO.TXT", "-"}), content);
+    }
+}
+
 // The whole output of a small run, as the terminal receives it (C locale:
 // code page 437 bytes unchanged; CR LF arrives as LF, a lone CR stays).
 // The diskette: 2 tracks x 2 sides x 9 sectors, media 0xFD; boot sector,
