@@ -70,8 +70,9 @@ enum class MediaType : std::uint8_t {
 // Opens the drive exclusively (no other opener, which also keeps a mounted
 // volume out) for reading and writing, past the system's cache. On success
 // *device is the open drive, which CloseDiskette releases; on failure it is
-// nullptr. 21: no diskette in the drive; 19: the diskette is write-protected;
-// 32: someone else has the drive open.
+// nullptr. 21: no diskette in the drive; 19: the diskette is write-protected
+// (a drive file: one without any write permission bit); 32: someone else has
+// the drive open.
 [[nodiscard]] std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device);
 
 // Fills *geometry with the diskette in the drive. Fails when the diskette's

@@ -275,6 +275,11 @@ static std::uint32_t OpenFloppyDriver(const char* path, int* descriptor, bool* f
     return 0;
 }
 
+static bool IsWithoutWritePermission(const char* path) {
+    struct stat info {};
+    return stat(path, &info) == 0 && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
 // The sides of the diskette a drive file holds, as its size tells them; a
 // file of no standard size (blank, say) is taken as two-sided until
 // PrepareFormat gives it the image's layout.
@@ -310,8 +315,11 @@ std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
             if (descriptor < 0) return LastErrorCode();
             break;
         case DriveForm::kFile:
-            // The file missing is the drive without a diskette; the flock is
-            // the exclusive hold of the drive.
+            // A file without any write permission is a write-protected
+            // diskette, for every user: root would be let write it all the
+            // same. The file missing is the drive without a diskette; the
+            // flock is the exclusive hold of the drive.
+            if (IsWithoutWritePermission(path)) return kErrorWriteProtect;
             descriptor = open(path, O_RDWR | O_CLOEXEC);
             if (descriptor < 0) return errno == ENOENT ? kErrorNotReady : LastErrorCode();
             if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {

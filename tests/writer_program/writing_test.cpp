@@ -3,8 +3,13 @@
 // what the terminal shows.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -200,6 +205,53 @@ TEST(WriterWriting, OutputThatIsNoTerminalShowsNothing) {
         EXPECT_EQ(result.exitCode, row.exitCode);
         ExpectDriveHolds(ReadBytes(directory / "drive.img"), diskette,
                          row.driveWritten ? kUsedSides : std::vector<std::size_t>(), kMarkerByte);
+    }
+}
+
+// Runs that end with exit code 3 and a message before anything reaches the
+// drive: the file the drive names is as it was before. Each row's setUp
+// prepares the directory beside disk.img and returns the drive's path.
+TEST(WriterWriting, RefusalsLeaveTheDriveFileAsItWas) {
+    const FatImage diskette = ThreeSidesDiskette();
+    auto systemText = [](int errorNumber) { return "\n(" + std::string(std::strerror(errorNumber)) + ")"; };
+    struct Row {
+        const char* name;
+        std::vector<std::string> options;
+        std::function<std::string(const TempDirectory&)> setUp;
+        std::string message;
+    };
+    auto markedDrive = [&](const TempDirectory& directory) {
+        WriteBytes(directory / "drive.img",
+                   std::vector<std::uint8_t>(diskette.bytes.size(), kMarkerByte));
+        return directory / "drive.img";
+    };
+    const Row rows[] = {
+        {"a drive file without write permission is write-protected, also for root", {},
+         [&](const TempDirectory& directory) {
+             const std::string drive = markedDrive(directory);
+             EXPECT_EQ(chmod(drive.c_str(), 0444), 0);
+             return drive;
+         },
+         "'A:' could not be accessed." + systemText(EROFS)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDirectory directory;
+        WriteBytes(directory / "disk.img", WrapNative(diskette));
+        const std::string drive = row.setUp(directory);
+        const std::vector<std::uint8_t> before = ReadBytes(drive);
+        WriterRun run;
+        run.environment = {"DISKETTE_A=" + drive};
+        run.key = "\r";
+        std::vector<std::string> arguments = {directory / "disk.img"};
+        arguments.insert(arguments.end(), row.options.begin(), row.options.end());
+        ChildResult result = RunWriter(arguments, run);
+        const std::string output = WithoutColours(result.output);
+        const std::string end = MessageText(row.message);
+        EXPECT_EQ(result.exitCode, 3);
+        ASSERT_GE(output.size(), end.size()) << output;
+        EXPECT_EQ(output.substr(output.size() - end.size()), end) << output;
+        EXPECT_TRUE(ReadBytes(drive) == before) << "the drive's file has changed";
     }
 }
 
