@@ -95,9 +95,11 @@ int WaitForDiskette(const char* driveName, bool acceptPresent, int cancelKey) {
                 seenEmpty = true;
             }
         }
-        // A write-protected diskette is a diskette all the same: the caller
-        // learns of the protection from its own open, with its own message.
-        const bool present = code == 0 || code == kErrorWriteProtect;
+        // A write-protected or an unformatted diskette is a diskette all the
+        // same: the caller learns of the protection from its own open, and
+        // formats the diskette or reports that it has no known format.
+        const bool present =
+            code == 0 || code == kErrorWriteProtect || code == kErrorUnrecognizedMedia;
         if (present && (seenEmpty || acceptPresent)) return 1;
         if (code == kErrorNotReady) seenEmpty = true;
         if (PollKey() == cancelKey) return 0;

@@ -118,7 +118,8 @@ enum class MediaType : std::uint8_t {
                                       std::uint32_t bytesPerSector);
 
 // Reads the kSectorSize bytes at the start of the diskette into buffer; tells
-// whether a readable diskette is in the drive.
+// whether a readable diskette is in the drive. 1785: the diskette is there
+// but unformatted (it has no readable first sector), as a new one is.
 [[nodiscard]] std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer);
 
 // Ends the work on the volume after the last track: everything written reaches
@@ -132,9 +133,11 @@ enum class MediaType : std::uint8_t {
 // Closes the drive and frees the handle; accepts nullptr.
 void CloseDiskette(DeviceHandle* device);
 
-// Waits until a readable diskette is in the drive, polling every 500 ms, and
-// returns 1 (a write-protected diskette counts as one, so that the writer
-// reports the protection instead of waiting for ever); returns 0 when the key poll gives cancelKey. With acceptPresent
+// Waits until a diskette is in the drive, polling every 500 ms, and returns
+// 1: a readable one, and also a write-protected or an unformatted one (codes
+// 19 and 1785), so that the writer reports the protection, or formats the
+// diskette or reports that its format is unknown, instead of waiting for
+// ever; returns 0 when the key poll gives cancelKey. With acceptPresent
 // false a diskette is taken only after the drive has been seen without one
 // (or a diskette change has been seen), so the diskette just written must be
 // taken out first. Reports nothing.

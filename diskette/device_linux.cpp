@@ -585,8 +585,19 @@ std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_
     return 0;
 }
 
+// A diskette without a readable first sector is unformatted: a drive file
+// shorter than a sector (a blank one), or a diskette the floppy driver
+// found no format on at open, which is not read at all.
 std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer) {
     if (device == nullptr) return kErrorInvalidHandle;
+    if (device->form == DriveForm::kFloppyDriver && !device->formatKnown && !device->prepared) {
+        return kErrorUnrecognizedMedia;
+    }
+    if (device->form == DriveForm::kFile) {
+        struct stat info {};
+        if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
+        if (static_cast<std::uint64_t>(info.st_size) < kSectorSize) return kErrorUnrecognizedMedia;
+    }
     std::uint32_t code = TransferAt(device, false, 0, kSectorSize);
     if (code != 0) return code;
     std::memcpy(buffer, device->transferBuffer, kSectorSize);

@@ -384,7 +384,7 @@ TEST(FileDriveFirstSector, FailsOnAnEmptyFile) {
     FileDrive drive(path);
     ASSERT_EQ(drive.Open(), 0u);
     std::uint8_t sector[kSectorSize] = {};
-    EXPECT_EQ(ReadFirstSector(drive.device(), sector), kErrorSectorNotFound);
+    EXPECT_EQ(ReadFirstSector(drive.device(), sector), kErrorUnrecognizedMedia);
 }
 
 TEST(FileDriveHandle, RefusesANullHandle) {

@@ -94,6 +94,8 @@ TEST(WriterWriting, EachOptionWritesWhatItShould) {
          kMarkerByte, {"Insert diskette into 'B:'", "Verify", kSuccess}, {"Unused track"}},
         {"/S takes the diskette in the drive at once", {"/S"}, "A", false, "", kUsedSides,
          kMarkerByte, {kWaiting, kSuccess}, {"Insert diskette"}},
+        {"/S /F takes an empty drive file as a blank diskette", {"/S", "/F"}, "A", true, "",
+         kUsedSides, kFormatFill, {kWaiting, kSuccess}, {"Insert diskette"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -233,6 +235,13 @@ TEST(WriterWriting, RefusalsLeaveTheDriveFileAsItWas) {
              return drive;
          },
          "'A:' could not be accessed." + systemText(EROFS)},
+        {"/S without /F: an empty drive file is a diskette of no known format", {"/S"},
+         [](const TempDirectory& directory) {
+             WriteBytes(directory / "drive.img", {});
+             return directory / "drive.img";
+         },
+         "Device parameters of the disk in 'A:' could not be determined." +
+             systemText(EMEDIUMTYPE)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
