@@ -473,26 +473,30 @@ static std::uint32_t FloppyWriteErrorCode(DeviceHandle* device, int errorNumber)
 }
 
 // Moves byteCount bytes between the handle's aligned buffer and the device
-// at offset. A transfer that ends short is code 27.
+// at offset. A device's transfer that ends short has met the end of the
+// diskette: code 27. A drive file's ends short where the space ran out inside
+// the request (a full file system, a quota, the file size limit): the rest is
+// asked for once more, so that the system gives its reason (ENOSPC, EDQUOT,
+// EFBIG); one that moves nothing more and gives no reason is code 27 too.
 static std::uint32_t TransferAt(DeviceHandle* device, bool write, std::uint64_t offset,
                                 std::size_t byteCount) {
-    ssize_t count = 0;
-    do {
-        if (write) {
-            count = pwrite(device->descriptor, device->transferBuffer, byteCount,
-                           static_cast<off_t>(offset));
-        } else {
-            count = pread(device->descriptor, device->transferBuffer, byteCount,
-                          static_cast<off_t>(offset));
+    std::size_t doneCount = 0;
+    for (;;) {
+        std::uint8_t* buffer = device->transferBuffer + doneCount;
+        const std::size_t restCount = byteCount - doneCount;
+        const off_t position = static_cast<off_t>(offset + doneCount);
+        const ssize_t count = write ? pwrite(device->descriptor, buffer, restCount, position)
+                                    : pread(device->descriptor, buffer, restCount, position);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) {
+            if (!write) return LastErrorCode();
+            if (device->form == DriveForm::kFloppyDriver) return FloppyWriteErrorCode(device, errno);
+            return WriteErrorCode(errno);
         }
-    } while (count < 0 && errno == EINTR);
-    if (count < 0) {
-        if (!write) return LastErrorCode();
-        if (device->form == DriveForm::kFloppyDriver) return FloppyWriteErrorCode(device, errno);
-        return WriteErrorCode(errno);
+        doneCount += static_cast<std::size_t>(count);
+        if (doneCount == byteCount) return 0;
+        if (count == 0 || device->form != DriveForm::kFile) return kErrorSectorNotFound;
     }
-    if (static_cast<std::size_t>(count) != byteCount) return kErrorSectorNotFound;
-    return 0;
 }
 
 // The sides a track side request is addressed with; CheckTrackSide refuses

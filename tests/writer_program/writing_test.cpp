@@ -264,6 +264,36 @@ TEST(WriterWriting, RefusalsLeaveTheDriveFileAsItWas) {
     }
 }
 
+// A drive file on a file system that fills up while it is written: tmpfs of
+// 64 KiB (16 pages of 4096 bytes), in a mount namespace of the run's own, and
+// in it a sparse 1.44 MB drive file whose pages are taken as they are written.
+// With /A track side k of 9216 bytes lies at 9216 x k; track side 7 (track
+// 3, side 1) at 64512 ends past 65536, so its write ends short and the rest
+// meets the system's own reason.
+TEST(WriterWriting, AFullFileSystemUnderTheDriveFileGivesItsOwnReason) {
+    TempDirectory directory;
+    WriteBytes(directory / "disk.img", WrapNative(ThreeSidesDiskette()));
+    const std::string mountPoint = directory / "mnt";
+    ASSERT_EQ(mkdir(mountPoint.c_str(), 0755), 0);
+    const std::string script =
+        "mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 77\n"
+        "truncate -s 1474560 \"$1/drive.img\" || exit 77\n"
+        "DISKETTE_A=\"$1/drive.img\" exec \"$2\" \"$3\" /A\n";
+    ChildResult result = RunDisketteProgram(
+        {"/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c", script, "sh",
+         mountPoint, DSKWRITE_PATH, directory / "disk.img"},
+        {}, true, {TerminalStep{"ESC=Cancel\r", "\r", nullptr}});
+    const std::string output = WithoutColours(result.output);
+    if (output.find(kWriterBanner) == std::string::npos) {
+        GTEST_SKIP() << "no tmpfs of its own for the test here: " << output;
+    }
+    EXPECT_EQ(result.exitCode, 3);
+    const std::string end = MessageText("Write error on track no. 4, side 1.\n(" +
+                                        std::string(std::strerror(ENOSPC)) + ")");
+    ASSERT_GE(output.size(), end.size()) << output;
+    EXPECT_EQ(output.substr(output.size() - end.size()), end) << output;
+}
+
 // A 720 KB diskette whose only file is one cluster of two sectors that
 // crosses a track side boundary: data starts at sector 1 + 2 x 3 + 7 = 14,
 // cluster 8 = sectors 14 + 6 x 2 = 26 and 27, that is track side 2 (sectors
