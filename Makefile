@@ -10,7 +10,7 @@
 #   make demo-image  rebuild samples/demo.img
 BUILD ?= build
 JOBS ?= 2
-PACKAGES = cmake g++ make libgtest-dev dosfstools mtools
+PACKAGES = cmake g++ make libgtest-dev dosfstools mtools strace
 # The cross compiler (its "-posix" thread model) and wine for the Windows tests.
 WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine wine64
 WINDOWS_BUILD ?= build-windows

@@ -111,7 +111,10 @@ enum class MediaType : std::uint8_t {
                                        std::uint32_t sectorsPerTrack,
                                        std::uint32_t bytesPerSector);
 
-// Reads one whole track side into buffer; otherwise as WriteTrack.
+// Reads one whole track side into buffer from the diskette itself, not from
+// a copy the system keeps of what was written: a drive file's track side is
+// synced and dropped from the system's cache first, and a sync that fails
+// gives its code. Otherwise as WriteTrack.
 [[nodiscard]] std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer,
                                       std::uint32_t side, std::uint32_t track,
                                       std::uint32_t sectorsPerTrack,
@@ -122,12 +125,22 @@ enum class MediaType : std::uint8_t {
 // but unformatted (it has no readable first sector), as a new one is.
 [[nodiscard]] std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer);
 
-// Ends the work on the volume after the last track: everything written reaches
-// the diskette and the system forgets what it knew of its contents. Called
-// while the volume is still locked; the first failing step's code is returned.
-// On Linux, dropping the system's cache takes privileges an ordinary user
-// lacks: the data is synced to the device first, and a refused cache drop is
-// no failure. On Windows the volume is dismounted (FSCTL_DISMOUNT_VOLUME).
+// Makes everything written reach the diskette, after the last track side:
+// for a drive file and a USB drive the only proof that the data is on the
+// medium. On Linux: the floppy driver ends a format (FDFMTEND), then the
+// device or file is synced (fsync) and the floppy driver's track buffer
+// dropped (FDFLUSH); the first failing step's code is returned. On Windows,
+// where the device is opened without the system's cache, FlushFileBuffers
+// asks the drive for whatever it may still hold; a drive that has nothing to
+// flush (the request is no function of it) is no failure.
+[[nodiscard]] std::uint32_t FlushDiskette(DeviceHandle* device);
+
+// Ends the work on the volume after FlushDiskette: the system forgets what it
+// knew of the diskette's contents. Called while the volume is still locked.
+// On Linux the block device's cache is dropped (BLKFLSBUF), which takes
+// privileges an ordinary user lacks: a refused cache drop is no failure, and
+// a drive file has no such cache. On Windows the volume is dismounted
+// (FSCTL_DISMOUNT_VOLUME).
 [[nodiscard]] std::uint32_t DismountVolume(DeviceHandle* device, DeviceParameterBlock parameters);
 
 // Closes the drive and frees the handle; accepts nullptr.

@@ -578,10 +578,17 @@ std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_
     // The floppy driver keeps the track it last wrote in a buffer of its own
     // and answers reads of that track from there; flushing the buffer first
     // makes the read come from the diskette, so that a verification compares
-    // what the diskette holds.
+    // what the diskette holds. A drive file's pages would answer from the
+    // system's cache in the same way: they are synced to the medium and
+    // dropped from the cache, so that the read comes from the medium.
     if (device->form == DriveForm::kFloppyDriver &&
         ioctl(device->descriptor, FDFLUSH, nullptr) != 0) {
         return LastErrorCode();
+    }
+    if (device->form == DriveForm::kFile) {
+        if (fdatasync(device->descriptor) != 0) return WriteErrorCode(errno);
+        (void)posix_fadvise(device->descriptor, static_cast<off_t>(offset),
+                            static_cast<off_t>(byteCount), POSIX_FADV_DONTNEED);
     }
     code = TransferAt(device, false, offset, byteCount);
     if (code != 0) return code;
@@ -608,41 +615,36 @@ std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer) {
     return 0;
 }
 
-static void KeepFirstFailure(std::uint32_t* code, bool succeeded) {
-    if (*code == 0 && !succeeded) *code = LastErrorCode();
+// Keeps the code of the first step that failed: a failed write reaching the
+// medium (the sync) is a write fault, a failed request a failure of its own.
+static void KeepFirstFailure(std::uint32_t* code, bool succeeded, bool writing) {
+    if (*code != 0 || succeeded) return;
+    *code = writing ? WriteErrorCode(errno) : LastErrorCode();
 }
 
-// Drops the system's cache of the device. Only a privileged user may; for
-// anyone else the data already synced is all that counts.
-static void DropDeviceCache(std::uint32_t* code, int descriptor) {
-    if (ioctl(descriptor, BLKFLSBUF, nullptr) == 0) return;
-    if (errno == EACCES || errno == EPERM) return;
-    KeepFirstFailure(code, false);
+std::uint32_t FlushDiskette(DeviceHandle* device) {
+    if (device == nullptr) return kErrorInvalidHandle;
+    std::uint32_t code = 0;
+    if (device->formatting) {
+        KeepFirstFailure(&code, ioctl(device->descriptor, FDFMTEND, nullptr) == 0, false);
+        device->formatting = false;
+    }
+    KeepFirstFailure(&code, fsync(device->descriptor) == 0, true);
+    if (device->form == DriveForm::kFloppyDriver) {
+        KeepFirstFailure(&code, ioctl(device->descriptor, FDFLUSH, nullptr) == 0, false);
+    }
+    return code;
 }
 
+// Only a privileged user may drop the system's cache of a block device; for
+// anyone else the data FlushDiskette synced is all that counts.
 std::uint32_t DismountVolume(DeviceHandle* device, DeviceParameterBlock parameters) {
     (void)parameters;
     if (device == nullptr) return kErrorInvalidHandle;
-    std::uint32_t code = 0;
-    switch (device->form) {
-        case DriveForm::kFloppyDriver:
-            if (device->formatting) {
-                KeepFirstFailure(&code, ioctl(device->descriptor, FDFMTEND, nullptr) == 0);
-                device->formatting = false;
-            }
-            KeepFirstFailure(&code, fsync(device->descriptor) == 0);
-            KeepFirstFailure(&code, ioctl(device->descriptor, FDFLUSH, nullptr) == 0);
-            DropDeviceCache(&code, device->descriptor);
-            break;
-        case DriveForm::kUsbFloppy:
-            KeepFirstFailure(&code, fsync(device->descriptor) == 0);
-            DropDeviceCache(&code, device->descriptor);
-            break;
-        case DriveForm::kFile:
-            KeepFirstFailure(&code, fsync(device->descriptor) == 0);
-            break;
-    }
-    return code;
+    if (device->form == DriveForm::kFile) return 0;
+    if (ioctl(device->descriptor, BLKFLSBUF, nullptr) == 0) return 0;
+    if (errno == EACCES || errno == EPERM) return 0;
+    return LastErrorCode();
 }
 
 void CloseDiskette(DeviceHandle* device) {

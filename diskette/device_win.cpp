@@ -206,6 +206,17 @@ std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer) {
     return 0;
 }
 
+// Writes through the uncached handle have reached the driver when WriteFile
+// returns; a drive with a cache of its own is asked to empty it. A device
+// without one answers that the request is no function of it.
+std::uint32_t FlushDiskette(DeviceHandle* device) {
+    CriticalErrorsOff errorMode;
+    if (device == nullptr) return kErrorInvalidHandle;
+    if (FlushFileBuffers(device->handle)) return 0;
+    const DWORD code = GetLastError();
+    return code == ERROR_INVALID_FUNCTION ? 0 : code;
+}
+
 // The file system drops its view of the volume and mounts it anew at the
 // next access.
 std::uint32_t DismountVolume(DeviceHandle* device, DeviceParameterBlock parameters) {

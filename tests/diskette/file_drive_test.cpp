@@ -232,7 +232,7 @@ TEST(FileDriveTransfer, PutsEachTrackSideAtItsOffset) {
         std::uint8_t* data = storage.data() + 1;
         for (std::size_t i = 0; i < sideBytes; ++i) data[i] = static_cast<std::uint8_t>(0xA5 ^ i);
         ASSERT_EQ(WriteTrack(drive.device(), data, row.side, row.track, 9, 512), 0u);
-        EXPECT_EQ(DismountVolume(drive.device(), DeviceParameterBlock{}), 0u);
+        EXPECT_EQ(FlushDiskette(drive.device()), 0u);
 
         std::vector<std::uint8_t> expected = before;
         std::memcpy(expected.data() + row.offset, data, sideBytes);
@@ -398,6 +398,7 @@ TEST(FileDriveHandle, RefusesANullHandle) {
     EXPECT_EQ(FormatTrack(nullptr, 0, 0, 18, 512, 0, 0xF0), kErrorInvalidHandle);
     EXPECT_EQ(WriteTrack(nullptr, track, 0, 0, 18, 512), kErrorInvalidHandle);
     EXPECT_EQ(ReadTrack(nullptr, track, 0, 0, 18, 512), kErrorInvalidHandle);
+    EXPECT_EQ(FlushDiskette(nullptr), kErrorInvalidHandle);
     EXPECT_EQ(DismountVolume(nullptr, DeviceParameterBlock{}), kErrorInvalidHandle);
     CloseDiskette(nullptr);
 }

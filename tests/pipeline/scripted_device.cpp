@@ -258,6 +258,11 @@ std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer) {
     return Log("first sector", code);
 }
 
+std::uint32_t FlushDiskette(DeviceHandle* device) {
+    if (device == nullptr) return Log("flush", kErrorInvalidHandle);
+    return Log("flush", ScriptedCode(DriveStep::kFlush));
+}
+
 std::uint32_t DismountVolume(DeviceHandle* device, DeviceParameterBlock parameters) {
     (void)parameters;
     if (device == nullptr) return Log("dismount", kErrorInvalidHandle);

@@ -149,6 +149,8 @@ void RunFloppyChecks() {
     Check("format-sequence", code == 0 && formatted == 160, "code=%u after %u track sides", code,
           formatted);
     WriteAndReadEverySide(device, "WA", 80, 18, "write-every-side", "read-every-side");
+    code = FlushDiskette(device);
+    Check("flush", code == 0, "code=%u", code);
     code = DismountVolume(device, block);
     Check("dismount", code == 0, "code=%u", code);
     code = SetVolumeLock(device, false);
@@ -165,6 +167,8 @@ void RunUsbChecks() {
     code = PrepareFormat(device, MakeBlock(18, 80, 0xF0));
     Check("usb-format-not-supported", code == kErrorNotSupported, "code=%u", code);
     WriteAndReadEverySide(device, "WC", 80, 18, "usb-write-every-side", "usb-read-every-side");
+    code = FlushDiskette(device);
+    Check("usb-flush", code == 0, "code=%u", code);
     code = DismountVolume(device, DeviceParameterBlock{});
     Check("usb-dismount", code == 0, "code=%u", code);
     CloseDiskette(device);

@@ -294,6 +294,48 @@ TEST(WriterWriting, AFullFileSystemUnderTheDriveFileGivesItsOwnReason) {
     EXPECT_EQ(output.substr(output.size() - end.size()), end) << output;
 }
 
+// The sync after the last track side (fsync), and with /V the sync before
+// each read-back (fdatasync), fail under strace's fault injection with EIO.
+// The sync is the only proof that a drive file's data reached the medium: its
+// failure is the write error of the last track side written, track side 10
+// (track 5, side 0); with /V the first read-back, of track side 0, fails
+// its check. Either way no success line, exit code 3.
+TEST(WriterWriting, AFailedSyncIsAWriteOrCheckError) {
+    ChildOptions probe;
+    const ChildResult traced = RunProgram(
+        {"/usr/bin/strace", "-f", "-o", "/dev/null", "-e", "inject=fsync:error=EIO", "/bin/true"},
+        probe);
+    if (traced.exitCode != 0) GTEST_SKIP() << "strace cannot inject faults here: " << traced.output;
+    const FatImage diskette = ThreeSidesDiskette();
+    struct Row {
+        const char* name;
+        std::vector<std::string> options;
+        std::string message;
+    };
+    const Row rows[] = {
+        {"the sync after the last track side", {"/S"}, "Write error on track no. 6, side 0."},
+        {"the sync before a read-back", {"/S", "/V"}, "Check error on track no. 1, side 0."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDirectory directory;
+        WriterRun run = SetUpDrive(directory, WrapNative(diskette), diskette.bytes.size());
+        std::vector<std::string> command = {"/usr/bin/strace", "-f", "-o", "/dev/null", "-e",
+                                            "inject=fsync:error=EIO", "-e",
+                                            "inject=fdatasync:error=EIO", DSKWRITE_PATH,
+                                            directory / "disk.img"};
+        command.insert(command.end(), row.options.begin(), row.options.end());
+        ChildResult result = RunDisketteProgram(command, run.environment, true, {});
+        const std::string output = WithoutColours(result.output);
+        const std::string end =
+            MessageText(row.message + "\n(" + std::string(std::strerror(EIO)) + ")");
+        EXPECT_EQ(result.exitCode, 3);
+        ASSERT_GE(output.size(), end.size()) << output;
+        EXPECT_EQ(output.substr(output.size() - end.size()), end) << output;
+        EXPECT_FALSE(Shows(output, kSuccess));
+    }
+}
+
 // A 720 KB diskette whose only file is one cluster of two sectors that
 // crosses a track side boundary: data starts at sector 1 + 2 x 3 + 7 = 14,
 // cluster 8 = sectors 14 + 6 x 2 = 26 and 27, that is track side 2 (sectors
