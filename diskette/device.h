@@ -62,6 +62,13 @@ enum class MediaType : std::uint8_t {
 [[nodiscard]] std::uint32_t DevicePathForDrive(const char* driveName, char* path,
                                                std::size_t pathSize);
 
+// True when the drive's path names the very file open as fileHandle (an
+// image file, or the program's own file): the same device and inode, through
+// hard and symbolic links alike. Writing the drive would then overwrite the
+// image while it is read. Always false on Windows, where a drive name names
+// a drive itself. Reports nothing.
+[[nodiscard]] bool IsDriveTheFile(const char* driveName, int fileHandle);
+
 // True when the drive name means a diskette drive: one that can be opened and
 // either holds no diskette or holds one of a diskette's capacity. Every
 // failure is an answer (no); nothing is reported.

@@ -228,6 +228,15 @@ static std::uint32_t ClassifyDrivePath(const char* path, DriveForm* form) {
     return 0;
 }
 
+bool IsDriveTheFile(const char* driveName, int fileHandle) {
+    char path[kPathSize];
+    if (DevicePathForDrive(driveName, path, std::size(path)) != 0) return false;
+    struct stat drive {};
+    struct stat file {};
+    if (stat(path, &drive) != 0 || fstat(fileHandle, &file) != 0) return false;
+    return drive.st_dev == file.st_dev && drive.st_ino == file.st_ino;
+}
+
 bool IsDisketteDrive(const char* driveName) {
     char path[kPathSize];
     if (DevicePathForDrive(driveName, path, std::size(path)) != 0) return false;

@@ -58,6 +58,12 @@ static std::uint32_t SendControl(DeviceHandle* device, DWORD controlCode) {
     return 0;
 }
 
+bool IsDriveTheFile(const char* driveName, int fileHandle) {
+    (void)driveName;
+    (void)fileHandle;
+    return false;
+}
+
 bool IsDisketteDrive(const char* driveName) {
     CriticalErrorsOff errorMode;
     char path[kPathSize];

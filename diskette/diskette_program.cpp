@@ -81,6 +81,15 @@ bool OpenRunFile(ImageRecord* image, bool nameComplete) {
                       image->imageFileName);
         return false;
     }
+    // A drive that is this very file would have the image written over
+    // itself while it is read; only listing leaves the drive alone.
+    if (!image->listOnly && IsDriveTheFile(image->driveName, image->fileHandle)) {
+        ReportMessage("'%s' is the image file itself; it cannot be written onto.", kMessageError,
+                      0, image->driveName);
+        CloseImageFile(image->fileHandle);
+        image->fileHandle = -1;
+        return false;
+    }
     image->pollKeys = true;
     return true;
 }

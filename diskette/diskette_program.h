@@ -61,7 +61,10 @@ void PrepareRunRecord(ImageRecord* image);
 // Opens the file image->imageFileName for the image reader, with ESC
 // between tracks cancelling a read. nameComplete false says the name field
 // holds only the beginning of the path: nothing is opened then. Returns true,
-// or false after reporting "Image data of '<name>' could not be accessed.".
+// or false after reporting "Image data of '<name>' could not be accessed.",
+// or, unless image->listOnly is set, when image->driveName names this very
+// file, after reporting "'<drive>' is the image file itself; it cannot be
+// written onto." (the file is closed again then).
 [[nodiscard]] bool OpenRunFile(ImageRecord* image, bool nameComplete);
 
 // Takes the options both programs know, by the name after the "/" or "-"

@@ -159,6 +159,12 @@ std::uint32_t DevicePathForDrive(const char* driveName, char* path, std::size_t 
     return 0;
 }
 
+bool IsDriveTheFile(const char* driveName, int fileHandle) {
+    (void)driveName;
+    (void)fileHandle;
+    return false;   // the scripted drive is no file
+}
+
 bool IsDisketteDrive(const char* driveName) {
     Log("is diskette drive", 0);
     State().calls.back().text = driveName;

@@ -242,6 +242,18 @@ TEST(WriterWriting, RefusalsLeaveTheDriveFileAsItWas) {
          },
          "Device parameters of the disk in 'A:' could not be determined." +
              systemText(EMEDIUMTYPE)},
+        {"the drive is a hard link of the image file", {"/F"},
+         [](const TempDirectory& directory) {
+             EXPECT_EQ(link((directory / "disk.img").c_str(), (directory / "drive.img").c_str()), 0);
+             return directory / "drive.img";
+         },
+         "'A:' is the image file itself; it cannot be written onto."},
+        {"the drive is a symbolic link to the image file", {"/F"},
+         [](const TempDirectory& directory) {
+             EXPECT_EQ(symlink("disk.img", (directory / "drive.img").c_str()), 0);
+             return directory / "drive.img";
+         },
+         "'A:' is the image file itself; it cannot be written onto."},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
