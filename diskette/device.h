@@ -96,8 +96,9 @@ enum class MediaType : std::uint8_t {
 // since it is addressed as two-sided; a drive file is sized to the plain
 // image, cylinders x the image's sides (1 or 2) x track side bytes, and is
 // addressed with those sides from then on. Called once before the first
-// FormatTrack. 87: a layout that cannot be formatted; 50: the drive cannot
-// format diskettes. On Windows, whose format request names the layout of
+// FormatTrack. 87: a layout that cannot be formatted (on the floppy driver
+// also any sector size but 512 bytes; a drive file takes every size); 50:
+// the drive cannot format diskettes. On Windows, whose format request names the layout of
 // each track side, there is nothing to ready.
 [[nodiscard]] std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameters);
 

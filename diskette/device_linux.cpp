@@ -444,6 +444,10 @@ std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameter
     std::uint32_t code = 0;
     switch (device->form) {
         case DriveForm::kFloppyDriver:
+            // The layouts this layer sets carry the size code of 512-byte
+            // sectors: any other size would format every track side and
+            // then fail to write a single one.
+            if (bytesPerSector != kSectorUnit) return kErrorInvalidParameter;
             code = PrepareFloppyFormat(device, media, sectorsPerTrack, cylinders);
             break;
         case DriveForm::kUsbFloppy:

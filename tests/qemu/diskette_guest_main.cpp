@@ -138,6 +138,10 @@ void RunFloppyChecks() {
     Check("open-second-holder", code == kErrorSharingViolation, "code=%u", code);
     CloseDiskette(second);
     HasGeometry(device, DriveGeometry{2, 80, 18, 512}, "geometry-1440");
+    DeviceParameterBlock largeSectors = MakeBlock(9, 80, 0xF0);
+    WriteLe16(largeSectors.bytesPerSector, 1024);
+    code = PrepareFormat(device, largeSectors);
+    Check("prepare-1024-byte-sectors", code == kErrorInvalidParameter, "code=%u", code);
     code = SetVolumeLock(device, true);
     const DeviceParameterBlock block = MakeBlock(18, 80, 0xF0);
     if (code == 0) code = PrepareFormat(device, block);
