@@ -74,8 +74,8 @@ int CheckDisketteDrive(const ImageRecord* image, int resultCode) {
     return kExitError;
 }
 
-bool OpenRunFile(ImageRecord* image, bool nameComplete) {
-    image->fileHandle = nameComplete ? OpenImageFile(image->imageFileName) : -1;
+bool OpenRunFile(ImageRecord* image, const char* openPath) {
+    image->fileHandle = OpenImageFile(openPath);
     if (image->fileHandle < 0) {
         ReportMessage("Image data of '%s' could not be accessed.", kMessageError, 0,
                       image->imageFileName);
