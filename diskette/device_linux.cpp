@@ -503,8 +503,8 @@ static std::uint32_t TransferAt(DeviceHandle* device, bool write, std::uint64_t 
         if (count < 0 && errno == EINTR) continue;
         if (count < 0) {
             if (!write) return LastErrorCode();
-            if (device->form == DriveForm::kFloppyDriver) return FloppyWriteErrorCode(device, errno);
-            return WriteErrorCode(errno);
+            if (device->form != DriveForm::kFloppyDriver) return WriteErrorCode(errno);
+            return FloppyWriteErrorCode(device, errno);
         }
         doneCount += static_cast<std::size_t>(count);
         if (doneCount == byteCount) return 0;

@@ -210,8 +210,8 @@ TEST(WriteDiskette, AFailedUnlockFailsTheDisketteAndAFailedDismountIsSilent) {
     };
     const Row rows[] = {
         {"unlock fails", {DriveStep::kUnlock, kErrorAccessDenied}, 0,
-         {"write 1/1", "flush", "dismount", "unlock = 5", "message 0x10000 5 'A:' could not be unlocked.",
-          "close"}},
+         {"write 1/1", "flush", "dismount", "unlock = 5",
+          "message 0x10000 5 'A:' could not be unlocked.", "close"}},
         {"dismount fails", {DriveStep::kDismount, kErrorGeneralFailure}, 1,
          {"write 1/1", "flush", "dismount = 31", "unlock", "close"}},
     };

@@ -219,7 +219,7 @@ TEST(WriterWriting, OutputThatIsNoTerminalShowsNothing) {
 // not fit, its write ends short and the rest meets the full file system.
 TEST(WriterWriting, FailedRunsEndWithTheirReason) {
     const FatImage diskette = ThreeSidesDiskette();
-    auto reason = [](int errorNumber) { return "\n(" + std::string(std::strerror(errorNumber)) + ")"; };
+    auto reason = [](int error) { return "\n(" + std::string(std::strerror(error)) + ")"; };
     const std::vector<std::string> strace = {"/usr/bin/strace", "-f", "-o", "/dev/null", "-e",
                                              "inject=fsync:error=EIO", "-e",
                                              "inject=fdatasync:error=EIO"};
