@@ -284,6 +284,7 @@ static std::uint32_t OpenFloppyDriver(const char* path, int* descriptor, bool* f
     return 0;
 }
 
+// True when path names a file that has no write permission bit at all.
 static bool IsWithoutWritePermission(const char* path) {
     struct stat info {};
     return stat(path, &info) == 0 && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
