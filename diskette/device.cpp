@@ -44,14 +44,16 @@ char DriveLetterOf(const char* driveName) {
 }
 
 std::uint32_t CheckTrackSide(const DeviceHandle* device, std::uint32_t side, std::uint32_t track,
-                             std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector,
-                             std::size_t* byteCount, std::uint64_t* offset) {
+                             std::uint32_t sides, std::uint32_t sectorsPerTrack,
+                             std::uint32_t bytesPerSector, std::size_t* byteCount,
+                             std::uint64_t* offset) {
     if (device == nullptr) return kErrorInvalidHandle;
     if (side > 1 || track > kMaximumTracks || !IsTransferSizeValid(sectorsPerTrack, bytesPerSector)) {
         return kErrorInvalidParameter;
     }
+    if (side >= sides) return kErrorSectorNotFound;
     *byteCount = static_cast<std::size_t>(sectorsPerTrack) * bytesPerSector;
-    *offset = TrackSideOffset(track, side, sectorsPerTrack, bytesPerSector);
+    *offset = TrackSideOffset(track, side, sides, sectorsPerTrack, bytesPerSector);
     return 0;
 }
 
@@ -93,9 +95,11 @@ int WaitForDiskette(const char* driveName, bool acceptPresent, int cancelKey) {
                 seenEmpty = true;
             }
         }
-        // A write-protected diskette is a diskette all the same: the caller
-        // learns of the protection from its own open, with its own message.
-        const bool present = code == 0 || code == kErrorWriteProtect;
+        // A write-protected or an unformatted diskette is a diskette all the
+        // same: the caller learns of the protection from its own open, and
+        // formats the diskette or reports that it has no known format.
+        const bool present =
+            code == 0 || code == kErrorWriteProtect || code == kErrorUnrecognizedMedia;
         if (present && (seenEmpty || acceptPresent)) return 1;
         if (code == kErrorNotReady) seenEmpty = true;
         if (PollKey() == cancelKey) return 0;

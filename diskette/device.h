@@ -40,13 +40,17 @@ enum class MediaType : std::uint8_t {
 [[nodiscard]] MediaType SelectMediaType(std::uint8_t deviceType, std::uint8_t mediaDescriptor,
                                         std::uint32_t sectorsPerTrack);
 
-// Byte offset of a track side on the device. The device is addressed as
-// two-sided whatever the image says: (track x 2 + side) x sectors per track x
-// bytes per sector. Track 79, side 1 of an 18-sector diskette: 1,465,344.
+// Byte offset of a track side on a device with sides track sides per
+// cylinder: (track x sides + side) x sectors per track x bytes per sector.
+// A real drive is addressed as two-sided whatever the image says, so a
+// one-sided image goes onto side 0 of each cylinder; a drive file holds its
+// diskette as a plain image, with the diskette's own number of sides.
+// Track 79, side 1 of an 18-sector diskette on two sides: 1,465,344.
 [[nodiscard]] constexpr std::uint64_t TrackSideOffset(std::uint32_t track, std::uint32_t side,
+                                                      std::uint32_t sides,
                                                       std::uint32_t sectorsPerTrack,
                                                       std::uint32_t bytesPerSector) {
-    return (static_cast<std::uint64_t>(track) * 2 + side) * sectorsPerTrack * bytesPerSector;
+    return (static_cast<std::uint64_t>(track) * sides + side) * sectorsPerTrack * bytesPerSector;
 }
 
 // Writes into path (pathSize bytes, NUL included) the device path that a drive
@@ -58,6 +62,13 @@ enum class MediaType : std::uint8_t {
 [[nodiscard]] std::uint32_t DevicePathForDrive(const char* driveName, char* path,
                                                std::size_t pathSize);
 
+// True when the drive's path names the very file open as fileHandle (an
+// image file, or the program's own file): the same device and inode, through
+// hard and symbolic links alike. Writing the drive would then overwrite the
+// image while it is read. Always false on Windows, where a drive name names
+// a drive itself. Reports nothing.
+[[nodiscard]] bool IsDriveTheFile(const char* driveName, int fileHandle);
+
 // True when the drive name means a diskette drive: one that can be opened and
 // either holds no diskette or holds one of a diskette's capacity. Every
 // failure is an answer (no); nothing is reported.
@@ -66,8 +77,9 @@ enum class MediaType : std::uint8_t {
 // Opens the drive exclusively (no other opener, which also keeps a mounted
 // volume out) for reading and writing, past the system's cache. On success
 // *device is the open drive, which CloseDiskette releases; on failure it is
-// nullptr. 21: no diskette in the drive; 19: the diskette is write-protected;
-// 32: someone else has the drive open.
+// nullptr. 21: no diskette in the drive; 19: the diskette is write-protected
+// (a drive file: one without any write permission bit); 32: someone else has
+// the drive open.
 [[nodiscard]] std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device);
 
 // Fills *geometry with the diskette in the drive. Fails when the diskette's
@@ -80,11 +92,14 @@ enum class MediaType : std::uint8_t {
 
 // Readies the drive for formatting the layout that parameters describe: its
 // sectors per track and as many cylinders as the image reader reads (total
-// sectors / sectors per track / sides), always on two sides, since the
-// device is addressed as two-sided. Called once before the first
-// FormatTrack. 50: the drive cannot format diskettes. On Windows, whose
-// format request names the layout of each track side, there is nothing to
-// ready.
+// sectors / sectors per track / sides). A real drive formats both sides,
+// since it is addressed as two-sided; a drive file is sized to the plain
+// image, cylinders x the image's sides (1 or 2) x track side bytes, and is
+// addressed with those sides from then on. Called once before the first
+// FormatTrack. 87: a layout that cannot be formatted (on the floppy driver
+// also any sector size but 512 bytes; a drive file takes every size); 50:
+// the drive cannot format diskettes. On Windows, whose format request names the layout of
+// each track side, there is nothing to ready.
 [[nodiscard]] std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameters);
 
 // Formats one side of one track with the layout SelectMediaType chooses
@@ -97,36 +112,53 @@ enum class MediaType : std::uint8_t {
 // Writes one whole track side (sectors per track x bytes per sector bytes of
 // buffer) at TrackSideOffset, in one request. Any buffer alignment is fine.
 // side is 0 or 1; bytes per sector is a multiple of 512. A transfer that ends
-// short, as past the end of the diskette, fails with 27.
+// short, as past the end of the diskette, fails with 27, and so does side 1
+// of a one-sided drive file.
 [[nodiscard]] std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer,
                                        std::uint32_t side, std::uint32_t track,
                                        std::uint32_t sectorsPerTrack,
                                        std::uint32_t bytesPerSector);
 
-// Reads one whole track side into buffer; otherwise as WriteTrack.
+// Reads one whole track side into buffer from the diskette itself, not from
+// a copy the system keeps of what was written: a drive file's track side is
+// synced and dropped from the system's cache first, and a sync that fails
+// gives its code. Otherwise as WriteTrack.
 [[nodiscard]] std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer,
                                       std::uint32_t side, std::uint32_t track,
                                       std::uint32_t sectorsPerTrack,
                                       std::uint32_t bytesPerSector);
 
 // Reads the kSectorSize bytes at the start of the diskette into buffer; tells
-// whether a readable diskette is in the drive.
+// whether a readable diskette is in the drive. 1785: the diskette is there
+// but unformatted (it has no readable first sector), as a new one is.
 [[nodiscard]] std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer);
 
-// Ends the work on the volume after the last track: everything written reaches
-// the diskette and the system forgets what it knew of its contents. Called
-// while the volume is still locked; the first failing step's code is returned.
-// On Linux, dropping the system's cache takes privileges an ordinary user
-// lacks: the data is synced to the device first, and a refused cache drop is
-// no failure. On Windows the volume is dismounted (FSCTL_DISMOUNT_VOLUME).
+// Makes everything written reach the diskette, after the last track side:
+// for a drive file and a USB drive the only proof that the data is on the
+// medium. On Linux: the floppy driver ends a format (FDFMTEND), then the
+// device or file is synced (fsync) and the floppy driver's track buffer
+// dropped (FDFLUSH); the first failing step's code is returned. On Windows,
+// where the device is opened without the system's cache, FlushFileBuffers
+// asks the drive for whatever it may still hold; a drive that has nothing to
+// flush (the request is no function of it) is no failure.
+[[nodiscard]] std::uint32_t FlushDiskette(DeviceHandle* device);
+
+// Ends the work on the volume after FlushDiskette: the system forgets what it
+// knew of the diskette's contents. Called while the volume is still locked.
+// On Linux the block device's cache is dropped (BLKFLSBUF), which takes
+// privileges an ordinary user lacks: a refused cache drop is no failure, and
+// a drive file has no such cache. On Windows the volume is dismounted
+// (FSCTL_DISMOUNT_VOLUME).
 [[nodiscard]] std::uint32_t DismountVolume(DeviceHandle* device, DeviceParameterBlock parameters);
 
 // Closes the drive and frees the handle; accepts nullptr.
 void CloseDiskette(DeviceHandle* device);
 
-// Waits until a readable diskette is in the drive, polling every 500 ms, and
-// returns 1 (a write-protected diskette counts as one, so that the writer
-// reports the protection instead of waiting for ever); returns 0 when the key poll gives cancelKey. With acceptPresent
+// Waits until a diskette is in the drive, polling every 500 ms, and returns
+// 1: a readable one, and also a write-protected or an unformatted one (codes
+// 19 and 1785), so that the writer reports the protection, or formats the
+// diskette or reports that its format is unknown, instead of waiting for
+// ever; returns 0 when the key poll gives cancelKey. With acceptPresent
 // false a diskette is taken only after the drive has been seen without one
 // (or a diskette change has been seen), so the diskette just written must be
 // taken out first. Reports nothing.

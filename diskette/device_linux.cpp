@@ -39,6 +39,9 @@ struct DeviceHandle {
     alignas(kTransferAlignment) std::uint8_t transferBuffer[kTrackSideBufferSize];
     int descriptor;                        // open for reading and writing
     DriveForm form;
+    std::uint32_t sides;                   // track sides per cylinder as addressed: kDriveSides,
+                                           //   or a drive file's own (its size's layout, or the
+                                           //   layout PrepareFormat gave it)
     bool formatKnown;                      // floppy driver: the driver recognised the diskette at open
     bool formatting;                       // floppy driver: FDFMTBEG accepted, FDFMTEND still due
     bool prepared;                         // PrepareFormat set the layout below
@@ -46,24 +49,24 @@ struct DeviceHandle {
     std::uint32_t preparedSectorsPerTrack;
 };
 
-// Capacities of standard diskettes and their layouts. Files stand only for
-// the five two-sided layouts an image can be written to.
+// Capacities of standard diskettes and their layouts: the sizes a USB
+// drive's medium and a drive file that was not formatted by the writer may
+// have. A drive file of another size is a diskette of no known format.
 struct StandardCapacity {
     std::uint64_t byteCount;
     std::uint32_t cylinders;
     std::uint32_t heads;
     std::uint32_t sectorsPerTrack;
-    bool fileLayout;                       // accepted as the size of a file-backed diskette
 };
 static constexpr StandardCapacity kStandardCapacities[] = {
-    {163840, 40, 1, 8, false},             // 160 KB
-    {184320, 40, 1, 9, false},             // 180 KB
-    {327680, 40, 2, 8, false},             // 320 KB
-    {368640, 40, 2, 9, true},              // 360 KB
-    {737280, 80, 2, 9, true},              // 720 KB
-    {1228800, 80, 2, 15, true},            // 1.2 MB
-    {1474560, 80, 2, 18, true},            // 1.44 MB
-    {2949120, 80, 2, 36, true},            // 2.88 MB
+    {163840, 40, 1, 8},                    // 160 KB
+    {184320, 40, 1, 9},                    // 180 KB
+    {327680, 40, 2, 8},                    // 320 KB
+    {368640, 40, 2, 9},                    // 360 KB
+    {737280, 80, 2, 9},                    // 720 KB
+    {1228800, 80, 2, 15},                  // 1.2 MB
+    {1474560, 80, 2, 18},                  // 1.44 MB
+    {2949120, 80, 2, 36},                  // 2.88 MB
 };
 
 // The standard formats' data rate, gaps and stepping, as the floppy
@@ -128,10 +131,9 @@ static bool ReadSysfsNumber(const char* fileName, std::uint64_t* value) {
 }
 
 // Finds the layout of a standard diskette capacity; false for any other.
-static bool GeometryFromCapacity(std::uint64_t byteCount, bool fileBacked,
-                                 DriveGeometry* geometry) {
+static bool GeometryFromCapacity(std::uint64_t byteCount, DriveGeometry* geometry) {
     for (const StandardCapacity& row : kStandardCapacities) {
-        if (row.byteCount != byteCount || (fileBacked && !row.fileLayout)) continue;
+        if (row.byteCount != byteCount) continue;
         geometry->heads = row.heads;
         geometry->cylinders = row.cylinders;
         geometry->sectorsPerTrack = row.sectorsPerTrack;
@@ -155,46 +157,58 @@ static bool IsUsbFloppy(dev_t device) {
     if (!ReadSysfsNumber(fileName, &units)) return false;
     if (units == 0) return true;
     DriveGeometry geometry{};
-    return GeometryFromCapacity(units * kSectorUnit, false, &geometry);
+    return GeometryFromCapacity(units * kSectorUnit, &geometry);
 }
 
-// True when the directory that would hold path exists.
-static bool HasExistingDirectory(const char* path) {
-    char directory[kPathSize];
-    int length = std::snprintf(directory, std::size(directory), "%s", path);
-    if (length < 0 || static_cast<std::size_t>(length) >= std::size(directory)) return false;
-    char* slash = std::strrchr(directory, '/');
+// Fills *directory with the directory that would hold path; false when it
+// does not exist or is no directory.
+static bool FindDirectoryOf(const char* path, struct stat* directory) {
+    char name[kPathSize];
+    int length = std::snprintf(name, std::size(name), "%s", path);
+    if (length < 0 || static_cast<std::size_t>(length) >= std::size(name)) return false;
+    char* slash = std::strrchr(name, '/');
     if (slash == nullptr) {
-        directory[0] = '.';
-        directory[1] = '\0';
-    } else if (slash == directory) {
-        directory[1] = '\0';
+        name[0] = '.';
+        name[1] = '\0';
+    } else if (slash == name) {
+        name[1] = '\0';
     } else {
         *slash = '\0';
     }
-    struct stat info {};
-    return stat(directory, &info) == 0 && S_ISDIR(info.st_mode);
+    return stat(name, directory) == 0 && S_ISDIR(directory->st_mode);
 }
 
-static bool IsInDeviceDirectory(const char* path) {
-    return std::strncmp(path, "/dev/", 5) == 0;
+// True when a directory lies among the device nodes: on the file system of
+// /dev or, where /dev has none of its own but shares the root's, /dev itself.
+// Decided by identity, not by spelling, so "//dev" and "/dev/." count too.
+static bool IsAmongDeviceNodes(const struct stat* directory) {
+    struct stat devices {};
+    if (stat("/dev", &devices) != 0 || directory->st_dev != devices.st_dev) return false;
+    struct stat root {};
+    if (stat("/", &root) == 0 && root.st_dev == devices.st_dev) {
+        return directory->st_ino == devices.st_ino;
+    }
+    return true;
 }
 
-// Decides what a drive path is. 0 and *form, or 3 when the directory of a
-// missing path does not exist, 20 when the path is no diskette drive.
-// Nothing under /dev stands for a file-backed drive: a missing device node
-// there (no floppy driver loaded) would otherwise become a file in memory.
+// Decides what a drive path is, by what it names: a regular file is a drive
+// file wherever it lies; a block device is a drive when it is the floppy
+// driver's or a removable one of a diskette's capacity. A missing path is an
+// empty file-backed drive when its directory exists and holds no device
+// nodes: a missing /dev/fd0 (no floppy driver loaded) must never become a
+// file in /dev. 0 and *form, or 3 when the directory of a missing path does
+// not exist, 20 when the path is no diskette drive.
 static std::uint32_t ClassifyDrivePath(const char* path, DriveForm* form) {
     struct stat info {};
     if (stat(path, &info) != 0) {
         if (errno != ENOENT) return LastErrorCode();
-        if (IsInDeviceDirectory(path)) return kErrorBadUnit;
-        if (!HasExistingDirectory(path)) return kErrorPathNotFound;
+        struct stat directory {};
+        if (!FindDirectoryOf(path, &directory)) return kErrorPathNotFound;
+        if (IsAmongDeviceNodes(&directory)) return kErrorBadUnit;
         *form = DriveForm::kFile;
         return 0;
     }
     if (S_ISREG(info.st_mode)) {
-        if (IsInDeviceDirectory(path)) return kErrorBadUnit;
         *form = DriveForm::kFile;
         return 0;
     }
@@ -212,6 +226,15 @@ static std::uint32_t ClassifyDrivePath(const char* path, DriveForm* form) {
     if (!IsUsbFloppy(info.st_rdev)) return kErrorBadUnit;
     *form = DriveForm::kUsbFloppy;
     return 0;
+}
+
+bool IsDriveTheFile(const char* driveName, int fileHandle) {
+    char path[kPathSize];
+    if (DevicePathForDrive(driveName, path, std::size(path)) != 0) return false;
+    struct stat drive {};
+    struct stat file {};
+    if (stat(path, &drive) != 0 || fstat(fileHandle, &file) != 0) return false;
+    return drive.st_dev == file.st_dev && drive.st_ino == file.st_ino;
 }
 
 bool IsDisketteDrive(const char* driveName) {
@@ -261,6 +284,25 @@ static std::uint32_t OpenFloppyDriver(const char* path, int* descriptor, bool* f
     return 0;
 }
 
+// True when path names a file that has no write permission bit at all.
+static bool IsWithoutWritePermission(const char* path) {
+    struct stat info {};
+    return stat(path, &info) == 0 && (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The sides of the diskette a drive file holds, as its size tells them; a
+// file of no standard size (blank, say) is taken as two-sided until
+// PrepareFormat gives it the image's layout.
+static std::uint32_t SidesOfFile(int descriptor) {
+    struct stat info {};
+    DriveGeometry geometry{};
+    if (fstat(descriptor, &info) != 0 ||
+        !GeometryFromCapacity(static_cast<std::uint64_t>(info.st_size), &geometry)) {
+        return kDriveSides;
+    }
+    return geometry.heads;
+}
+
 std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
     *device = nullptr;
     char path[kPathSize];
@@ -272,6 +314,7 @@ std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
 
     int descriptor = -1;
     bool formatKnown = true;
+    std::uint32_t sides = kDriveSides;
     switch (form) {
         case DriveForm::kFloppyDriver:
             code = OpenFloppyDriver(path, &descriptor, &formatKnown);
@@ -282,8 +325,11 @@ std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
             if (descriptor < 0) return LastErrorCode();
             break;
         case DriveForm::kFile:
-            // The file missing is the drive without a diskette; the flock is
-            // the exclusive hold of the drive.
+            // A file without any write permission is a write-protected
+            // diskette, for every user: root would be let write it all the
+            // same. The file missing is the drive without a diskette; the
+            // flock is the exclusive hold of the drive.
+            if (IsWithoutWritePermission(path)) return kErrorWriteProtect;
             descriptor = open(path, O_RDWR | O_CLOEXEC);
             if (descriptor < 0) return errno == ENOENT ? kErrorNotReady : LastErrorCode();
             if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
@@ -291,6 +337,7 @@ std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
                 close(descriptor);
                 return code;
             }
+            sides = SidesOfFile(descriptor);
             break;
     }
     DeviceHandle* opened = new (std::nothrow) DeviceHandle{};
@@ -301,6 +348,7 @@ std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
     opened->descriptor = descriptor;
     opened->form = form;
     opened->formatKnown = formatKnown;
+    opened->sides = sides;
     *device = opened;
     return 0;
 }
@@ -328,8 +376,7 @@ std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry) 
         if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
         byteCount = static_cast<std::uint64_t>(info.st_size);
     }
-    const bool fileBacked = device->form == DriveForm::kFile;
-    if (!GeometryFromCapacity(byteCount, fileBacked, geometry)) return kErrorUnrecognizedMedia;
+    if (!GeometryFromCapacity(byteCount, geometry)) return kErrorUnrecognizedMedia;
     return 0;
 }
 
@@ -387,8 +434,10 @@ std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameter
     if (device == nullptr) return kErrorInvalidHandle;
     const std::uint32_t sectorsPerTrack = SectorsPerTrack(&parameters);
     const std::uint32_t bytesPerSector = BytesPerSector(&parameters);
+    const std::uint32_t sides = Sides(&parameters);
     const std::uint32_t cylinders = CylindersOfImage(&parameters);
-    if (!IsTransferSizeValid(sectorsPerTrack, bytesPerSector) || cylinders == 0) {
+    if (!IsTransferSizeValid(sectorsPerTrack, bytesPerSector) || cylinders == 0 || sides == 0 ||
+        sides > kDriveSides) {
         return kErrorInvalidParameter;
     }
     const MediaType media =
@@ -396,16 +445,24 @@ std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameter
     std::uint32_t code = 0;
     switch (device->form) {
         case DriveForm::kFloppyDriver:
+            // The layouts this layer sets carry the size code of 512-byte
+            // sectors: any other size would format every track side and
+            // then fail to write a single one.
+            if (bytesPerSector != kSectorUnit) return kErrorInvalidParameter;
             code = PrepareFloppyFormat(device, media, sectorsPerTrack, cylinders);
             break;
         case DriveForm::kUsbFloppy:
             // Formatting a USB floppy takes UFI commands this layer does not send.
             return kErrorNotSupported;
         case DriveForm::kFile: {
+            // The file becomes the plain image of the diskette: cylinders x
+            // sides x track side bytes, with the image's own sides.
             const std::uint64_t byteCount =
-                TrackSideOffset(cylinders, 0, sectorsPerTrack, bytesPerSector);
+                TrackSideOffset(cylinders, 0, sides, sectorsPerTrack, bytesPerSector);
             if (ftruncate(device->descriptor, static_cast<off_t>(byteCount)) != 0) {
                 code = WriteErrorCode(errno);
+            } else {
+                device->sides = sides;
             }
             break;
         }
@@ -430,26 +487,36 @@ static std::uint32_t FloppyWriteErrorCode(DeviceHandle* device, int errorNumber)
 }
 
 // Moves byteCount bytes between the handle's aligned buffer and the device
-// at offset. A transfer that ends short is code 27.
+// at offset. A device's transfer that ends short has met the end of the
+// diskette: code 27. A drive file's ends short where the space ran out inside
+// the request (a full file system, a quota, the file size limit): the rest is
+// asked for once more, so that the system gives its reason (ENOSPC, EDQUOT,
+// EFBIG); one that moves nothing more and gives no reason is code 27 too.
 static std::uint32_t TransferAt(DeviceHandle* device, bool write, std::uint64_t offset,
                                 std::size_t byteCount) {
-    ssize_t count = 0;
-    do {
-        if (write) {
-            count = pwrite(device->descriptor, device->transferBuffer, byteCount,
-                           static_cast<off_t>(offset));
-        } else {
-            count = pread(device->descriptor, device->transferBuffer, byteCount,
-                          static_cast<off_t>(offset));
+    std::size_t doneCount = 0;
+    for (;;) {
+        std::uint8_t* buffer = device->transferBuffer + doneCount;
+        const std::size_t restCount = byteCount - doneCount;
+        const off_t position = static_cast<off_t>(offset + doneCount);
+        const ssize_t count = write ? pwrite(device->descriptor, buffer, restCount, position)
+                                    : pread(device->descriptor, buffer, restCount, position);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) {
+            if (!write) return LastErrorCode();
+            if (device->form != DriveForm::kFloppyDriver) return WriteErrorCode(errno);
+            return FloppyWriteErrorCode(device, errno);
         }
-    } while (count < 0 && errno == EINTR);
-    if (count < 0) {
-        if (!write) return LastErrorCode();
-        if (device->form == DriveForm::kFloppyDriver) return FloppyWriteErrorCode(device, errno);
-        return WriteErrorCode(errno);
+        doneCount += static_cast<std::size_t>(count);
+        if (doneCount == byteCount) return 0;
+        if (count == 0 || device->form != DriveForm::kFile) return kErrorSectorNotFound;
     }
-    if (static_cast<std::size_t>(count) != byteCount) return kErrorSectorNotFound;
-    return 0;
+}
+
+// The sides a track side request is addressed with; CheckTrackSide refuses
+// the null handle.
+static std::uint32_t SidesOf(const DeviceHandle* device) {
+    return device != nullptr ? device->sides : kDriveSides;
 }
 
 // A file-backed diskette does not grow: a track side past its end is not
@@ -470,8 +537,8 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
                           std::uint8_t deviceType, std::uint8_t mediaDescriptor) {
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
-                                        &byteCount, &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, SidesOf(device), sectorsPerTrack,
+                                        bytesPerSector, &byteCount, &offset);
     if (code != 0) return code;
     // The layout was set once by PrepareFormat; a track of another layout
     // would be formatted with the wrong gaps and rate.
@@ -506,8 +573,8 @@ std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer, std::
                          std::uint32_t bytesPerSector) {
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
-                                        &byteCount, &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, SidesOf(device), sectorsPerTrack,
+                                        bytesPerSector, &byteCount, &offset);
     if (code == 0) code = CheckInsideFile(device, offset, byteCount);
     if (code != 0) return code;
     std::memcpy(device->transferBuffer, buffer, byteCount);
@@ -519,16 +586,23 @@ std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_
                         std::uint32_t bytesPerSector) {
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
-                                        &byteCount, &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, SidesOf(device), sectorsPerTrack,
+                                        bytesPerSector, &byteCount, &offset);
     if (code != 0) return code;
     // The floppy driver keeps the track it last wrote in a buffer of its own
     // and answers reads of that track from there; flushing the buffer first
     // makes the read come from the diskette, so that a verification compares
-    // what the diskette holds.
+    // what the diskette holds. A drive file's pages would answer from the
+    // system's cache in the same way: they are synced to the medium and
+    // dropped from the cache, so that the read comes from the medium.
     if (device->form == DriveForm::kFloppyDriver &&
         ioctl(device->descriptor, FDFLUSH, nullptr) != 0) {
         return LastErrorCode();
+    }
+    if (device->form == DriveForm::kFile) {
+        if (fdatasync(device->descriptor) != 0) return WriteErrorCode(errno);
+        (void)posix_fadvise(device->descriptor, static_cast<off_t>(offset),
+                            static_cast<off_t>(byteCount), POSIX_FADV_DONTNEED);
     }
     code = TransferAt(device, false, offset, byteCount);
     if (code != 0) return code;
@@ -536,49 +610,55 @@ std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_
     return 0;
 }
 
+// A diskette without a readable first sector is unformatted: a drive file
+// shorter than a sector (a blank one), or a diskette the floppy driver
+// found no format on at open, which is not read at all.
 std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer) {
     if (device == nullptr) return kErrorInvalidHandle;
+    if (device->form == DriveForm::kFloppyDriver && !device->formatKnown && !device->prepared) {
+        return kErrorUnrecognizedMedia;
+    }
+    if (device->form == DriveForm::kFile) {
+        struct stat info {};
+        if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
+        if (static_cast<std::uint64_t>(info.st_size) < kSectorSize) return kErrorUnrecognizedMedia;
+    }
     std::uint32_t code = TransferAt(device, false, 0, kSectorSize);
     if (code != 0) return code;
     std::memcpy(buffer, device->transferBuffer, kSectorSize);
     return 0;
 }
 
-static void KeepFirstFailure(std::uint32_t* code, bool succeeded) {
-    if (*code == 0 && !succeeded) *code = LastErrorCode();
+// Keeps the code of the first step that failed: a failed write reaching the
+// medium (the sync) is a write fault, a failed request a failure of its own.
+static void KeepFirstFailure(std::uint32_t* code, bool succeeded, bool writing) {
+    if (*code != 0 || succeeded) return;
+    *code = writing ? WriteErrorCode(errno) : LastErrorCode();
 }
 
-// Drops the system's cache of the device. Only a privileged user may; for
-// anyone else the data already synced is all that counts.
-static void DropDeviceCache(std::uint32_t* code, int descriptor) {
-    if (ioctl(descriptor, BLKFLSBUF, nullptr) == 0) return;
-    if (errno == EACCES || errno == EPERM) return;
-    KeepFirstFailure(code, false);
+std::uint32_t FlushDiskette(DeviceHandle* device) {
+    if (device == nullptr) return kErrorInvalidHandle;
+    std::uint32_t code = 0;
+    if (device->formatting) {
+        KeepFirstFailure(&code, ioctl(device->descriptor, FDFMTEND, nullptr) == 0, false);
+        device->formatting = false;
+    }
+    KeepFirstFailure(&code, fsync(device->descriptor) == 0, true);
+    if (device->form == DriveForm::kFloppyDriver) {
+        KeepFirstFailure(&code, ioctl(device->descriptor, FDFLUSH, nullptr) == 0, false);
+    }
+    return code;
 }
 
+// Only a privileged user may drop the system's cache of a block device; for
+// anyone else the data FlushDiskette synced is all that counts.
 std::uint32_t DismountVolume(DeviceHandle* device, DeviceParameterBlock parameters) {
     (void)parameters;
     if (device == nullptr) return kErrorInvalidHandle;
-    std::uint32_t code = 0;
-    switch (device->form) {
-        case DriveForm::kFloppyDriver:
-            if (device->formatting) {
-                KeepFirstFailure(&code, ioctl(device->descriptor, FDFMTEND, nullptr) == 0);
-                device->formatting = false;
-            }
-            KeepFirstFailure(&code, fsync(device->descriptor) == 0);
-            KeepFirstFailure(&code, ioctl(device->descriptor, FDFLUSH, nullptr) == 0);
-            DropDeviceCache(&code, device->descriptor);
-            break;
-        case DriveForm::kUsbFloppy:
-            KeepFirstFailure(&code, fsync(device->descriptor) == 0);
-            DropDeviceCache(&code, device->descriptor);
-            break;
-        case DriveForm::kFile:
-            KeepFirstFailure(&code, fsync(device->descriptor) == 0);
-            break;
-    }
-    return code;
+    if (device->form == DriveForm::kFile) return 0;
+    if (ioctl(device->descriptor, BLKFLSBUF, nullptr) == 0) return 0;
+    if (errno == EACCES || errno == EPERM) return 0;
+    return LastErrorCode();
 }
 
 void CloseDiskette(DeviceHandle* device) {

@@ -18,11 +18,14 @@ inline constexpr std::uint32_t kMaximumTracks = 255;  // a cylinder count no dis
 // colon), upper-cased; '\0' when driveName is no such name.
 [[nodiscard]] char DriveLetterOf(const char* driveName);
 
-// Checks a track side request: an open device, side 0 or 1, track up to
-// kMaximumTracks, a valid transfer size. 0 with *byteCount and *offset
-// (TrackSideOffset; below 16 MiB), 6 for a null device, or 87.
+inline constexpr std::uint32_t kDriveSides = 2;     // a real drive's sides, whatever it holds
+
+// Checks a track side request on a device of sides (1 or 2) track sides per
+// cylinder: an open device, side 0 or 1, track up to kMaximumTracks, a valid
+// transfer size. 0 with *byteCount and *offset (TrackSideOffset; below 16
+// MiB), 6 for a null device, 87, or 27 for side 1 of a one-sided device.
 [[nodiscard]] std::uint32_t CheckTrackSide(const DeviceHandle* device, std::uint32_t side,
-                                           std::uint32_t track,
+                                           std::uint32_t track, std::uint32_t sides,
                                            std::uint32_t sectorsPerTrack,
                                            std::uint32_t bytesPerSector, std::size_t* byteCount,
                                            std::uint64_t* offset);

@@ -58,6 +58,12 @@ static std::uint32_t SendControl(DeviceHandle* device, DWORD controlCode) {
     return 0;
 }
 
+bool IsDriveTheFile(const char* driveName, int fileHandle) {
+    (void)driveName;
+    (void)fileHandle;
+    return false;
+}
+
 bool IsDisketteDrive(const char* driveName) {
     CriticalErrorsOff errorMode;
     char path[kPathSize];
@@ -131,8 +137,8 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
     CriticalErrorsOff errorMode;
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
-                                        &byteCount, &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, kDriveSides, sectorsPerTrack,
+                                        bytesPerSector, &byteCount, &offset);
     if (code != 0) return code;
     FORMAT_PARAMETERS request{};
     request.MediaType = static_cast<MEDIA_TYPE>(
@@ -175,8 +181,8 @@ std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer, std::
     CriticalErrorsOff errorMode;
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
-                                        &byteCount, &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, kDriveSides, sectorsPerTrack,
+                                        bytesPerSector, &byteCount, &offset);
     if (code != 0) return code;
     std::memcpy(device->transferBuffer, buffer, byteCount);
     return TransferAt(device, true, offset, byteCount);
@@ -188,8 +194,8 @@ std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_
     CriticalErrorsOff errorMode;
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, sectorsPerTrack, bytesPerSector,
-                                        &byteCount, &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, kDriveSides, sectorsPerTrack,
+                                        bytesPerSector, &byteCount, &offset);
     if (code != 0) return code;
     code = TransferAt(device, false, offset, byteCount);
     if (code != 0) return code;
@@ -204,6 +210,17 @@ std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer) {
     if (code != 0) return code;
     std::memcpy(buffer, device->transferBuffer, kSectorSize);
     return 0;
+}
+
+// Writes through the uncached handle have reached the driver when WriteFile
+// returns; a drive with a cache of its own is asked to empty it. A device
+// without one answers that the request is no function of it.
+std::uint32_t FlushDiskette(DeviceHandle* device) {
+    CriticalErrorsOff errorMode;
+    if (device == nullptr) return kErrorInvalidHandle;
+    if (FlushFileBuffers(device->handle)) return 0;
+    const DWORD code = GetLastError();
+    return code == ERROR_INVALID_FUNCTION ? 0 : code;
 }
 
 // The file system drops its view of the volume and mounts it anew at the

@@ -77,11 +77,20 @@ int CheckDisketteDrive(const ImageRecord* image, int resultCode) {
     return kExitError;
 }
 
-bool OpenRunFile(ImageRecord* image, bool nameComplete) {
-    image->fileHandle = nameComplete ? OpenImageFile(image->imageFileName) : -1;
+bool OpenRunFile(ImageRecord* image, const char* openPath) {
+    image->fileHandle = OpenImageFile(openPath);
     if (image->fileHandle < 0) {
         ReportMessage("Image data of '%s' could not be accessed.", kMessageError, 0,
                       image->imageFileName);
+        return false;
+    }
+    // A drive that is this very file would have the image written over
+    // itself while it is read; only listing leaves the drive alone.
+    if (!image->listOnly && IsDriveTheFile(image->driveName, image->fileHandle)) {
+        ReportMessage("'%s' is the image file itself; it cannot be written onto.", kMessageError,
+                      0, image->driveName);
+        CloseImageFile(image->fileHandle);
+        image->fileHandle = -1;
         return false;
     }
     image->pollKeys = true;

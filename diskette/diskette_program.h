@@ -60,11 +60,15 @@ void PrepareRunRecord(ImageRecord* image);
 // resultCode otherwise, without examining the drive.
 [[nodiscard]] int CheckDisketteDrive(const ImageRecord* image, int resultCode);
 
-// Opens the file image->imageFileName for the image reader, with ESC
-// between tracks cancelling a read. nameComplete false says the name field
-// holds only the beginning of the path: nothing is opened then. Returns true,
-// or false after reporting "Image data of '<name>' could not be accessed.".
-[[nodiscard]] bool OpenRunFile(ImageRecord* image, bool nameComplete);
+// Opens the file openPath for the image reader, with ESC between tracks
+// cancelling a read: image->imageFileName itself, or another path of the
+// same file that the name field need not hold (the name field then only
+// names the file in messages). Returns true, or false after reporting
+// "Image data of '<image->imageFileName>' could not be accessed.",
+// or, unless image->listOnly is set, when image->driveName names this very
+// file, after reporting "'<drive>' is the image file itself; it cannot be
+// written onto." (the file is closed again then).
+[[nodiscard]] bool OpenRunFile(ImageRecord* image, const char* openPath);
 
 // Takes the options both programs know, by the name after the "/" or "-"
 // (upper-cased): F format each track side, V verify, S wait for the diskette
@@ -82,6 +86,14 @@ void PrepareRunRecord(ImageRecord* image);
 // diskette_program_<platform>.cpp.
 extern const char kWriterInformation[];
 extern const char kSelfDiskInformation[];
+
+// The path by which the self-creating diskette opens its own file, where the
+// platform has one that names the running program's file itself: on Linux
+// "/proc/self/exe", which still opens the file that was started after it was
+// replaced or removed (its resolved path then ends in " (deleted)", and
+// names nothing or another file). Empty on Windows, where the module path is
+// opened.
+extern const char kOwnProgramFile[];
 
 // How the program asks for its diskette.
 enum class PromptForm : std::uint8_t {

@@ -11,3 +11,5 @@ const char kSelfDiskInformation[] =
     " carries VELMORATRAX diskette images in its own file and writes\r\n"
     "them one after the other onto diskettes. A: is /dev/fd0, B: /dev/fd1;\r\n"
     "DISKETTE_A=PATH names another device, or a file that stands for the diskette.\r\n";
+
+const char kOwnProgramFile[] = "/proc/self/exe";

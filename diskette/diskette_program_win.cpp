@@ -9,3 +9,5 @@ const char kWriterInformation[] =
 const char kSelfDiskInformation[] =
     " carries VELMORATRAX diskette images in its own file and writes\r\n"
     "them one after the other onto diskettes.\r\n";
+
+const char kOwnProgramFile[] = "";

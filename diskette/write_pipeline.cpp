@@ -124,11 +124,12 @@ static bool IsRetryDue(std::uint32_t code, std::uint32_t* retriesLeft) {
 }
 
 // Unless the diskette is formatted anyway, checks that it can take the image:
-// the same sectors per track and bytes per sector, and at least as many
-// cylinders as the image has tracks. Sides are not compared: the device is
-// addressed as two-sided whatever it holds, so a one-sided image goes onto
-// side 0 of a two-sided diskette. Returns 1, or 0 after reporting; the caller
-// closes the device.
+// the same sectors per track and bytes per sector, at least as many
+// cylinders as the image has tracks, and at least as many sides: a one-sided
+// image goes onto side 0 of each cylinder of a two-sided diskette, but a
+// two-sided one has no room on a one-sided diskette (a one-sided drive file
+// would take its side 1 tracks over the next cylinder's). Returns 1, or 0
+// after reporting; the caller closes the device.
 static int CheckDisketteFormat(DeviceHandle* device, const ImageRecord* image,
                                const DisketteGeometry* layout) {
     if (image->format) return 1;
@@ -144,7 +145,8 @@ static int CheckDisketteFormat(DeviceHandle* device, const ImageRecord* image,
         return 0;
     }
     if (drive.sectorsPerTrack != layout->sectorsPerTrack ||
-        drive.bytesPerSector != layout->bytesPerSector || image->trackCount > drive.cylinders) {
+        drive.bytesPerSector != layout->bytesPerSector || image->trackCount > drive.cylinders ||
+        layout->sides > drive.heads) {
         ReportMessage("Disks with such different formats can not copied!\r\n"
                       "If you still want to do that, you must select the option "
                       "'Format target disk'.",
@@ -180,12 +182,22 @@ static int LockAndPrepare(DeviceHandle* device, const ImageRecord* image) {
     return 1;
 }
 
-// Formats, writes and verifies one track side, as the record's flags ask.
-// verifyBuffer holds one track side. Returns 1, or 0 after reporting; track
-// numbers in messages count from 1, sides from 0.
+// The last track side the loop has written or formatted: a sync that fails
+// after the loop is reported as its write error.
+struct TrackSidePosition {
+    std::uint32_t track;
+    std::uint32_t side;
+    bool known;                         // false: nothing written or formatted yet
+};
+
+// Formats, writes and verifies one track side, as the record's flags ask,
+// and notes it in *last once it has been formatted or written. verifyBuffer
+// holds one track side. Returns 1, or 0 after reporting; track numbers in
+// messages count from 1, sides from 0.
 static int WriteOneTrackSide(DeviceHandle* device, ImageRecord* image,
                              const DisketteGeometry* layout, std::uint32_t track,
-                             std::uint32_t side, std::uint8_t* verifyBuffer) {
+                             std::uint32_t side, std::uint8_t* verifyBuffer,
+                             TrackSidePosition* last) {
     const std::uint64_t trackSide = static_cast<std::uint64_t>(track) * layout->sides + side;
     const std::uint8_t* data = image->imageBuffer + trackSide * layout->trackSideSize;
     const unsigned trackNumber = static_cast<unsigned>(track) + 1;
@@ -203,6 +215,7 @@ static int WriteOneTrackSide(DeviceHandle* device, ImageRecord* image,
                           trackNumber, sideNumber);
             return 0;
         }
+        *last = TrackSidePosition{track, side, true};
         ShowProgress(track, side, ProgressAction::kTrackSideFormatted, image);
     }
     if (image->skipUnused != 0 && image->usedTrackMap[trackSide] != kTrackSideUsed) {
@@ -221,6 +234,7 @@ static int WriteOneTrackSide(DeviceHandle* device, ImageRecord* image,
                       sideNumber);
         return 0;
     }
+    *last = TrackSidePosition{track, side, true};
     ShowProgress(track, side, ProgressAction::kTrackSideWritten, image);
     if (!image->verify) return 1;
 
@@ -245,11 +259,12 @@ static int WriteOneTrackSide(DeviceHandle* device, ImageRecord* image,
 // last side, also when a step on the track failed; ESC ends the loop as a
 // failure. Returns 1, or 0 after reporting.
 static int WriteAllTracks(DeviceHandle* device, ImageRecord* image,
-                          const DisketteGeometry* layout, std::uint8_t* verifyBuffer) {
+                          const DisketteGeometry* layout, std::uint8_t* verifyBuffer,
+                          TrackSidePosition* last) {
     for (std::uint32_t track = 0; track < image->trackCount; ++track) {
         int written = 1;
         for (std::uint32_t side = 0; side < layout->sides && written != 0; ++side) {
-            written = WriteOneTrackSide(device, image, layout, track, side, verifyBuffer);
+            written = WriteOneTrackSide(device, image, layout, track, side, verifyBuffer, last);
         }
         if (PollKey() == kKeyEsc) {
             ReportMessage("Process canceled.", kMessageError, 0);
@@ -267,11 +282,26 @@ static int WriteOpenDiskette(DeviceHandle* device, ImageRecord* image,
     ShowProgress(0, 0, ProgressAction::kWritingBegins, image);
     if (LockAndPrepare(device, image) == 0) return 0;
 
-    int result = WriteAllTracks(device, image, layout, verifyBuffer);
-    // Whatever the loop left on the diskette, the volume is released. A failed
-    // dismount changes nothing the user could act on, so it stays silent.
+    TrackSidePosition last{};
+    int result = WriteAllTracks(device, image, layout, verifyBuffer, &last);
+    // Whatever the loop left on the diskette is made to reach it. Until the
+    // sync has succeeded nothing proves that the data of a drive file or a
+    // USB drive is on the medium, so its failure is the write error of the
+    // last track side that went out; after a failure in the loop, reported
+    // there, it adds nothing.
     std::uint32_t retriesLeft = image->retryCount;
     std::uint32_t code = 0;
+    do {
+        code = FlushDiskette(device);
+    } while (IsRetryDue(code, &retriesLeft));
+    if (code != 0 && result != 0 && last.known) {
+        ReportMessage("Write error on track no. %u, side %u.", kMessageError, code,
+                      static_cast<unsigned>(last.track) + 1, static_cast<unsigned>(last.side));
+        result = 0;
+    }
+    // The volume is released in any case. A failed dismount changes nothing
+    // the user could act on, so it stays silent.
+    retriesLeft = image->retryCount;
     do {
         code = DismountVolume(device, image->parameters);
     } while (IsRetryDue(code, &retriesLeft));

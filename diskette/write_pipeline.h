@@ -13,7 +13,9 @@
 // side is formatted first), locks the volume, writes each track side that the
 // used-track map marks (every one when image->skipUnused is 0), reads it back
 // and compares when image->verify is set, polls ESC after each track, then
-// dismounts, unlocks and closes. Every device step is tried 1 +
+// makes the data reach the diskette (a failure there is the write error of
+// the last track side written), dismounts, unlocks and closes. Every device
+// step is tried 1 +
 // image->retryCount times. Returns 1 when the whole diskette was written, or
 // 0 after reporting the failure or cancellation once. Before the drive is
 // touched it refuses a record that holds no complete image (no tracks, no

@@ -169,16 +169,17 @@ static int HandleDiskettes(ImageRecord* image, const SelfDiskOptions* options) {
     return kExitSuccess;
 }
 
-int RunSelfDisk(int argumentCount, char** arguments, const char* payloadPath,
-                const char* programName) {
+int RunSelfDisk(int argumentCount, char** arguments, const char* openPath,
+                const char* shownPath, const char* programName) {
     if (AnswerLinuxWord(argumentCount, arguments, kTitleLines, programName, PrintUsage)) {
         return kExitSuccess;
     }
 
     ImageRecord image{};
     PrepareRunRecord(&image);
-    // A path that does not fit the name field is not opened cut short.
-    const bool pathFits = CopyText(image.imageFileName, std::size(image.imageFileName), payloadPath);
+    // The name field only names the file in messages: the file is opened by
+    // openPath as given, never by a path cut to fit the field.
+    (void)CopyText(image.imageFileName, std::size(image.imageFileName), shownPath);
     PrintProgramBanner(kTitleLines, programName);
     SelfDiskOptions options{};
     for (int position = 1; position < argumentCount; ++position) {
@@ -187,7 +188,7 @@ int RunSelfDisk(int argumentCount, char** arguments, const char* payloadPath,
     options.resultCode = CheckDisketteDrive(&image, options.resultCode);
     if (options.resultCode != kExitSuccess) return options.resultCode;
 
-    if (!OpenRunFile(&image, pathFits)) return kExitError;
+    if (!OpenRunFile(&image, openPath)) return kExitError;
 
     int resultCode = kExitSuccess;
     PayloadHeader header{};

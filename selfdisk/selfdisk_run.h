@@ -7,14 +7,15 @@
 
 // Runs the self-creating diskette with the arguments main received
 // (arguments[0] is the program's own): the banner, the command line, the drive
-// check, then the payload of the file payloadPath (in a real run the
-// program's own file), its description, and each diskette in turn. programName
-// is the name the banner and the usage text show. The caller has chosen the
+// check, then the payload of the file openPath (in a real run the program's
+// own file, opened by the platform's path for it), its description, and each
+// diskette in turn. shownPath names that file in messages (the program's
+// path); programName is the name the banner and the usage text show. The caller has chosen the
 // console output, the self-creating diskette's info line and the key mode.
 // Returns the exit code: 0 success (also a cancellation at a prompt or while
 // waiting, and nothing to write), 1 the usage text was shown, 3 any error.
-[[nodiscard]] int RunSelfDisk(int argumentCount, char** arguments, const char* payloadPath,
-                              const char* programName);
+[[nodiscard]] int RunSelfDisk(int argumentCount, char** arguments, const char* openPath,
+                              const char* shownPath, const char* programName);
 
 // The number at the start of text as the C library's atoi reads it: leading
 // blanks, an optional sign, then decimal digits up to the first other

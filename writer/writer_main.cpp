@@ -94,7 +94,7 @@ int main(int argumentCount, char** arguments) {
     options.resultCode = CheckDisketteDrive(&image, options.resultCode);
     if (options.resultCode != kExitSuccess) return options.resultCode;
 
-    if (!OpenRunFile(&image, true)) return kExitError;
+    if (!OpenRunFile(&image, image.imageFileName)) return kExitError;
     int resultCode = kExitSuccess;
     const DisketteAnswer answer = GetDiskette(&image, PromptForm::kWriter, true);
     if (answer == DisketteAnswer::kReady) {

@@ -92,25 +92,37 @@ TEST(DrivePaths, RefuseAPathThatDoesNotFit) {
 TEST(DisketteDriveQuestion, AcceptsFilesAndMissingFilesInExistingDirectories) {
     TempDirectory directory;
     WriteWholeFile(directory.Path() + "/present.img", std::vector<std::uint8_t>(k720K));
+    // /dev/shm is a file system of its own below /dev: files there are files.
+    const std::string shared = "/dev/shm/diskette-" + std::to_string(getpid());
+    struct stat sharedInfo {};
+    const bool hasShared = stat("/dev/shm", &sharedInfo) == 0 && S_ISDIR(sharedInfo.st_mode);
+    if (hasShared) WriteWholeFile(shared + ".img", std::vector<std::uint8_t>(k720K));
     struct Row {
         const char* name;
         std::string path;
         bool expected;
     };
-    const Row rows[] = {
+    std::vector<Row> rows = {
         {"regular file", directory.Path() + "/present.img", true},
         {"missing file: an empty drive", directory.Path() + "/absent.img", true},
         {"missing directory", directory.Path() + "/none/absent.img", false},
         {"a directory", directory.Path(), false},
         {"a character device", "/dev/null", false},
         {"missing node under /dev", "/dev/no-such-diskette-drive", false},
+        {"missing node under //dev", "//dev/no-such-diskette-drive", false},
+        {"missing node under /dev/.", "/dev/./no-such-diskette-drive", false},
     };
+    if (hasShared) {
+        rows.push_back({"regular file in /dev/shm", shared + ".img", true});
+        rows.push_back({"missing file in /dev/shm", shared + "-absent.img", true});
+    }
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         DriveVariable variable("T:", row.path);
         EXPECT_EQ(IsDisketteDrive("T:"), row.expected);
     }
     EXPECT_FALSE(IsDisketteDrive("T"));
+    if (hasShared) unlink((shared + ".img").c_str());
 }
 
 TEST(FileDriveOpen, GivesNotReadyForAMissingFile) {
@@ -172,7 +184,9 @@ TEST(FileDriveGeometry, FollowsTheFileSize) {
         {"empty file", 0, kErrorUnrecognizedMedia, {}},
         {"one byte more than 1.44 MB", k144M + 1, kErrorUnrecognizedMedia, {}},
         {"one sector less than 720 KB", k720K - 512, kErrorUnrecognizedMedia, {}},
-        {"160 KB, single-sided", 163840, kErrorUnrecognizedMedia, {}},
+        {"160 KB: 40 x 1 x 8 x 512", 163840, 0, {1, 40, 8, 512}},
+        {"180 KB: 40 x 1 x 9 x 512", 184320, 0, {1, 40, 9, 512}},
+        {"320 KB: 40 x 2 x 8 x 512", 327680, 0, {2, 40, 8, 512}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -218,7 +232,7 @@ TEST(FileDriveTransfer, PutsEachTrackSideAtItsOffset) {
         std::uint8_t* data = storage.data() + 1;
         for (std::size_t i = 0; i < sideBytes; ++i) data[i] = static_cast<std::uint8_t>(0xA5 ^ i);
         ASSERT_EQ(WriteTrack(drive.device(), data, row.side, row.track, 9, 512), 0u);
-        EXPECT_EQ(DismountVolume(drive.device(), DeviceParameterBlock{}), 0u);
+        EXPECT_EQ(FlushDiskette(drive.device()), 0u);
 
         std::vector<std::uint8_t> expected = before;
         std::memcpy(expected.data() + row.offset, data, sideBytes);
@@ -275,6 +289,7 @@ TEST(FileDriveFormat, SizesTheFileAndFillsEachFormattedSide) {
         DeviceParameterBlock block;
         std::size_t startSize;
         std::size_t formattedSize;
+        std::size_t formattedOffset;   // of track 2, side 0
     };
     // Images often leave the tracks field 0 or wrong: the cylinders are the
     // ones the image reader reads, total sectors / sectors per track / sides.
@@ -282,18 +297,19 @@ TEST(FileDriveFormat, SizesTheFileAndFillsEachFormattedSide) {
     WriteLe16(withoutTracks.totalSectors, 1440);
     DeviceParameterBlock fewerTracks = MakeBlock(18, 80, 0xF0, 0);
     WriteLe16(fewerTracks.tracks, 79);
-    // 180 KB, one side: 360 / 9 / 1 = 40 tracks, each on side 0 of its
-    // cylinder of a two-sided device: 40 x 2 x 4608 = 368640.
+    // 180 KB, one side: 360 / 9 / 1 = 40 tracks, the file a plain image of
+    // them: 40 x 1 x 4608 = 184320, track 2 at 2 x 4608.
     DeviceParameterBlock oneSided = MakeBlock(9, 0, 0xFC, 0);
     WriteLe16(oneSided.sides, 1);
     WriteLe16(oneSided.totalSectors, 360);
+    // Two-sided, track 2 side 0 at (2 x 2) x sectors x 512.
     const Row rows[] = {
-        {"blank file to 1.44 MB: 80 x 2 x 18 x 512", MakeBlock(18, 80, 0xF0, 0), 0, k144M},
-        {"1.44 MB file to 720 KB", MakeBlock(9, 80, 0xF9, 2), k144M, k720K},
-        {"tracks from the sector count: 1440 / 9 / 2", withoutTracks, 0, k720K},
-        {"tracks field 79, sector count 2880 / 18 / 2 = 80", fewerTracks, 0, k144M},
-        {"one-sided 180 KB", oneSided, 0, k360K},
-        {"40-track 360 KB", MakeBlock(9, 40, 0xFD, 0), k720K, k360K},
+        {"blank file to 1.44 MB: 80 x 2 x 18 x 512", MakeBlock(18, 80, 0xF0, 0), 0, k144M, 36864},
+        {"1.44 MB file to 720 KB", MakeBlock(9, 80, 0xF9, 2), k144M, k720K, 18432},
+        {"tracks from the sector count: 1440 / 9 / 2", withoutTracks, 0, k720K, 18432},
+        {"tracks field 79, sector count 2880 / 18 / 2 = 80", fewerTracks, 0, k144M, 36864},
+        {"one-sided 180 KB", oneSided, 0, 184320, 9216},
+        {"40-track 360 KB", MakeBlock(9, 40, 0xFD, 0), k720K, k360K, 18432},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -305,15 +321,14 @@ TEST(FileDriveFormat, SizesTheFileAndFillsEachFormattedSide) {
         ASSERT_EQ(drive.Open(), 0u);
         ASSERT_EQ(PrepareFormat(drive.device(), row.block), 0u);
         const std::uint16_t sectorsPerTrack = SectorsPerTrack(&row.block);
-        ASSERT_EQ(FormatTrack(drive.device(), 1, 2, sectorsPerTrack, 512, row.block.deviceType,
+        ASSERT_EQ(FormatTrack(drive.device(), 0, 2, sectorsPerTrack, 512, row.block.deviceType,
                               row.block.mediaDescriptor),
                   0u);
         const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
         ASSERT_EQ(bytes.size(), row.formattedSize);
         const std::size_t sideBytes = sectorsPerTrack * 512u;
-        const std::size_t formattedOffset = 5 * sideBytes;   // track 2 side 1: 2 x 2 + 1
         for (std::size_t i = 0; i < bytes.size(); ++i) {
-            const bool formatted = i >= formattedOffset && i < formattedOffset + sideBytes;
+            const bool formatted = i >= row.formattedOffset && i < row.formattedOffset + sideBytes;
             if (formatted) {
                 ASSERT_EQ(bytes[i], 0xF6) << "offset " << i;
             } else if (i < row.startSize) {
@@ -369,7 +384,7 @@ TEST(FileDriveFirstSector, FailsOnAnEmptyFile) {
     FileDrive drive(path);
     ASSERT_EQ(drive.Open(), 0u);
     std::uint8_t sector[kSectorSize] = {};
-    EXPECT_EQ(ReadFirstSector(drive.device(), sector), kErrorSectorNotFound);
+    EXPECT_EQ(ReadFirstSector(drive.device(), sector), kErrorUnrecognizedMedia);
 }
 
 TEST(FileDriveHandle, RefusesANullHandle) {
@@ -383,6 +398,7 @@ TEST(FileDriveHandle, RefusesANullHandle) {
     EXPECT_EQ(FormatTrack(nullptr, 0, 0, 18, 512, 0, 0xF0), kErrorInvalidHandle);
     EXPECT_EQ(WriteTrack(nullptr, track, 0, 0, 18, 512), kErrorInvalidHandle);
     EXPECT_EQ(ReadTrack(nullptr, track, 0, 0, 18, 512), kErrorInvalidHandle);
+    EXPECT_EQ(FlushDiskette(nullptr), kErrorInvalidHandle);
     EXPECT_EQ(DismountVolume(nullptr, DeviceParameterBlock{}), kErrorInvalidHandle);
     CloseDiskette(nullptr);
 }

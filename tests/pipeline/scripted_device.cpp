@@ -159,6 +159,12 @@ std::uint32_t DevicePathForDrive(const char* driveName, char* path, std::size_t 
     return 0;
 }
 
+bool IsDriveTheFile(const char* driveName, int fileHandle) {
+    (void)driveName;
+    (void)fileHandle;
+    return false;   // the scripted drive is no file
+}
+
 bool IsDisketteDrive(const char* driveName) {
     Log("is diskette drive", 0);
     State().calls.back().text = driveName;
@@ -256,6 +262,11 @@ std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer) {
         }
     }
     return Log("first sector", code);
+}
+
+std::uint32_t FlushDiskette(DeviceHandle* device) {
+    if (device == nullptr) return Log("flush", kErrorInvalidHandle);
+    return Log("flush", ScriptedCode(DriveStep::kFlush));
 }
 
 std::uint32_t DismountVolume(DeviceHandle* device, DeviceParameterBlock parameters) {

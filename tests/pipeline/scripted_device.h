@@ -24,6 +24,7 @@ enum class DriveStep {
     kRead,             // ReadTrack fails with the code
     kReadDiffers,      // ReadTrack succeeds but hands back bytes that differ
     kReadFirstSector,
+    kFlush,
     kDismount,
 };
 
@@ -82,7 +83,7 @@ void ResetDrive(const DriveScript& script);
 const std::vector<DriveCall>& DriveCalls();
 
 // The log as lines: "open A:", "geometry", "lock", "prepare", "format 3/1",
-// "write 3/1", "read 3/1", "first sector", "dismount", "unlock", "close",
+// "write 3/1", "read 3/1", "first sector", "flush", "dismount", "unlock", "close",
 // "pause 500", "message 0x10000 21 Write error on track no. 4, side 1.";
 // a failed call ends in " = code".
 std::vector<std::string> DriveLogLines();

@@ -63,8 +63,8 @@ TEST(WriteDiskette, WritesEveryUsedTrackSideInOrderAndReportsSuccess) {
     EXPECT_EQ(outcome.result, 1);
     EXPECT_EQ(DriveLogLines(),
               (Lines{"open A:", "geometry", "lock", "write 0/0", "read 0/0", "write 0/1",
-                     "read 0/1", "write 1/0", "read 1/0", "write 1/1", "read 1/1", "dismount",
-                     "unlock", "close"}));
+                     "read 0/1", "write 1/0", "read 1/0", "write 1/1", "read 1/1", "flush",
+                     "dismount", "unlock", "close"}));
     EXPECT_EQ(outcome.words, (Lines{"Write", "Verify", "Write", "Verify", "Write", "Verify",
                                     "Write", "Verify", kWritten}));
     EXPECT_EQ(PollCount(), 2);   // once per track
@@ -167,20 +167,20 @@ TEST(WriteDiskette, FailuresInsideTheTrackLoopStillDismountUnlockAndClose) {
         {"a write fails on the first track's second side", false,
          {DriveStep::kWrite, kErrorWriteFault, 0, 1},
          {"write 0/1 = 29", "message 0x10000 29 Write error on track no. 1, side 1.",
-          "dismount", "unlock", "close"},
+          "flush", "dismount", "unlock", "close"},
          2, 1},
         {"a format fails", true, {DriveStep::kFormat, kErrorGeneralFailure, 2, 0},
          {"format 2/0 = 31", "message 0x10000 31 Formatting error on track no. 3, side 0.",
-          "dismount", "unlock", "close"},
+          "flush", "dismount", "unlock", "close"},
          4, 3},
         {"a read-back fails", false, {DriveStep::kRead, kErrorCrc, 1, 0},
          {"read 1/0 = 23", "message 0x10000 23 Check error on track no. 2, side 0.",
-          "dismount", "unlock", "close"},
+          "flush", "dismount", "unlock", "close"},
          3, 2},
         {"a read-back differs on track 3 side 1 (from 0)", false,
          {DriveStep::kReadDiffers, 1, 3, 1},
-         {"read 3/1", "message 0x10000 0 Check error on track no. 4, side 1.", "dismount",
-          "unlock", "close"},
+         {"read 3/1", "message 0x10000 0 Check error on track no. 4, side 1.", "flush",
+          "dismount", "unlock", "close"},
          8, 4},
     };
     for (const Row& row : rows) {
@@ -210,10 +210,10 @@ TEST(WriteDiskette, AFailedUnlockFailsTheDisketteAndAFailedDismountIsSilent) {
     };
     const Row rows[] = {
         {"unlock fails", {DriveStep::kUnlock, kErrorAccessDenied}, 0,
-         {"write 1/1", "dismount", "unlock = 5", "message 0x10000 5 'A:' could not be unlocked.",
-          "close"}},
+         {"write 1/1", "flush", "dismount", "unlock = 5",
+          "message 0x10000 5 'A:' could not be unlocked.", "close"}},
         {"dismount fails", {DriveStep::kDismount, kErrorGeneralFailure}, 1,
-         {"write 1/1", "dismount = 31", "unlock", "close"}},
+         {"write 1/1", "flush", "dismount = 31", "unlock", "close"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -227,7 +227,7 @@ TEST(WriteDiskette, AFailedUnlockFailsTheDisketteAndAFailedDismountIsSilent) {
     }
 }
 
-TEST(WriteDiskette, ChecksSectorsBytesAndCylindersButNotSides) {
+TEST(WriteDiskette, ChecksSectorsBytesCylindersAndThatTheSidesSuffice) {
     struct Row {
         const char* name;
         ImageShape image;
@@ -242,7 +242,7 @@ TEST(WriteDiskette, ChecksSectorsBytesAndCylindersButNotSides) {
         {"9 sectors onto 18", {80, 2, 9}, {2, 80, 18, 512}, false},
         {"1024-byte sectors onto 512", {40, 2, 9, 1024}, {2, 80, 9, 512}, false},
         {"one-sided image, two-sided diskette", {40, 1, 9}, {2, 40, 9, 512}, true},
-        {"two-sided image, one-sided diskette", {40, 2, 9}, {1, 40, 9, 512}, true},
+        {"two-sided image, one-sided diskette", {40, 2, 9}, {1, 40, 9, 512}, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -270,7 +270,7 @@ TEST(WriteDiskette, FormattingAsksNoGeometryAndWritesOnlyTheUsedTrackSides) {
     EXPECT_EQ(DriveLogLines(),
               (Lines{"open A:", "lock", "prepare", "format 0/0", "write 0/0", "format 0/1",
                      "format 1/0", "format 1/1", "write 1/1", "format 2/0", "format 2/1",
-                     "dismount", "unlock", "close"}));
+                     "flush", "dismount", "unlock", "close"}));
     EXPECT_EQ(outcome.words, (Lines{"Format", "Write", "Format", "Format", "Format", "Write",
                                     "Format", "Format", kWritten}));
     for (const DriveCall& call : DriveCalls()) {
@@ -334,8 +334,8 @@ TEST(WriteDiskette, EscDuringATrackCancelsAfterItsLastSide) {
     WriteOutcome outcome = RunWriteDiskette(&image);
     EXPECT_EQ(outcome.result, 0);
     EXPECT_EQ(DriveLogLines("write").size(), 22u);   // tracks 0 to 10, two sides each
-    EXPECT_EQ(LogTail(5), (Lines{"write 10/1", "message 0x10000 0 Process canceled.",
-                                 "dismount", "unlock", "close"}));
+    EXPECT_EQ(LogTail(6), (Lines{"write 10/1", "message 0x10000 0 Process canceled.",
+                                 "flush", "dismount", "unlock", "close"}));
     EXPECT_EQ(PollCount(), 11);
     EXPECT_EQ(OpenHandleCount(), 0);
     EXPECT_FALSE(Contains(outcome.words, kWritten));
@@ -375,6 +375,7 @@ TEST(WriteDiskette, TriesEachDeviceStepOnceMoreForEachRetry) {
         {"write, 2 retries", DriveStep::kWrite, "write", false, 2, 3},
         {"read, no retry", DriveStep::kRead, "read", false, 0, 1},
         {"read, 2 retries", DriveStep::kRead, "read", false, 2, 3},
+        {"flush, 2 retries", DriveStep::kFlush, "flush", false, 2, 3},
         {"dismount, no retry", DriveStep::kDismount, "dismount", false, 0, 1},
         {"dismount, 2 retries", DriveStep::kDismount, "dismount", false, 2, 3},
         {"unlock, no retry", DriveStep::kUnlock, "unlock", false, 0, 1},

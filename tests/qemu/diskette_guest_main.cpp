@@ -138,6 +138,10 @@ void RunFloppyChecks() {
     Check("open-second-holder", code == kErrorSharingViolation, "code=%u", code);
     CloseDiskette(second);
     HasGeometry(device, DriveGeometry{2, 80, 18, 512}, "geometry-1440");
+    DeviceParameterBlock largeSectors = MakeBlock(9, 80, 0xF0);
+    WriteLe16(largeSectors.bytesPerSector, 1024);
+    code = PrepareFormat(device, largeSectors);
+    Check("prepare-1024-byte-sectors", code == kErrorInvalidParameter, "code=%u", code);
     code = SetVolumeLock(device, true);
     const DeviceParameterBlock block = MakeBlock(18, 80, 0xF0);
     if (code == 0) code = PrepareFormat(device, block);
@@ -149,6 +153,8 @@ void RunFloppyChecks() {
     Check("format-sequence", code == 0 && formatted == 160, "code=%u after %u track sides", code,
           formatted);
     WriteAndReadEverySide(device, "WA", 80, 18, "write-every-side", "read-every-side");
+    code = FlushDiskette(device);
+    Check("flush", code == 0, "code=%u", code);
     code = DismountVolume(device, block);
     Check("dismount", code == 0, "code=%u", code);
     code = SetVolumeLock(device, false);
@@ -165,6 +171,8 @@ void RunUsbChecks() {
     code = PrepareFormat(device, MakeBlock(18, 80, 0xF0));
     Check("usb-format-not-supported", code == kErrorNotSupported, "code=%u", code);
     WriteAndReadEverySide(device, "WC", 80, 18, "usb-write-every-side", "usb-read-every-side");
+    code = FlushDiskette(device);
+    Check("usb-flush", code == 0, "code=%u", code);
     code = DismountVolume(device, DeviceParameterBlock{});
     Check("usb-dismount", code == 0, "code=%u", code);
     CloseDiskette(device);

@@ -95,9 +95,10 @@ void CheckWaitEndsOnProtectedDiskette() {
 }
 
 // Opens the drive as root, writes track 0, side 0 back as it was read, then
-// drops to uid 65534 (nobody) and dismounts: the sync is allowed, dropping
-// the system's cache is not, and that refusal is no failure. A second
-// descriptor, opened before the drop, shows that the cache drop is refused.
+// drops to uid 65534 (nobody), syncs and dismounts: the sync is allowed,
+// dropping the system's cache is not, and that refusal is no failure. A
+// second descriptor, opened before the drop, shows that the cache drop is
+// refused.
 void CheckDismountAsUser(const char* driveName, const char* name) {
     int results[2];
     if (pipe(results) != 0) {
@@ -106,7 +107,7 @@ void CheckDismountAsUser(const char* driveName, const char* name) {
     }
     pid_t child = fork();
     if (child == 0) {
-        std::uint32_t report[3] = {0, 0, 0};   // stage reached, DismountVolume code, errno
+        std::uint32_t report[3] = {0, 0, 0};   // stage reached, sync or dismount code, errno
         DeviceHandle* device = nullptr;
         static std::uint8_t side[kTrackSideBufferSize];
         char path[kPathSize];
@@ -119,7 +120,8 @@ void CheckDismountAsUser(const char* driveName, const char* name) {
         if (report[0] == 1 && setresgid(65534, 65534, 65534) == 0 &&
             setresuid(65534, 65534, 65534) == 0) {
             report[0] = 2;
-            report[1] = DismountVolume(device, DeviceParameterBlock{});
+            report[1] = FlushDiskette(device);
+            if (report[1] == 0) report[1] = DismountVolume(device, DeviceParameterBlock{});
             report[2] = ioctl(probe, BLKFLSBUF, nullptr) == 0 ? 0 : static_cast<std::uint32_t>(errno);
         } else if (report[0] == 0) {
             report[1] = code;
@@ -136,7 +138,7 @@ void CheckDismountAsUser(const char* driveName, const char* name) {
     waitpid(child, &status, 0);
     const bool passed = length == static_cast<ssize_t>(sizeof(report)) && report[0] == 2 &&
                         report[1] == 0 && report[2] == EACCES;
-    Check(name, passed, "stage %u (2: dropped to uid 65534), DismountVolume %u, cache drop %s",
+    Check(name, passed, "stage %u (2: dropped to uid 65534), sync/dismount %u, cache drop %s",
           report[0], report[1], report[2] == EACCES ? "refused (EACCES)" : std::strerror(static_cast<int>(report[2])));
 }
 

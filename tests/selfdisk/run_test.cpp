@@ -48,7 +48,7 @@ RunOutcome RunOnScriptedDrive(const std::vector<std::string>& arguments, const s
     RunOutcome outcome;
     outcome.output = CaptureOutput([&] {
         outcome.exitCode = RunSelfDisk(static_cast<int>(words.size()), argumentPointers.data(),
-                                       path.c_str(), "selfdisk");
+                                       path.c_str(), path.c_str(), "selfdisk");
     });
     outcome.messages = DriveLogLines("message");
     const Lines writes = DriveLogLines("write");

@@ -238,6 +238,25 @@ TEST(SelfDiskProgram, WaitingWritesTheSecondDisketteOnlyAfterTheDriveWasEmptied)
     ExpectDriveHolds(ReadBytes(drivePath), LabelledDiskette(kLabels[1]), kUsedSides, kMarkerByte);
 }
 
+// A self-creating diskette whose file is removed while it runs reads its
+// payload from the file that runs all the same, though the path it was
+// started by names nothing any more. It is started through a descriptor of
+// its file, removed just before, so that it is gone before the program
+// opens itself; it writes diskette 1 at ENTER.
+TEST(SelfDiskProgram, ReadsItsPayloadAfterItsFileWasRemoved) {
+    TempDirectory directory;
+    const std::string program = MakeSelfDisk(directory, Payload(1, 1));
+    SelfDiskRun run = DriveRun(directory);
+    run.steps = {KeyAtPrompt(1, "\r")};
+    ChildResult result = RunSelfDiskProgram(
+        "/bin/sh", {"-c", "exec 3<\"$1\" && rm \"$1\" && exec /proc/self/fd/3", "sh", program},
+        run);
+    EXPECT_EQ(result.exitCode, 0) << WithoutColours(result.output);
+    EXPECT_NE(access(program.c_str(), F_OK), 0);
+    ExpectDriveHolds(ReadBytes(directory / "drive.img"), LabelledDiskette(kLabels[0]), kUsedSides,
+                     kMarkerByte);
+}
+
 TEST(SelfDiskProgram, ADescriptionLongerThanTheFileIsAHeaderReadFault) {
     TempDirectory directory;
     const std::string program = MakeSelfDisk(directory, {1, 200, 't', 'e', 'n', ' ', 'b', 'y', 't', 'e', 's', '.'});

@@ -3,8 +3,11 @@
 // what the terminal shows.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,6 +92,8 @@ TEST(WriterWriting, EachOptionWritesWhatItShould) {
          kMarkerByte, {"Insert diskette into 'B:'", "Verify", kSuccess}, {"Unused track"}},
         {"/S takes the diskette in the drive at once", {"/S"}, "A", false, "", kUsedSides,
          kMarkerByte, {kWaiting, kSuccess}, {"Insert diskette"}},
+        {"/S /F takes an empty drive file as a blank diskette", {"/S", "/F"}, "A", true, "",
+         kUsedSides, kFormatFill, {kWaiting, kSuccess}, {"Insert diskette"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -216,6 +221,115 @@ TEST(WriterWriting, StandardOutputThatIsNoTerminalStaysEmpty) {
         EXPECT_EQ(result.exitCode, row.exitCode);
         ExpectDriveHolds(ReadBytes(directory / "drive.img"), diskette,
                          row.driveWritten ? kUsedSides : std::vector<std::size_t>(), kMarkerByte);
+    }
+}
+
+// Runs that end with exit code 3 and their reason as the last message. A
+// drive file of the marker byte is made ready by a shell line in the
+// directory beside disk.img; the refusals leave the file the drive names as
+// it was. Some rows run the writer under another program: strace fails
+// every sync with EIO; unshare gives it a tmpfs of 64 KiB (16 pages of 4096
+// bytes) under a sparse 1.44 MB drive file. With 18-sector track sides of
+// 9216 bytes: the sync fails after track side 10 (track 5, side 0), the
+// last one used; with /V the one before the first read-back, of track side
+// 0; with /A track side 7 (track 3, side 1) at 64512 is the first that does
+// not fit, its write ends short and the rest meets the full file system.
+TEST(WriterWriting, FailedRunsEndWithTheirReason) {
+    const FatImage diskette = ThreeSidesDiskette();
+    auto reason = [](int error) { return "\n(" + std::string(std::strerror(error)) + ")"; };
+    // The leak checker of a sanitized build cannot work under ptrace.
+    const char* sanitizer = std::getenv("ASAN_OPTIONS");
+    const std::vector<std::string> strace = {
+        "/usr/bin/strace", "-f", "-o", "/dev/null", "-e", "inject=fsync:error=EIO", "-e",
+        "inject=fdatasync:error=EIO", "-E",
+        "ASAN_OPTIONS=" + std::string(sanitizer != nullptr ? sanitizer : "") + ":detect_leaks=0"};
+    const std::vector<std::string> unshare = {
+        "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+        "mount -t tmpfs -o size=64k tmpfs \"${DISKETTE_A%/*}\" && "
+        "truncate -s 1474560 \"$DISKETTE_A\" && exec \"$@\"", "sh"};
+    const std::string itself = "'A:' is the image file itself; it cannot be written onto.";
+    struct Row {
+        const char* name;
+        std::vector<std::string> options;
+        std::string setUp;                   // a shell line in the directory
+        std::vector<std::string> wrapper;    // the program the writer runs under
+        std::string drive;                   // DISKETTE_A, in the directory
+        std::string message;
+        bool unchanged;
+    };
+    const Row rows[] = {
+        {"a drive file without write permission, also for root", {}, "chmod a-w drive.img", {},
+         "drive.img", "'A:' could not be accessed." + reason(EROFS), true},
+        {"/S without /F: an empty drive file has no known format", {"/S"}, ": >drive.img", {},
+         "drive.img",
+         "Device parameters of the disk in 'A:' could not be determined." + reason(EMEDIUMTYPE),
+         true},
+        {"the drive a hard link of the image", {"/F"}, "ln -f disk.img drive.img", {}, "drive.img",
+         itself, true},
+        {"the drive a symbolic link to the image", {"/F"}, "ln -sf disk.img drive.img", {},
+         "drive.img", itself, true},
+        {"the sync after the last track side fails", {"/S"}, "", strace, "drive.img",
+         "Write error on track no. 6, side 0." + reason(EIO), false},
+        {"the sync before a read-back fails", {"/S", "/V"}, "", strace, "drive.img",
+         "Check error on track no. 1, side 0." + reason(EIO), false},
+        {"the file system under the drive file fills up", {"/A"}, "mkdir mnt", unshare,
+         "mnt/drive.img", "Write error on track no. 4, side 1." + reason(ENOSPC), false},
+    };
+    std::string skipped;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDirectory directory;
+        WriterRun run = SetUpDrive(directory, WrapNative(diskette), diskette.bytes.size());
+        ChildOptions inDirectory;
+        inDirectory.workingDirectory = directory.Path();
+        ASSERT_EQ(RunProgram({"/bin/sh", "-c", row.setUp}, inDirectory).exitCode, 0);
+        const std::string drive = directory / row.drive;
+        const std::vector<std::uint8_t> before = ReadBytes(drive);
+        std::vector<std::string> command = row.wrapper;
+        command.insert(command.end(), {DSKWRITE_PATH, directory / "disk.img"});
+        command.insert(command.end(), row.options.begin(), row.options.end());
+        const ChildResult result = RunDisketteProgram(
+            command, {"DISKETTE_A=" + drive}, true, {TerminalStep{"ESC=Cancel\r", "\r", nullptr}});
+        const std::string output = WithoutColours(result.output);
+        if (!row.wrapper.empty() && !Shows(output, kWriterBanner)) {
+            skipped += std::string(row.name) + " (" + command[0] + ": " + output + ") ";
+            continue;
+        }
+        const std::string end = MessageText(row.message);
+        EXPECT_EQ(result.exitCode, 3);
+        ASSERT_GE(output.size(), end.size()) << output;
+        EXPECT_EQ(output.substr(output.size() - end.size()), end) << output;
+        if (row.unchanged) {
+            EXPECT_TRUE(ReadBytes(drive) == before) << "the drive's file changed";
+        }
+    }
+    if (!skipped.empty()) GTEST_SKIP() << "not run here: " << skipped;
+}
+
+// A one-sided 180 KB diskette as mformat makes it (40 tracks, 1 side, 9
+// sectors) with one file that mcopy put on it. The drive file holds it as a
+// plain image, 40 x 1 x 9 x 512 = 184320 bytes, out of which mcopy reads the
+// file again: after /F has sized a blank drive file, and written (and
+// verified, /V) into a drive file that has the one-sided size already.
+TEST(WriterWriting, AOneSidedImageBecomesAPlainOneSidedDriveFile) {
+    for (const std::size_t driveSize : {std::size_t{0}, std::size_t{184320}}) {
+        SCOPED_TRACE(driveSize == 0 ? "/F into a blank drive file" : "into a 180 KB drive file");
+        TempDirectory directory;
+        ChildOptions mtools;
+        mtools.workingDirectory = directory.Path();
+        mtools.environment = {"MTOOLS_SKIP_CHECK=1"};
+        ASSERT_EQ(RunProgram({"/bin/sh", "-c",
+                              "mformat -C -t 40 -h 1 -s 9 -i ss.img :: && printf 'one side\\r\\n' "
+                              ">hello.txt && mcopy -i ss.img hello.txt ::HELLO.TXT"},
+                             mtools).exitCode, 0);
+        WriterRun run = SetUpDrive(directory, ReadBytes(directory / "ss.img"), driveSize);
+        run.key = "\r";
+        const ChildResult result =
+            RunWriter({directory / "disk.img", driveSize == 0 ? "/F" : "/V"}, run);
+        EXPECT_EQ(result.exitCode, 0) << WithoutColours(result.output);
+        EXPECT_EQ(ReadBytes(directory / "drive.img").size(), 184320u);
+        EXPECT_EQ(RunProgram({"/bin/sh", "-c", "mcopy -i drive.img ::HELLO.TXT -"}, mtools).output,
+                  "one side\r\n");
     }
 }
 
