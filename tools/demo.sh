@@ -17,7 +17,8 @@ TZ=UTC find demo-out/files -mindepth 1 | sort | while read -r path; do
 done
 
 # A blank 1.44 MB diskette in drive A:; /S writes as soon as it is there. The
-# writer shows its progress only on a terminal.
+# writer shows its progress on the terminal (on standard error when standard
+# output is none); without one, only its messages reach standard error.
 echo
 truncate -s 1474560 demo-out/drive-a.img
 DISKETTE_A=demo-out/drive-a.img "$bin/dskwrite" "$image" /S /V </dev/null
