@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -62,6 +64,14 @@ TEST(SelfDiskOutputFile, HasTheUmasksModeAndReachesTheDiskBeforeItIsMade) {
     }
 }
 
+// True when the process is in a write(2) that waits: the first field of
+// /proc/<pid>/syscall is the number of the system call it is blocked in.
+bool IsWaitingInWrite(pid_t process) {
+    std::ifstream file("/proc/" + std::to_string(process) + "/syscall");
+    long number = -1;
+    return static_cast<bool>(file >> number) && number == SYS_write;
+}
+
 // mkselfdisk is kept busy by its first message, the warning of a damaged
 // image's CRC: its output goes to a terminal whose output is stopped (as by
 // Ctrl+S), or into a pipe of one page (4096 bytes, about 30 warnings of 100
@@ -106,7 +116,11 @@ TEST(SelfDiskOutputFile, IsRemovedWhenASignalEndsTheBuilder) {
             }
             ExecProgram(command);
         }
-        for (int wait = 0; wait < 1000 && TreeBelow(directory.Path()).size() < 2; ++wait) {
+        // The signal comes once "made.XXXXXX" is there and mkselfdisk waits in
+        // a write to its output, after the colour of its first message.
+        for (int wait = 0; wait < 1000 && !(TreeBelow(directory.Path()).size() == 2 &&
+                                            IsWaitingInWrite(child));
+             ++wait) {
             usleep(10000);
         }
         EXPECT_EQ(TreeBelow(directory.Path()).size(), 2u);   // the image and "made.XXXXXX"
