@@ -5,7 +5,8 @@
 //                                             layer's and its reads, the diskette writer's,
 //                                             then the self-creating diskette's
 //   diskette_guest eject                      only the eject during a write (a second try)
-//   diskette_guest bench                      the writer against dd on A: (figures only)
+//   diskette_guest bench                      the writer, then a whole read, against dd on
+//                                             A: (figures only)
 //   diskette_guest make-image FILE KB TAG     a tagged image for the host to attach
 //   diskette_guest check-image FILE KB TAG    on the host: every sector holds TAG's data
 //   diskette_guest bad-sectors                for the host: the sectors qemu is to fail on
@@ -289,6 +290,7 @@ int main(int argumentCount, char** arguments) {
     // The eject comes last: it may leave the floppy driver hung.
     if (std::strcmp(mode, "bench") == 0) {
         RunWriterBench();
+        RunReaderBench();
     } else {
         RunEjectDuringWrite();
     }

@@ -52,6 +52,12 @@ void LogOutput(const char* name, const std::string& output);
 // limit is killed, unless it is to be looked at (killAtLimit false).
 TerminalResult RunAndLog(const char* name, const TerminalRun& run, bool killAtLimit = true);
 
+// Runs a program with input (a few bytes) in a pipe on standard input and
+// its output thrown away; returns its exit code (-1 after a signal),
+// *seconds its time. The input is in the pipe before the program starts.
+int RunQuietly(const std::vector<std::string>& arguments, const std::string& input,
+               double* seconds);
+
 // A fresh drive image, as the host puts it into a drive, holds only this byte.
 constexpr std::uint8_t kMarkerByte = 0x5A;
 
@@ -89,6 +95,7 @@ inline constexpr BadSector kBadSectors[] = {{721, ENODATA}, {737, ENODATA}, {146
 // A: holds the host's 1.44 MB diskette, image (the whole diskette).
 void RunFloppyReadCheck(const std::uint8_t* image);
 void RunBadSectorChecks();
+void RunReaderBench();             // after RunWriterBench, which leaves A: formatted
 
 // The self-creating diskette in the guest (selfdisk_guest.cpp): two
 // diskettes onto A:, swapped by the host while it waits.
