@@ -13,7 +13,9 @@
 #    a full /A /V pass of 1.44 MB onto the emulated floppy A:, by dskwrite and
 #    by dd with one direct request per track side (bs=9216 oflag=direct, then
 #    iflag=direct read-back), alternately, three times each; the medians and
-#    their ratio.
+#    their ratio. Then a whole read of that diskette, one direct request per
+#    track side, once by dd (bs=9216 iflag=direct) and once through the device
+#    layer's ReadTrack, with their read requests and the ratio.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD

@@ -1,12 +1,16 @@
 // diskette_guest_main.cpp - the device layer against the real Linux floppy
 // and USB storage drivers, run inside a qemu guest by tests/qemu/run.sh.
-//   diskette_guest run                        the guest's checks (A: B: floppy, C: USB),
-//                                             the device layer's, the diskette writer's,
+//   diskette_guest run                        the guest's checks (A: B: floppy, C: USB,
+//                                             E: USB with bad sectors), the device
+//                                             layer's and its reads, the diskette writer's,
 //                                             then the self-creating diskette's
 //   diskette_guest eject                      only the eject during a write (a second try)
-//   diskette_guest bench                      the writer against dd on A: (figures only)
+//   diskette_guest bench                      the writer, then a whole read, against dd on
+//                                             A: (figures only)
 //   diskette_guest make-image FILE KB TAG     a tagged image for the host to attach
 //   diskette_guest check-image FILE KB TAG    on the host: every sector holds TAG's data
+//   diskette_guest bad-sectors                for the host: the sectors qemu is to fail on
+//                                             E:, "sector errno" a line
 // The guest prints "CHECK name ok|FAIL detail" lines, "STEP name" where the
 // host has to change a diskette, and "GUEST DONE failures=N" at the end.
 #include <cstdio>
@@ -117,6 +121,17 @@ void ExpectEmptyDrive(const char* driveName, const char* name) {
         Sleep(200);
     }
     Check(name, code == kErrorNotReady, "code=%u", code);
+}
+
+// A: holds the host's 1.44 MB diskette tagged A0 (make-image) until the
+// checks below write it.
+void RunFloppyReadChecks() {
+    constexpr std::uint32_t kSectorCount = 2880;
+    static std::uint8_t image[kSectorCount * kBytesPerSector];
+    for (std::uint32_t lba = 0; lba < kSectorCount; ++lba) {
+        FillSector(image + lba * kBytesPerSector, "A0", lba);
+    }
+    RunFloppyReadCheck(image);
 }
 
 void RunFloppyChecks() {
@@ -248,17 +263,26 @@ int main(int argumentCount, char** arguments) {
         return CheckImage(arguments[2], static_cast<std::uint32_t>(std::atoi(arguments[3])),
                           arguments[4]);
     }
+    if (argumentCount == 2 && std::strcmp(arguments[1], "bad-sectors") == 0) {
+        for (const BadSector& sector : kBadSectors) {
+            std::printf("%u %d\n", sector.lba, sector.error);
+        }
+        return 0;
+    }
     const char* mode = argumentCount == 2 ? arguments[1] : "";
     if (std::strcmp(mode, "run") != 0 && std::strcmp(mode, "eject") != 0 &&
         std::strcmp(mode, "bench") != 0) {
-        std::fprintf(stderr, "usage: diskette_guest run|eject|bench | make-image|check-image FILE KB TAG\n");
+        std::fprintf(stderr, "usage: diskette_guest run|eject|bench|bad-sectors | "
+                             "make-image|check-image FILE KB TAG\n");
         return 2;
     }
     std::printf("\nGUEST START %s\n", mode);
     if (std::strcmp(mode, "run") == 0) {
+        RunFloppyReadChecks();
         RunFloppyChecks();
         RunWriterProtectedChecks();
         RunUsbChecks();
+        RunBadSectorChecks();
         RunMediaChangeChecks();
         RunWriterChecks();
         RunSelfDiskChecks();
@@ -266,6 +290,7 @@ int main(int argumentCount, char** arguments) {
     // The eject comes last: it may leave the floppy driver hung.
     if (std::strcmp(mode, "bench") == 0) {
         RunWriterBench();
+        RunReaderBench();
     } else {
         RunEjectDuringWrite();
     }

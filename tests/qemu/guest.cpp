@@ -1,6 +1,7 @@
 // guest.cpp - result lines and pseudo-terminal runs for the qemu guest.
 #include "tests/qemu/guest.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -170,6 +171,29 @@ TerminalResult RunAndLog(const char* name, const TerminalRun& run, bool killAtLi
         waitpid(result.pid, nullptr, 0);
     }
     return result;
+}
+
+int RunQuietly(const std::vector<std::string>& arguments, const std::string& input,
+               double* seconds) {
+    int feed[2];
+    if (pipe(feed) != 0) return -1;
+    WriteAllTo(feed[1], input);
+    close(feed[1]);
+    const double start = Now();
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(feed[0], 0);
+        close(feed[0]);
+        int sink = open("/dev/null", O_WRONLY);
+        dup2(sink, 1);
+        dup2(sink, 2);
+        ExecProgram(arguments);
+    }
+    close(feed[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    *seconds = Now() - start;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 bool WaitForFreshDiskette(const char* driveName, std::uint8_t byte) {

@@ -4,6 +4,7 @@
 #pragma once
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -51,6 +52,12 @@ void LogOutput(const char* name, const std::string& output);
 // limit is killed, unless it is to be looked at (killAtLimit false).
 TerminalResult RunAndLog(const char* name, const TerminalRun& run, bool killAtLimit = true);
 
+// Runs a program with input (a few bytes) in a pipe on standard input and
+// its output thrown away; returns its exit code (-1 after a signal),
+// *seconds its time. The input is in the pipe before the program starts.
+int RunQuietly(const std::vector<std::string>& arguments, const std::string& input,
+               double* seconds);
+
 // A fresh drive image, as the host puts it into a drive, holds only this byte.
 constexpr std::uint8_t kMarkerByte = 0x5A;
 
@@ -70,6 +77,25 @@ void RunWriterProtectedChecks();   // B: holds a write-protected diskette
 void RunWriterChecks();            // A:, then C:; after the media change checks
 void RunEjectDuringWrite();        // last: may leave the floppy driver hung
 void RunWriterBench();
+
+// The diskette reads in the guest (reader_guest.cpp).
+// A sector whose every read qemu fails on the USB disk E:, which holds the
+// host's diskette files.img. qemu is given error as the errno of its own
+// failed read and answers ENODATA with a SCSI medium error, which the guest's
+// kernel reports as ENODATA again, and EIO with an aborted command, which it
+// reports as EIO.
+struct BadSector {
+    std::uint32_t lba;                     // 512-byte sectors from the diskette's start
+    int error;                             // ENODATA or EIO
+};
+// Two in track side 40 (sectors 720-737), its second and its last, as a drive
+// that cannot read them reports them; one in track side 81 (1458-1475) that
+// fails otherwise.
+inline constexpr BadSector kBadSectors[] = {{721, ENODATA}, {737, ENODATA}, {1465, EIO}};
+// A: holds the host's 1.44 MB diskette, image (the whole diskette).
+void RunFloppyReadCheck(const std::uint8_t* image);
+void RunBadSectorChecks();
+void RunReaderBench();             // after RunWriterBench, which leaves A: formatted
 
 // The self-creating diskette in the guest (selfdisk_guest.cpp): two
 // diskettes onto A:, swapped by the host while it waits.

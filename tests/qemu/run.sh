@@ -2,10 +2,10 @@
 # The device layer, the diskette writer and the self-creating diskette against
 # the real floppy and USB storage drivers: boots Debian's kernel (unpacked
 # from its package, never installed) under qemu with software emulation, two
-# floppy drives and two USB disks, runs diskette_guest (which runs dskwrite
-# and selfdisk as a user would) in the guest, changes diskettes through qemu's
-# monitor when the guest asks, and judges by the guest's own CHECK lines and
-# by the image files afterwards.
+# floppy drives and three USB disks (one with sectors that cannot be read),
+# runs diskette_guest (which runs dskwrite and selfdisk as a user would) in
+# the guest, changes diskettes through qemu's monitor when the guest asks,
+# and judges by the guest's own CHECK lines and by the image files afterwards.
 #   run.sh GUEST_PROGRAM WRITER_PROGRAM WRITER_IMAGES SELFDISK_STUB MKSELFDISK
 #          CACHE_DIRECTORY [bench]
 # WRITER_PROGRAM is a static dskwrite; WRITER_IMAGES makes its diskettes and
@@ -128,13 +128,18 @@ cat >"$initramfs/init" <<'EOF'
 mount -t proc proc /proc; mount -t sysfs sys /sys; mount -t devtmpfs dev /dev
 mkdir -p /dev/pts && mount -t devpts devpts /dev/pts
 for module in $(cat /modules); do insmod /lib/$module.ko || echo "insmod $module failed"; done
-# Wait for both floppy drives and both USB disks; the removable one is C:.
+# Wait for both floppy drives and the three USB disks: the one with the
+# unreadable sectors (known by its USB serial number) is E:, the other
+# removable one C:, the hard disk D:.
 for attempt in $(seq 100); do
-  [ -b /dev/fd0 ] && [ -b /dev/fd1 ] && [ -b /dev/sda ] && [ -b /dev/sdb ] && break
+  [ -b /dev/fd0 ] && [ -b /dev/fd1 ] && [ -b /dev/sda ] && [ -b /dev/sdb ] && [ -b /dev/sdc ] &&
+    break
   sleep 0.1
 done
-for disk in sda sdb; do
-  if [ "$(cat /sys/block/$disk/removable)" = 1 ]; then export DISKETTE_C=/dev/$disk
+for disk in sda sdb sdc; do
+  if [ "$(cat /sys/block/$disk/device/../../../../serial 2>/dev/null)" = BADSECTORS ]; then
+    export DISKETTE_E=/dev/$disk
+  elif [ "$(cat /sys/block/$disk/removable)" = 1 ]; then export DISKETTE_C=/dev/$disk
   else export DISKETTE_D=/dev/$disk; fi
 done
 /bin/diskette_guest "$(sed -n 's/.*guest=\([a-z]*\).*/\1/p' /proc/cmdline)" </dev/null
@@ -151,6 +156,16 @@ chmod +x "$initramfs/init"
 "$guest_program" make-image "$work/db.img" 720 DB
 "$guest_program" make-image "$work/usb.img" 1440 U0
 truncate -s 4M "$work/hard.img"
+# A USB disk holding files.img, on which qemu's blkdebug driver fails every
+# read of the sectors the guest names, each with the errno it names.
+cp "$work/files.img" "$work/bad.img"
+bad_sector_rules=$("$guest_program" bad-sectors |
+  sed 's/^\([0-9]*\) \([0-9]*\)$/{"event":"read_aio","iotype":"read","sector":\1,"errno":\2,"once":false}/' |
+  paste -sd,)
+[ -n "$bad_sector_rules" ] || fail "no bad sectors from $guest_program"
+bad_sector_disk='{"driver":"raw","node-name":"badsectors","file":{"driver":"blkdebug",'
+bad_sector_disk+='"image":{"driver":"file","filename":"'"$work/bad.img"'"},'
+bad_sector_disk+='"inject-error":['"$bad_sector_rules"']}}'
 
 # --- Boot, answering the guest's STEP lines through QMP. ---------------------
 # A drive image for the writer: the marker byte only, so the host sees which
@@ -210,6 +225,8 @@ boot() {
     -device usb-storage,drive=usbfloppy,removable=on \
     -drive if=none,id=harddisk,format=raw,file="$work/hard.img" \
     -device usb-storage,drive=harddisk \
+    -blockdev "$bad_sector_disk" \
+    -device usb-storage,drive=badsectors,removable=on,serial=BADSECTORS,rerror=report \
     -serial file:"$console" \
     -chardev pipe,id=monitor,path="$work/mon$boot_number" -mon chardev=monitor,mode=control \
     </dev/null >"$work/qemu.log" 2>&1 &
@@ -294,10 +311,10 @@ if [ "$hung" = 1 ]; then
   [ "$hung" = 1 ] && { echo "The floppy driver hung again."; result=1; }
 fi
 judge "${logs[-1]}" || result=1
-for name in is-drive-floppy is-drive-usb is-drive-hard-disk open-write-protected geometry-1440 \
-  format-sequence write-every-side read-every-side usb-geometry usb-format-not-supported \
-  usb-write-every-side usb-read-every-side open-empty wait-after-empty geometry-720 \
-  wait-after-swap first-sector-after-swap usb-open-empty \
+for name in read-diskette-1440 is-drive-floppy is-drive-usb is-drive-hard-disk \
+  open-write-protected geometry-1440 format-sequence write-every-side read-every-side usb-geometry \
+  usb-format-not-supported usb-write-every-side usb-read-every-side usb-bad-track-sides \
+  usb-bad-sectors open-empty wait-after-empty geometry-720 wait-after-swap first-sector-after-swap usb-open-empty \
   wait-write-protected writer-write-protected writer-verify writer-all dismount-as-user-floppy \
   writer-verify-reads-diskette writer-wait-empty writer-usb-verify dismount-as-user-usb \
   selfdisk-two-diskettes writer-eject-during-write; do
@@ -316,5 +333,8 @@ done
 "$writer_images" check "$work/wc-used.img" used writer-usb-verify || result=1
 "$writer_images" check "$work/ws1.img" used selfdisk-diskette-1 || result=1
 "$writer_images" check "$work/ws2.img" used selfdisk-diskette-2 second || result=1
+# Reading wrote nothing.
+if cmp -s "$work/files.img" "$work/bad.img"; then echo "CHECK host-bad-sectors-unwritten ok"
+else echo "CHECK host-bad-sectors-unwritten FAIL"; result=1; fi
 [ "$result" -eq 0 ] && echo "PASSED in $((SECONDS - started)) s" || echo "FAILED"
 exit "$result"

@@ -176,32 +176,6 @@ std::string ProcessFile(pid_t pid, const char* name) {
     return text;
 }
 
-// Runs a program with input (a few bytes) in a pipe on standard input and
-// its output thrown away; returns its exit code (-1 after a signal),
-// *seconds its time. The input is in the pipe before the program starts.
-int RunQuietly(const std::vector<std::string>& arguments, const std::string& input,
-               double* seconds) {
-    int feed[2];
-    if (pipe(feed) != 0) return -1;
-    WriteAllTo(feed[1], input);
-    close(feed[1]);
-    const double start = Now();
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(feed[0], 0);
-        close(feed[0]);
-        int sink = open("/dev/null", O_WRONLY);
-        dup2(sink, 1);
-        dup2(sink, 2);
-        ExecProgram(arguments);
-    }
-    close(feed[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    *seconds = Now() - start;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 double Median(double a, double b, double c) {
     if (a > b) std::swap(a, b);
     if (b > c) std::swap(b, c);
