@@ -59,8 +59,8 @@ mcopy -i "$WORK/full.img" "$WORK/FULL.BIN" ::
   { echo "bench: full.img is not full" >&2; exit 1; }
 
 DRIVE=$WORK/drive.img
-printf '\n%-10s %-9s %-7s %9s %8s %7s %6s %6s %5s\n' image "sides" option pwrite64 pread64 \
-  ioctl fsync other exit
+printf '\n%-10s %-9s %-7s %9s %8s %7s %6s %9s %6s %5s\n' image "sides" option pwrite64 pread64 \
+  ioctl fsync fdatasync other exit
 for name in empty full; do
   image=$WORK/$name.img
   read -r _ used all < <("$BUILD/bin/used_sides" "$image")
@@ -71,16 +71,17 @@ for name in empty full; do
     status=0
     printf '\r' | DISKETTE_A=$DRIVE strace -f -y -o "$WORK/strace.log" \
       -e trace=pwrite64,pread64,ioctl,fsync,fdatasync,read,write,lseek,ftruncate \
-      "$DSKWRITE" "$image" A: $option >/dev/null || status=$?
+      "$DSKWRITE" "$image" A: $option >/dev/null 2>&1 || status=$?
     cmp -s "$image" "$DRIVE" || { echo "bench: the drive does not hold $image" >&2; exit 1; }
     on_drive() { grep -c "^[0-9]* *$1(.*<$DRIVE>" "$WORK/strace.log" || true; }
     writes=$(on_drive pwrite64)
     reads=$(on_drive pread64)
     ioctls=$(on_drive ioctl)
     syncs=$(on_drive fsync)
-    other=$(($(grep -c "<$DRIVE>" "$WORK/strace.log") - writes - reads - ioctls - syncs))
-    printf '%-10s %4s/%-4s %-7s %9s %8s %7s %6s %6s %5s\n' "$name" "$used" "$all" \
-      "${option:--}" "$writes" "$reads" "$ioctls" "$syncs" "$other" "$status"
+    datasyncs=$(on_drive fdatasync)
+    other=$(($(grep -c "<$DRIVE>" "$WORK/strace.log") - writes - reads - ioctls - syncs - datasyncs))
+    printf '%-10s %4s/%-4s %-7s %9s %8s %7s %6s %9s %6s %5s\n' "$name" "$used" "$all" \
+      "${option:--}" "$writes" "$reads" "$ioctls" "$syncs" "$datasyncs" "$other" "$status"
   done
 done
 echo "(sides: track sides the used-track map marks / all; calls on the drive file only)"
