@@ -1,4 +1,5 @@
-// device.h - raw access to one diskette drive, one whole track side at a time.
+// device.h - raw access to one diskette drive, one whole track side (or, for a
+// damaged one, one sector) at a time.
 // Every operation returns 0 or a system error code (console/system_error.h) and
 // reports nothing: the caller reports once, with the drive, track and side.
 #pragma once
@@ -127,6 +128,16 @@ enum class MediaType : std::uint8_t {
                                       std::uint32_t side, std::uint32_t track,
                                       std::uint32_t sectorsPerTrack,
                                       std::uint32_t bytesPerSector);
+
+// Reads one sector of a track side into buffer (bytes per sector bytes), in
+// one request: sector counts from 0 within the track side (the diskette
+// numbers it sector + 1). The same checks as ReadTrack, and 87 for a sector
+// past the track side's last; nothing is readied beforehand, so a drive file
+// is read as the system has it.
+[[nodiscard]] std::uint32_t ReadSector(DeviceHandle* device, std::uint8_t* buffer,
+                                       std::uint32_t side, std::uint32_t track,
+                                       std::uint32_t sector, std::uint32_t sectorsPerTrack,
+                                       std::uint32_t bytesPerSector);
 
 // Reads the kSectorSize bytes at the start of the diskette into buffer; tells
 // whether a readable diskette is in the drive. 1785: the diskette is there

@@ -486,14 +486,37 @@ static std::uint32_t FloppyWriteErrorCode(DeviceHandle* device, int errorNumber)
     return kErrorWriteFault;
 }
 
-// Moves byteCount bytes between the handle's aligned buffer and the device
-// at offset. A device's transfer that ends short has met the end of the
-// diskette: code 27. A drive file's ends short where the space ran out inside
-// the request (a full file system, a quota, the file size limit): the rest is
+std::uint8_t* TransferBufferOf(DeviceHandle* device) { return device->transferBuffer; }
+
+std::uint32_t AddressedSides(const DeviceHandle* device) {
+    return device != nullptr ? device->sides : kDriveSides;
+}
+
+// A file-backed diskette does not grow: a track side past its end is not
+// there, as on a real diskette.
+static std::uint32_t CheckInsideFile(DeviceHandle* device, std::uint64_t offset,
+                                     std::size_t byteCount) {
+    if (device->form != DriveForm::kFile) return 0;
+    struct stat info {};
+    if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
+    if (!FitsInside(offset, byteCount, static_cast<std::uint64_t>(info.st_size))) {
+        return kErrorSectorNotFound;
+    }
+    return 0;
+}
+
+// A device's transfer that ends short has met the end of the diskette: code
+// 27. A drive file's write ends short where the space ran out inside the
+// request (a full file system, a quota, the file size limit): the rest is
 // asked for once more, so that the system gives its reason (ENOSPC, EDQUOT,
 // EFBIG); one that moves nothing more and gives no reason is code 27 too.
-static std::uint32_t TransferAt(DeviceHandle* device, bool write, std::uint64_t offset,
-                                std::size_t byteCount) {
+std::uint32_t TransferAt(DeviceHandle* device, TransferDirection direction, std::uint64_t offset,
+                         std::size_t byteCount) {
+    const bool write = direction == TransferDirection::kWrite;
+    if (write) {
+        const std::uint32_t code = CheckInsideFile(device, offset, byteCount);
+        if (code != 0) return code;
+    }
     std::size_t doneCount = 0;
     for (;;) {
         std::uint8_t* buffer = device->transferBuffer + doneCount;
@@ -513,21 +536,35 @@ static std::uint32_t TransferAt(DeviceHandle* device, bool write, std::uint64_t 
     }
 }
 
-// The sides a track side request is addressed with; CheckTrackSide refuses
-// the null handle.
-static std::uint32_t SidesOf(const DeviceHandle* device) {
-    return device != nullptr ? device->sides : kDriveSides;
+// The floppy driver keeps the track it last wrote in a buffer of its own and
+// answers reads of that track from there; flushing the buffer first makes
+// the read come from the diskette, so that a verification compares what the
+// diskette holds. A drive file's pages would answer from the system's cache
+// in the same way: they are synced to the medium and dropped from the cache.
+std::uint32_t PrepareReadBack(DeviceHandle* device, std::uint64_t offset, std::size_t byteCount) {
+    if (device->form == DriveForm::kFloppyDriver &&
+        ioctl(device->descriptor, FDFLUSH, nullptr) != 0) {
+        return LastErrorCode();
+    }
+    if (device->form == DriveForm::kFile) {
+        if (fdatasync(device->descriptor) != 0) return WriteErrorCode(errno);
+        (void)posix_fadvise(device->descriptor, static_cast<off_t>(offset),
+                            static_cast<off_t>(byteCount), POSIX_FADV_DONTNEED);
+    }
+    return 0;
 }
 
-// A file-backed diskette does not grow: a track side past its end is not
-// there, as on a real diskette.
-static std::uint32_t CheckInsideFile(DeviceHandle* device, std::uint64_t offset,
-                                     std::size_t byteCount) {
-    if (device->form != DriveForm::kFile) return 0;
-    struct stat info {};
-    if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
-    if (!FitsInside(offset, byteCount, static_cast<std::uint64_t>(info.st_size))) {
-        return kErrorSectorNotFound;
+// A diskette without a readable first sector is unformatted: a drive file
+// shorter than a sector (a blank one), or a diskette the floppy driver
+// found no format on at open, which is not read at all.
+std::uint32_t CheckFirstSectorThere(DeviceHandle* device) {
+    if (device->form == DriveForm::kFloppyDriver && !device->formatKnown && !device->prepared) {
+        return kErrorUnrecognizedMedia;
+    }
+    if (device->form == DriveForm::kFile) {
+        struct stat info {};
+        if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
+        if (static_cast<std::uint64_t>(info.st_size) < kSectorSize) return kErrorUnrecognizedMedia;
     }
     return 0;
 }
@@ -537,8 +574,8 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
                           std::uint8_t deviceType, std::uint8_t mediaDescriptor) {
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, SidesOf(device), sectorsPerTrack,
-                                        bytesPerSector, &byteCount, &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, AddressedSides(device),
+                                        sectorsPerTrack, bytesPerSector, &byteCount, &offset);
     if (code != 0) return code;
     // The layout was set once by PrepareFormat; a track of another layout
     // would be formatted with the wrong gaps and rate.
@@ -562,71 +599,8 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
         case DriveForm::kFile:
             break;
     }
-    code = CheckInsideFile(device, offset, byteCount);
-    if (code != 0) return code;
     std::memset(device->transferBuffer, kFormatFillerByte, byteCount);
-    return TransferAt(device, true, offset, byteCount);
-}
-
-std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer, std::uint32_t side,
-                         std::uint32_t track, std::uint32_t sectorsPerTrack,
-                         std::uint32_t bytesPerSector) {
-    std::size_t byteCount = 0;
-    std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, SidesOf(device), sectorsPerTrack,
-                                        bytesPerSector, &byteCount, &offset);
-    if (code == 0) code = CheckInsideFile(device, offset, byteCount);
-    if (code != 0) return code;
-    std::memcpy(device->transferBuffer, buffer, byteCount);
-    return TransferAt(device, true, offset, byteCount);
-}
-
-std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_t side,
-                        std::uint32_t track, std::uint32_t sectorsPerTrack,
-                        std::uint32_t bytesPerSector) {
-    std::size_t byteCount = 0;
-    std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, SidesOf(device), sectorsPerTrack,
-                                        bytesPerSector, &byteCount, &offset);
-    if (code != 0) return code;
-    // The floppy driver keeps the track it last wrote in a buffer of its own
-    // and answers reads of that track from there; flushing the buffer first
-    // makes the read come from the diskette, so that a verification compares
-    // what the diskette holds. A drive file's pages would answer from the
-    // system's cache in the same way: they are synced to the medium and
-    // dropped from the cache, so that the read comes from the medium.
-    if (device->form == DriveForm::kFloppyDriver &&
-        ioctl(device->descriptor, FDFLUSH, nullptr) != 0) {
-        return LastErrorCode();
-    }
-    if (device->form == DriveForm::kFile) {
-        if (fdatasync(device->descriptor) != 0) return WriteErrorCode(errno);
-        (void)posix_fadvise(device->descriptor, static_cast<off_t>(offset),
-                            static_cast<off_t>(byteCount), POSIX_FADV_DONTNEED);
-    }
-    code = TransferAt(device, false, offset, byteCount);
-    if (code != 0) return code;
-    std::memcpy(buffer, device->transferBuffer, byteCount);
-    return 0;
-}
-
-// A diskette without a readable first sector is unformatted: a drive file
-// shorter than a sector (a blank one), or a diskette the floppy driver
-// found no format on at open, which is not read at all.
-std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer) {
-    if (device == nullptr) return kErrorInvalidHandle;
-    if (device->form == DriveForm::kFloppyDriver && !device->formatKnown && !device->prepared) {
-        return kErrorUnrecognizedMedia;
-    }
-    if (device->form == DriveForm::kFile) {
-        struct stat info {};
-        if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
-        if (static_cast<std::uint64_t>(info.st_size) < kSectorSize) return kErrorUnrecognizedMedia;
-    }
-    std::uint32_t code = TransferAt(device, false, 0, kSectorSize);
-    if (code != 0) return code;
-    std::memcpy(buffer, device->transferBuffer, kSectorSize);
-    return 0;
+    return TransferAt(device, TransferDirection::kWrite, offset, byteCount);
 }
 
 // Keeps the code of the first step that failed: a failed write reaching the

@@ -155,60 +155,47 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
     return 0;
 }
 
-// Moves byteCount bytes between the handle's aligned buffer and the device
-// at offset, in one request. A transfer that ends short is code 27. Every
-// offset of a checked track side (below 16 MiB) and every transfer (up to
-// kTrackSideBufferSize) fits the 32 bits of SetFilePointer and the calls.
-static std::uint32_t TransferAt(DeviceHandle* device, bool write, std::uint64_t offset,
-                                std::size_t byteCount) {
+std::uint8_t* TransferBufferOf(DeviceHandle* device) { return device->transferBuffer; }
+
+std::uint32_t AddressedSides(const DeviceHandle* device) {
+    (void)device;
+    return kDriveSides;
+}
+
+// One request. Every offset of a checked track side (below 16 MiB) and every
+// transfer (up to kTrackSideBufferSize) fits the 32 bits of SetFilePointer
+// and the calls.
+std::uint32_t TransferAt(DeviceHandle* device, TransferDirection direction, std::uint64_t offset,
+                         std::size_t byteCount) {
+    CriticalErrorsOff errorMode;
     if (SetFilePointer(device->handle, static_cast<LONG>(offset), nullptr, FILE_BEGIN) ==
         INVALID_SET_FILE_POINTER) {
         return GetLastError();
     }
     const DWORD count = static_cast<DWORD>(byteCount);
     DWORD transferred = 0;
-    const BOOL done =
-        write ? WriteFile(device->handle, device->transferBuffer, count, &transferred, nullptr)
-              : ReadFile(device->handle, device->transferBuffer, count, &transferred, nullptr);
+    const BOOL done = direction == TransferDirection::kWrite
+                          ? WriteFile(device->handle, device->transferBuffer, count, &transferred,
+                                      nullptr)
+                          : ReadFile(device->handle, device->transferBuffer, count, &transferred,
+                                     nullptr);
     if (!done) return GetLastError();
     if (transferred != count) return kErrorSectorNotFound;
     return 0;
 }
 
-std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer, std::uint32_t side,
-                         std::uint32_t track, std::uint32_t sectorsPerTrack,
-                         std::uint32_t bytesPerSector) {
-    CriticalErrorsOff errorMode;
-    std::size_t byteCount = 0;
-    std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, kDriveSides, sectorsPerTrack,
-                                        bytesPerSector, &byteCount, &offset);
-    if (code != 0) return code;
-    std::memcpy(device->transferBuffer, buffer, byteCount);
-    return TransferAt(device, true, offset, byteCount);
-}
-
-std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_t side,
-                        std::uint32_t track, std::uint32_t sectorsPerTrack,
-                        std::uint32_t bytesPerSector) {
-    CriticalErrorsOff errorMode;
-    std::size_t byteCount = 0;
-    std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, kDriveSides, sectorsPerTrack,
-                                        bytesPerSector, &byteCount, &offset);
-    if (code != 0) return code;
-    code = TransferAt(device, false, offset, byteCount);
-    if (code != 0) return code;
-    std::memcpy(buffer, device->transferBuffer, byteCount);
+// The device is opened past the system's cache: every read comes from the
+// diskette already.
+std::uint32_t PrepareReadBack(DeviceHandle* device, std::uint64_t offset, std::size_t byteCount) {
+    (void)device;
+    (void)offset;
+    (void)byteCount;
     return 0;
 }
 
-std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer) {
-    CriticalErrorsOff errorMode;
-    if (device == nullptr) return kErrorInvalidHandle;
-    std::uint32_t code = TransferAt(device, false, 0, kSectorSize);
-    if (code != 0) return code;
-    std::memcpy(buffer, device->transferBuffer, kSectorSize);
+// Whether the first sector can be read is learnt by reading it.
+std::uint32_t CheckFirstSectorThere(DeviceHandle* device) {
+    (void)device;
     return 0;
 }
 

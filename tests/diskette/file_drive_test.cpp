@@ -241,6 +241,10 @@ TEST(FileDriveTransfer, PutsEachTrackSideAtItsOffset) {
         std::vector<std::uint8_t> readBack(sideBytes + 1, 0);
         ASSERT_EQ(ReadTrack(drive.device(), readBack.data() + 1, row.side, row.track, 9, 512), 0u);
         EXPECT_EQ(0, std::memcmp(readBack.data() + 1, data, sideBytes));
+        // Sector 8 (the track side's last, the diskette's sector 9) lies 8 x 512 further.
+        ASSERT_EQ(ReadSector(drive.device(), readBack.data() + 1, row.side, row.track, 8, 9, 512),
+                  0u);
+        EXPECT_EQ(0, std::memcmp(readBack.data() + 1, data + 4096, 512));
     }
 }
 
@@ -280,6 +284,9 @@ TEST(FileDriveTransfer, RefusesRequestsOutsideTheDiskette) {
                               row.bytesPerSector, 0, 0xFD),
                   row.code);
     }
+    // A sector past the track side's last; the last sector of the diskette.
+    EXPECT_EQ(ReadSector(drive.device(), buffer.data(), 1, 39, 9, 9, 512), kErrorInvalidParameter);
+    EXPECT_EQ(ReadSector(drive.device(), buffer.data(), 1, 39, 8, 9, 512), 0u);
     EXPECT_EQ(ReadWholeFile(path), before);   // nothing written, the file has not grown
 }
 
