@@ -53,6 +53,7 @@ static const char* ActionWord(ProgressAction action) {
         case ProgressAction::kTrackSideVerified: return "Verify";
         case ProgressAction::kTrackSideFormatted: return "Format";
         case ProgressAction::kTrackSideUnused: return "Unused track";
+        case ProgressAction::kTrackSideSaved: return "Save";
         case ProgressAction::kReset:
         case ProgressAction::kWritingBegins: break;
     }

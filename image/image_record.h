@@ -43,6 +43,7 @@ enum class ProgressAction : std::uint8_t {
     kTrackSideWritten = 6,
     kTrackSideVerified = 7,
     kTrackSideFormatted = 8,
+    kTrackSideSaved = 9,                   // a track side was written into an image file
     kTrackSideUnused = 13,                 // reader: absent from the file, filled; writer: skipped
 };
 

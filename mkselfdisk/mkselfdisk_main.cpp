@@ -11,8 +11,8 @@
 #include "console/program.h"
 #include "console/text.h"
 #include "image/image_file.h"
+#include "image/output_file.h"
 #include "mkselfdisk/description.h"
-#include "mkselfdisk/output_file.h"
 #include "mkselfdisk/selfdisk_builder.h"
 #include "selfdisk/payload.h"
 

@@ -1,7 +1,7 @@
-// output_file_win.cpp - mkselfdisk's files on Windows through the runtime
+// output_file_win.cpp - the programs' output files on Windows through the runtime
 // library's descriptors (_sopen_s, _lseeki64, _write, _commit) and
 // MoveFileExA, which replaces the output in one step.
-#include "mkselfdisk/output_file.h"
+#include "image/output_file.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -102,7 +102,10 @@ std::uint32_t WriteFileBytesAt(int fileHandle, std::uint64_t offset, const std::
     return 0;
 }
 
-std::uint32_t CommitFile(int fileHandle, const char* temporaryPath, const char* path) {
+// A file's permissions on Windows do not depend on its kind.
+std::uint32_t CommitFile(int fileHandle, const char* temporaryPath, const char* path,
+                         OutputFileKind kind) {
+    (void)kind;
     std::uint32_t code = 0;
     _doserrno = 0;
     if (_commit(fileHandle) != 0) code = SystemCodeFromRuntimeError();

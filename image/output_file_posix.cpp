@@ -1,10 +1,10 @@
-// output_file_posix.cpp - mkselfdisk's files through mkostemp(3), pwrite(2),
+// output_file_posix.cpp - the programs' output files through mkostemp(3), pwrite(2),
 // fsync(2) and rename(2), and the fsync(2) of their directory; and handlers
 // that remove the new file when a signal ends the program. The handlers read
 // the path only after the flag that says it is valid, with the fences that
 // keep the compiler from moving the path's stores past the flag, and call
 // only async-signal-safe functions.
-#include "mkselfdisk/output_file.h"
+#include "image/output_file.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -24,9 +24,10 @@
 // Linux moves at most about 2 GiB per call; one write asks for less.
 static constexpr std::uint64_t kLargestWrite = 0x40000000;
 static constexpr mode_t kProgramMode = 0777;   // before the umask
+static constexpr mode_t kDataMode = 0666;
 
 // The signals that end a program when the user (Ctrl+C), the system or a
-// closed terminal asks, and what each one did before mkselfdisk's handler.
+// closed terminal asks, and what each one did before the handler here.
 static constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 static struct sigaction previousActions[std::size(kEndingSignals)];
 static bool handlersInstalled = false;
@@ -155,14 +156,17 @@ std::uint32_t WriteFileBytesAt(int fileHandle, std::uint64_t offset, const std::
     return 0;
 }
 
-std::uint32_t CommitFile(int fileHandle, const char* temporaryPath, const char* path) {
+std::uint32_t CommitFile(int fileHandle, const char* temporaryPath, const char* path,
+                         OutputFileKind kind) {
     std::uint32_t code = 0;
     // mkostemp made the file rw-------; a program is given the mode a new
-    // program gets from the linker, which asks for 0777 and lets the umask
-    // take away what the user does not give.
+    // program gets from the linker, which asks for 0777, and a data file the
+    // mode any new file gets, 0666; the umask takes away what the user does
+    // not give.
     const mode_t mask = umask(0);
     umask(mask);
-    if (fsync(fileHandle) != 0 || fchmod(fileHandle, kProgramMode & ~mask) != 0) {
+    const mode_t mode = kind == OutputFileKind::kProgram ? kProgramMode : kDataMode;
+    if (fsync(fileHandle) != 0 || fchmod(fileHandle, mode & ~mask) != 0) {
         code = SystemCodeFromPlatformError(errno);
     }
     if (close(fileHandle) != 0 && code == 0) code = SystemCodeFromPlatformError(errno);
