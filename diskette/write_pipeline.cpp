@@ -11,6 +11,7 @@
 #include "console/message.h"
 #include "diskette/device.h"
 #include "image/device_parameter_block.h"
+#include "image/image_reader.h"
 #include "image/used_track_map.h"
 
 // ---------------------------------------------------------------------------
@@ -325,8 +326,7 @@ int WriteDiskette(ImageRecord* image) {
     if (!GetDisketteGeometry(&image->parameters, &layout) || image->trackCount == 0 ||
         image->trackCount > layout.trackCount || image->imageBuffer == nullptr ||
         image->usedTrackMap == nullptr) {
-        ReportMessage("'%s' contains image data which can not be handled.", kMessageError, 0,
-                      image->imageFileName);
+        ReportImageNotHandled(image);
         return 0;
     }
     // Taken before the drive is touched, so that a lack of memory leaves the

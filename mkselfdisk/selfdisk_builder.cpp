@@ -17,6 +17,7 @@
 #include "image/image_reader.h"
 #include "image/image_writer.h"
 #include "image/output_file.h"
+#include "mkselfdisk/description.h"
 #include "selfdisk/payload.h"
 #include "selfdisk/program_marker.h"
 
@@ -314,8 +315,7 @@ int BuildSelfDisk(const SelfDiskRequest* request) {
         return 0;
     }
     if (request->descriptionLength > kMaximumDescriptionLength) {
-        ReportMessage("The description is longer than %u bytes in code page 437.", kMessageError, 0,
-                      static_cast<unsigned>(kMaximumDescriptionLength));
+        ReportDescriptionTooLong(kMaximumDescriptionLength);
         return 0;
     }
     char temporaryPath[kPathSize + 8];
