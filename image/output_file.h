@@ -12,7 +12,10 @@
 // *fileHandle is -1. On POSIX, until CommitFile renames it or CloseOutputFile
 // removes it, an interrupt, termination or hang-up signal removes it first
 // and then does what it did before (the terminal guard's handler, or the
-// default action: the program ends by the signal). Windows leaves it.
+// default action: the program ends by the signal). Windows leaves it. At
+// most kNewFileCount new files are made at a time (an image and its map): 4
+// for one more.
+inline constexpr int kNewFileCount = 2;
 [[nodiscard]] std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
                                              std::size_t temporaryPathSize, int* fileHandle);
 
@@ -37,10 +40,20 @@ enum class OutputFileKind : std::uint8_t {
 
 // Makes the file complete: its bytes reach the disk, it gets the permissions
 // of its kind that the umask lets, it is closed and renamed from
-// temporaryPath to path, replacing a file of that name. The handle is closed
-// in every case; on failure the caller removes temporaryPath.
+// temporaryPath to path, replacing a file of that name when replace is set;
+// otherwise a name that is taken, also one taken since the caller looked,
+// fails with 183 (80 on a file system that cannot tell in one step, where
+// the name is looked at first). The handle is closed in every case; on
+// failure the caller removes temporaryPath.
 [[nodiscard]] std::uint32_t CommitFile(int fileHandle, const char* temporaryPath,
-                                       const char* path, OutputFileKind kind);
+                                       const char* path, OutputFileKind kind, bool replace);
+
+// True when something has the name path: a file, a directory, a link (also
+// one that leads nowhere). False when nothing has it, or it cannot be told.
+[[nodiscard]] bool IsNameTaken(const char* path);
+
+// Removes the file path; a name that nothing has is no failure.
+[[nodiscard]] std::uint32_t RemoveFile(const char* path);
 
 // Makes the directory entry of path reach the disk, after CommitFile renamed
 // a file to it; without this a crash could leave the old file or none under

@@ -332,7 +332,7 @@ int BuildSelfDisk(const SelfDiskRequest* request) {
         return 0;
     }
     code = CommitFile(output.fileHandle, temporaryPath, request->outputPath,
-                      OutputFileKind::kProgram);
+                      OutputFileKind::kProgram, true);
     if (code != 0) {
         ReportMessage("'%s' could not be created.", kMessageError, code, request->outputPath);
         CloseOutputFile(-1, temporaryPath);
