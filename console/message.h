@@ -69,7 +69,3 @@ void TranslateCharacters(char* text, const char* fromSet, const char* toSet);
 // 437, applied to system texts in the console variant.
 inline constexpr char kAnsiLetters[] = "\xE4\xC4\xF6\xD6\xFC\xDC\xDF";
 inline constexpr char kOemLetters[] = "\x84\x8E\x94\x99\x81\x9A\xE1";
-
-// Turns a system text into the error part's form: trailing bytes below 0x20
-// removed, inner ones replaced by spaces; returns the new length.
-std::size_t CleanSystemText(char* text);

@@ -23,7 +23,7 @@ static constexpr std::size_t kTransferAlignment = 4096;
 
 struct DeviceHandle {
     alignas(kTransferAlignment) std::uint8_t transferBuffer[kTrackSideBufferSize];
-    HANDLE handle;                         // open for reading (and writing, but for a reader), uncached
+    HANDLE handle;                         // uncached, for reading and (but a reader's) writing
 };
 
 static_assert(static_cast<int>(MediaType::F5_1Pt2_512) == F5_1Pt2_512, "Windows numbering");

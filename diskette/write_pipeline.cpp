@@ -45,7 +45,8 @@ static ProgressState progressState = {{}, kLightShade, false, InfoLineWording::k
 void SetProgressWording(InfoLineWording wording) { progressState.wording = wording; }
 
 // The word shown after the bar; nullptr for actions that print nothing. The
-// word of a written diskette ends the line, so the finished bar stays.
+// word of a written diskette (or a made image) ends the line, so the
+// finished bar stays.
 static const char* ActionWord(ProgressAction action) {
     switch (action) {
         case ProgressAction::kDisketteWritten: return "Diskette successfully created\r\n";
@@ -55,6 +56,7 @@ static const char* ActionWord(ProgressAction action) {
         case ProgressAction::kTrackSideFormatted: return "Format";
         case ProgressAction::kTrackSideUnused: return "Unused track";
         case ProgressAction::kTrackSideSaved: return "Save";
+        case ProgressAction::kImageSaved: return "Image successfully created\r\n";
         case ProgressAction::kReset:
         case ProgressAction::kWritingBegins: break;
     }

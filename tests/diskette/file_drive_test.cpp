@@ -233,7 +233,8 @@ TEST(FileDriveChange, IsSeenWhenTheFileIsRemovedOrReplaced) {
             ASSERT_EQ(unlink(path.c_str()), 0);
         }
         if (change == "replaced") WriteWholeFile(path, std::vector<std::uint8_t>(k720K));
-        EXPECT_EQ(CheckDisketteUnchanged(drive.device()), change == "unchanged" ? 0u : kErrorNotReady);
+        EXPECT_EQ(CheckDisketteUnchanged(drive.device()),
+                  change == "unchanged" ? 0u : kErrorNotReady);
     }
 }
 
