@@ -10,9 +10,12 @@
 
 // Exit codes, the same in every program: 0 success (also a cancellation at a
 // diskette prompt, nothing selected, nothing to write), 1 the help text was
-// shown on request, 3 any error. No other code is used.
+// shown on request, 3 any error; and in the diskette reader alone 2: an
+// image made with sectors that could not be read, or a comparison that
+// found differences. No other code is used.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitHelp = 1;
+inline constexpr int kExitIncomplete = 2;
 inline constexpr int kExitError = 3;
 
 inline constexpr std::size_t kMessageBufferSize = 1024;     // bytes, NUL included

@@ -158,7 +158,8 @@ static int AllocateLayout(ReadState* state) {
     state->sectorCodes = nullptr;
     state->unreadableCount = 0;
     const DriveGeometry* layout = &state->layout;
-    state->trackSideSize = static_cast<std::uint64_t>(layout->sectorsPerTrack) * layout->bytesPerSector;
+    state->trackSideSize =
+        static_cast<std::uint64_t>(layout->sectorsPerTrack) * layout->bytesPerSector;
     state->trackSideCount = static_cast<std::uint64_t>(layout->cylinders) * layout->heads;
     const std::uint64_t sectorCount = state->trackSideCount * layout->sectorsPerTrack;
     const std::uint64_t byteCount = state->trackSideCount * state->trackSideSize;
@@ -169,9 +170,11 @@ static int AllocateLayout(ReadState* state) {
                       kMessageError, kErrorUnrecognizedMedia, image->driveName);
         return 0;
     }
-    image->imageBuffer = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(byteCount), 1));
+    const std::size_t mapSize = static_cast<std::size_t>(state->trackSideCount);
+    image->imageBuffer =
+        static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(byteCount), 1));
     image->imageBufferSize = 0;
-    image->usedTrackMap = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(state->trackSideCount)));
+    image->usedTrackMap = static_cast<std::uint8_t*>(std::malloc(mapSize));
     state->sectorCodes = static_cast<std::uint32_t*>(
         std::calloc(static_cast<std::size_t>(sectorCount), sizeof(std::uint32_t)));
     if (image->imageBuffer == nullptr || image->usedTrackMap == nullptr ||
@@ -179,7 +182,7 @@ static int AllocateLayout(ReadState* state) {
         ReportMessage("Not enough memory.", kMessageError, 0);
         return 0;
     }
-    std::memset(image->usedTrackMap, kTrackSideUsed, static_cast<std::size_t>(state->trackSideCount));
+    std::memset(image->usedTrackMap, kTrackSideUsed, mapSize);
     return 1;
 }
 
@@ -205,7 +208,8 @@ static int ReadTrackSideInto(ReadState* state, std::uint32_t track, std::uint32_
         return 0;
     }
     for (std::uint32_t sector = 0; sector < layout->sectorsPerTrack; ++sector) {
-        std::uint8_t* place = destination + static_cast<std::uint64_t>(sector) * layout->bytesPerSector;
+        std::uint8_t* place =
+            destination + static_cast<std::uint64_t>(sector) * layout->bytesPerSector;
         for (std::uint32_t attempt = 0; attempt <= retryCount; ++attempt) {
             code = ReadSector(state->device, place, side, track, sector, layout->sectorsPerTrack,
                               layout->bytesPerSector);
@@ -259,8 +263,8 @@ static int ReadFirstTrackSide(ReadState* state, bool layoutSet) {
         DisketteGeometry boot{};
         const bool usable = DescribesUsableLayout(image->imageBuffer, &block, &boot);
         if (!layoutSet && usable && IsBootLayoutWanted(&state->layout, &boot)) {
-            const std::uint32_t cylinders =
-                boot.trackCount > state->layout.cylinders ? boot.trackCount : state->layout.cylinders;
+            const std::uint32_t reported = state->layout.cylinders;
+            const std::uint32_t cylinders = boot.trackCount > reported ? boot.trackCount : reported;
             const DriveGeometry wanted = {boot.sides, cylinders, boot.sectorsPerTrack,
                                           boot.bytesPerSector};
             if (TakeBootLayout(state, &wanted) == 0) return 0;
@@ -350,7 +354,8 @@ static int ReadRemainingTrackSides(ReadState* state) {
         if (side + 1 < heads) continue;
         // Nothing at all could be read of track 0: no boot sector, no FAT,
         // most likely no diskette of any known format.
-        if (track == 0 && state->unreadableCount == sidesOfTrackZero * state->layout.sectorsPerTrack) {
+        if (track == 0 &&
+            state->unreadableCount == sidesOfTrackZero * state->layout.sectorsPerTrack) {
             ReportMessage("The diskette in '%s' cannot be read.", kMessageError, state->lastCode,
                           image->driveName);
             return 0;
@@ -386,7 +391,8 @@ static int ReadOpenDiskette(ReadState* state, bool layoutSet, ReadSummary* summa
         return 1;
     }
     // Found out before the rest is read, which could take long.
-    if (request->native && (!state->bootFits || state->boot.trackCount != state->layout.cylinders)) {
+    if (request->native &&
+        (!state->bootFits || state->boot.trackCount != state->layout.cylinders)) {
         ReportMessage("The diskette in '%s' cannot be stored in the native format: its boot "
                       "sector does not describe its layout. Read it without /N for a plain image.",
                       kMessageError, 0, image->driveName);
@@ -416,7 +422,8 @@ static void CompareWithImage(const ReadState* state, ReadSummary* summary) {
     const ImageRecord* compared = state->request->compared;
     const std::uint32_t sectorsPerTrack = state->layout.sectorsPerTrack;
     const std::uint32_t bytesPerSector = state->layout.bytesPerSector;
-    const std::uint64_t sideCount = static_cast<std::uint64_t>(compared->trackCount) * state->layout.heads;
+    const std::uint64_t sideCount =
+        static_cast<std::uint64_t>(compared->trackCount) * state->layout.heads;
     char names[kDifferenceTextSize] = "";
     std::size_t namesLength = 0;
     for (std::uint64_t trackSide = 0; trackSide < sideCount; ++trackSide) {

@@ -29,8 +29,8 @@ struct ReadRequest {
 
 struct ReadSummary {
     std::uint32_t unreadableCount;         // sectors that stayed unreadable after every retry
-    std::uint32_t differingCount;          // comparing: sectors that differ, unreadable ones included
-    bool layoutsDiffer;                    // comparing: the diskette has another layout than the image
+    std::uint32_t differingCount;          // comparing: sectors that differ, unreadable ones too
+    bool layoutsDiffer;                    // comparing: the diskette's layout is not the image's
 };
 
 // Reads the diskette in image->driveName. The drive is opened for reading

@@ -51,7 +51,8 @@ int WriteNativeImage(ImageRecord* image, bool sparseAllowed, int fileHandle,
     Recognition recognition{};
     // Only the image bytes change below, which the recognizer does not examine.
     if (!GetDisketteGeometry(&block, &geometry) || geometry.trackCount != image->trackCount ||
-        image->imageBuffer == nullptr || !RecognizeNative(header, std::size(header), &recognition)) {
+        image->imageBuffer == nullptr ||
+        !RecognizeNative(header, std::size(header), &recognition)) {
         return 1;
     }
     const std::size_t mapSize = static_cast<std::size_t>(geometry.trackSideCount);
@@ -70,7 +71,8 @@ int WriteNativeImage(ImageRecord* image, bool sparseAllowed, int fileHandle,
                         static_cast<std::size_t>(geometry.trackSideSize));
         }
     }
-    result->diskCrc = ComputeCrc32(image->imageBuffer, static_cast<std::size_t>(geometry.imageSize));
+    result->diskCrc =
+        ComputeCrc32(image->imageBuffer, static_cast<std::size_t>(geometry.imageSize));
     result->storage = sparse ? NativeStorage::kSparse : NativeStorage::kComplete;
 
     block.imageBytes[kImageByteSparseFlag] = sparse ? kSparseFlagSet : 0;

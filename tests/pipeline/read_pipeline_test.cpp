@@ -122,8 +122,8 @@ TEST(ReadDiskette, RetriesThenReadsSectorBySectorAndMapsWhatStaysUnreadable) {
         EXPECT_EQ(outcome.result, row.result);
         EXPECT_EQ(OpenHandleCount(), 0);
         const Lines reads = DriveLogLines("read");
-        EXPECT_EQ(std::count_if(reads.begin(), reads.end(),
-                                [](const std::string& line) { return line.rfind("read 5/0", 0) == 0; }),
+        auto isOfTheSide = [](const std::string& line) { return line.rfind("read 5/0", 0) == 0; };
+        EXPECT_EQ(std::count_if(reads.begin(), reads.end(), isOfTheSide),
                   static_cast<std::ptrdiff_t>(row.readsOfTheSide));
         EXPECT_EQ(DriveLogLines("read sector").size(), row.sectorReads);
         const Lines messages = DriveLogLines("message");
