@@ -139,15 +139,27 @@ static bool FindSeriesRun(const char* name, std::size_t* runStart, std::size_t* 
 }
 
 // Reports and returns false when path, or its map's name, is taken and
-// replace is not set: an existing file is replaced only on request.
+// replace is not set (an existing file is replaced only on request), or
+// when no file can be made beside path: found out before the diskette is
+// read, not after.
 static bool IsOutputFree(const char* path, bool replace) {
-    if (replace) return true;
     char mapPath[kMapPathSize];
     (void)FormatText(mapPath, std::size(mapPath), "%s%s", path, kBadSectorMapSuffix);
     const char* taken = IsNameTaken(path) ? path : IsNameTaken(mapPath) ? mapPath : nullptr;
-    if (taken == nullptr) return true;
-    ReportMessage("'%s' exists already; /O replaces it.", kMessageError, 0, taken);
-    return false;
+    if (!replace && taken != nullptr) {
+        ReportMessage("'%s' exists already; /O replaces it.", kMessageError, 0, taken);
+        return false;
+    }
+    char temporaryPath[kMapPathSize + 8];
+    int fileHandle = -1;
+    const std::uint32_t code =
+        CreateFileBeside(path, temporaryPath, std::size(temporaryPath), &fileHandle);
+    if (code != 0) {
+        ReportMessage("'%s' could not be created.", kMessageError, code, path);
+        return false;
+    }
+    CloseOutputFile(fileHandle, temporaryPath);
+    return true;
 }
 
 // Writes into name (nameSize bytes) the series' name for the first number

@@ -221,6 +221,7 @@ TEST(ReaderReading, ReadsASeriesIntoTheFreeNumbers) {
     EXPECT_EQ(TreeBelow(directory.Path()).size(), 5u);
 }
 
+// Refused before the prompt, with the drive left alone.
 TEST(ReaderCommandLine, RefusesWhatItCannotTakeBeforeTheDrive) {
     struct Row {
         std::vector<std::string> arguments;
@@ -230,6 +231,8 @@ TEST(ReaderCommandLine, RefusesWhatItCannotTakeBeforeTheDrive) {
         {{"disk.img", "/R:-1"}, "The number of retries in '/R:-1' is below 0."},
         {{"disk.img", "-r:x", "/x"}, "Unknown parameter '/X'."},
         {{"b##########.img"}, "The run of '#' in 'b##########.img' is longer than 9 characters."},
+        {{"/no-such-directory/disk.img"},
+         "'/no-such-directory/disk.img' could not be created.\n(No such file or directory)"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.message);
