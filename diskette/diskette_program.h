@@ -1,7 +1,8 @@
-// diskette_program.h - what the two diskette programs (the diskette writer and
-// the self-creating diskette) do alike around their main routines: the
-// banner, examining an argument, the Linux words --help and --version, asking
-// for a diskette or waiting for one, and reading and writing one image.
+// diskette_program.h - what the diskette programs (the diskette writer, the
+// diskette reader and the self-creating diskette) do alike around their main
+// routines: the banner, examining an argument, the Linux words --help and
+// --version, asking for a diskette or waiting for one, and reading and
+// writing one image.
 #pragma once
 #include <cstddef>
 #include <cstdint>
