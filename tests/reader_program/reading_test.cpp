@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -145,6 +146,30 @@ TEST(ReaderReading, MakesOneRequestPerTrackSideRead) {
         }
         EXPECT_EQ(reads, usedOnly ? 3u : 160u) << trace;
     }
+}
+
+// Reads that fail on the drive file (strace fails the 3rd to 10th read of
+// it: track side 2 = track 1, side 0, four times, then its first sector
+// four times) leave that sector zero-filled and mapped, at 2 x 9216 =
+// 18432, and end with exit code 2.
+TEST(ReaderReading, MapsASectorThatStaysUnreadableAndEndsWithCodeTwo) {
+    const FatImage diskette = ThreeSidesDiskette();
+    TempDirectory directory;
+    WriteBytes(directory / "drive.img", diskette.bytes);
+    const ChildResult result = RunReader(
+        directory, {directory / "disk.img"}, {{kPrompt, "\r", nullptr}},
+        {"/usr/bin/strace", "-qq", "-o", "/dev/null", "-P", directory / "drive.img", "-e",
+         "trace=pread64", "-e", "inject=pread64:error=EIO:when=3..10", "-E",
+         "ASAN_OPTIONS=detect_leaks=0"});
+    EXPECT_EQ(result.exitCode, 2) << result.output;
+    EXPECT_TRUE(Ends(WithoutColours(result.output),
+                     MessageText("1 sector(s) could not be read; they are listed in '" +
+                                 directory / "disk.img.bad" + "'.")));
+    EXPECT_EQ(ReadText(directory / "disk.img.bad"),
+              "track 1, side 0, sector 1, offset 18432: Input/output error\n");
+    std::vector<std::uint8_t> expected = diskette.bytes;
+    std::fill_n(expected.begin() + 18432, 512, 0);
+    EXPECT_TRUE(ReadBytes(directory / "disk.img") == expected);
 }
 
 // The diskette compared with images of it: identical as a plain image, and
