@@ -124,34 +124,10 @@ TEST(ReaderReading, StoresTheDisketteAsTheOptionsAsk) {
     }
 }
 
-// One request per track side read, seen on the drive file: 9216-byte reads
-// of a 1.44 MB diskette, 160 of them, or with /U the 3 used ones.
-TEST(ReaderReading, MakesOneRequestPerTrackSideRead) {
-    const FatImage diskette = ThreeSidesDiskette();
-    for (const bool usedOnly : {false, true}) {
-        SCOPED_TRACE(usedOnly ? "/U" : "whole");
-        TempDirectory directory;
-        WriteBytes(directory / "drive.img", diskette.bytes);
-        // The leak checker of a sanitized build cannot work under ptrace.
-        const ChildResult result = RunReader(
-            directory, {directory / "disk.img", usedOnly ? "/U" : "/O"}, {{kPrompt, "\r", nullptr}},
-            {"/usr/bin/strace", "-qq", "-o", directory / "trace", "-P", directory / "drive.img",
-             "-e", "trace=pread64", "-E", "ASAN_OPTIONS=detect_leaks=0"});
-        EXPECT_EQ(result.exitCode, 0) << result.output;
-        const std::string trace = ReadText(directory / "trace");
-        std::size_t reads = 0;
-        for (std::size_t at = trace.find(", 9216, "); at != std::string::npos;
-             at = trace.find(", 9216, ", at + 1)) {
-            ++reads;
-        }
-        EXPECT_EQ(reads, usedOnly ? 3u : 160u) << trace;
-    }
-}
-
 // Reads that fail on the drive file (strace fails the 3rd to 10th read of
-// it: track side 2 = track 1, side 0, four times, then its first sector
-// four times) leave that sector zero-filled and mapped, at 2 x 9216 =
-// 18432, and end with exit code 2.
+// it, one per request: track side 2 = track 1, side 0, four times, then its
+// first sector four times) leave that sector zero-filled and mapped, at 2 x
+// 9216 = 18432, and end with exit code 2.
 TEST(ReaderReading, MapsASectorThatStaysUnreadableAndEndsWithCodeTwo) {
     const FatImage diskette = ThreeSidesDiskette();
     TempDirectory directory;
