@@ -22,7 +22,7 @@ all: build
 
 build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build $(BUILD) -j$(JOBS) --target imgextract dskwrite selfdisk mkselfdisk
+	cmake --build $(BUILD) -j$(JOBS) --target imgextract dskwrite dskread selfdisk mkselfdisk
 
 deps:
 	@bash tools/install-packages.sh $(PACKAGES)
@@ -72,11 +72,11 @@ test-fuzz: deps
 	cmake --build $(FUZZ_BUILD) -j$(JOBS)
 	cd $(FUZZ_BUILD) && ctest --output-on-failure -j$(JOBS)
 
-# The four programs for Linux and for Windows, linked statically, without
+# The five programs for Linux and for Windows, linked statically, without
 # tests: the Linux ones need no library of the machine they run on, the
 # Windows ones no DLL beside them.
 DIST_BUILD ?= build-dist
-DIST_PROGRAMS = imgextract dskwrite selfdisk mkselfdisk
+DIST_PROGRAMS = imgextract dskwrite dskread selfdisk mkselfdisk
 dist: deps windows
 	cmake -S . -B $(DIST_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
 		-DCMAKE_EXE_LINKER_FLAGS=-static >/dev/null

@@ -41,16 +41,6 @@ std::size_t MakePlainMessage(char* message, std::size_t messageSize) {
     return length;
 }
 
-std::size_t CleanSystemText(char* text) {
-    std::size_t length = std::strlen(text);
-    while (length > 0 && static_cast<unsigned char>(text[length - 1]) < 0x20) --length;
-    text[length] = '\0';
-    for (std::size_t i = 0; i < length; ++i) {
-        if (static_cast<unsigned char>(text[i]) < 0x20) text[i] = ' ';
-    }
-    return length;
-}
-
 static bool systemTextsInFileVariant = false;
 
 void ShowSystemTextsInFileVariant(bool show) { systemTextsInFileVariant = show; }

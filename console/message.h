@@ -10,9 +10,12 @@
 
 // Exit codes, the same in every program: 0 success (also a cancellation at a
 // diskette prompt, nothing selected, nothing to write), 1 the help text was
-// shown on request, 3 any error. No other code is used.
+// shown on request, 3 any error; and in the diskette reader alone 2: an
+// image made with sectors that could not be read, or a comparison that
+// found differences. No other code is used.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitHelp = 1;
+inline constexpr int kExitIncomplete = 2;
 inline constexpr int kExitError = 3;
 
 inline constexpr std::size_t kMessageBufferSize = 1024;     // bytes, NUL included
@@ -69,7 +72,3 @@ void TranslateCharacters(char* text, const char* fromSet, const char* toSet);
 // 437, applied to system texts in the console variant.
 inline constexpr char kAnsiLetters[] = "\xE4\xC4\xF6\xD6\xFC\xDC\xDF";
 inline constexpr char kOemLetters[] = "\x84\x8E\x94\x99\x81\x9A\xE1";
-
-// Turns a system text into the error part's form: trailing bytes below 0x20
-// removed, inner ones replaced by spaces; returns the new length.
-std::size_t CleanSystemText(char* text);

@@ -40,3 +40,13 @@ void UpperCaseAscii(char* text) {
         if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
     }
 }
+
+std::size_t CleanSystemText(char* text) {
+    std::size_t length = std::strlen(text);
+    while (length > 0 && static_cast<unsigned char>(text[length - 1]) < 0x20) --length;
+    text[length] = '\0';
+    for (std::size_t i = 0; i < length; ++i) {
+        if (static_cast<unsigned char>(text[i]) < 0x20) text[i] = ' ';
+    }
+    return length;
+}

@@ -25,3 +25,8 @@ inline constexpr std::size_t kPathSize = 260;   // bytes of a path or name field
 
 // Upper-cases the letters a to z in place; every other byte stays.
 void UpperCaseAscii(char* text);
+
+// Turns a system text into one line, as a message's error part or a map line
+// shows it: trailing bytes below 0x20 removed, inner ones replaced by
+// spaces; returns the new length.
+std::size_t CleanSystemText(char* text);

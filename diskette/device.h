@@ -1,4 +1,5 @@
-// device.h - raw access to one diskette drive, one whole track side at a time.
+// device.h - raw access to one diskette drive, one whole track side (or, for a
+// damaged one, one sector) at a time.
 // Every operation returns 0 or a system error code (console/system_error.h) and
 // reports nothing: the caller reports once, with the drive, track and side.
 #pragma once
@@ -82,6 +83,12 @@ enum class MediaType : std::uint8_t {
 // the drive open.
 [[nodiscard]] std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device);
 
+// Opens the drive exclusively, as OpenDiskette does, but for reading only:
+// a write-protected diskette opens like any other (a drive file without any
+// write permission too), and nothing can be written through the handle.
+// The codes are OpenDiskette's, 19 aside.
+[[nodiscard]] std::uint32_t OpenDisketteForReading(const char* driveName, DeviceHandle** device);
+
 // Fills *geometry with the diskette in the drive. Fails when the diskette's
 // format cannot be recognised; *geometry is then meaningless.
 [[nodiscard]] std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry);
@@ -122,16 +129,49 @@ enum class MediaType : std::uint8_t {
 // Reads one whole track side into buffer from the diskette itself, not from
 // a copy the system keeps of what was written: a drive file's track side is
 // synced and dropped from the system's cache first, and a sync that fails
-// gives its code. Otherwise as WriteTrack.
+// gives its code (a handle opened for reading only has written nothing, and
+// readies nothing). Otherwise as WriteTrack.
 [[nodiscard]] std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer,
                                       std::uint32_t side, std::uint32_t track,
                                       std::uint32_t sectorsPerTrack,
                                       std::uint32_t bytesPerSector);
 
+// Reads one sector of a track side into buffer (bytes per sector bytes), in
+// one request: sector counts from 0 within the track side (the diskette
+// numbers it sector + 1). The same checks as ReadTrack, and 87 for a sector
+// past the track side's last; nothing is readied beforehand, so a drive file
+// is read as the system has it.
+[[nodiscard]] std::uint32_t ReadSector(DeviceHandle* device, std::uint8_t* buffer,
+                                       std::uint32_t side, std::uint32_t track,
+                                       std::uint32_t sector, std::uint32_t sectorsPerTrack,
+                                       std::uint32_t bytesPerSector);
+
 // Reads the kSectorSize bytes at the start of the diskette into buffer; tells
 // whether a readable diskette is in the drive. 1785: the diskette is there
 // but unformatted (it has no readable first sector), as a new one is.
 [[nodiscard]] std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer);
+
+// Sets the layout the diskette in the drive is read with from now on, where
+// the drive found another one or none: layout gives cylinders, heads (1 or
+// 2), sectors per track and bytes per sector. The floppy driver is given its
+// own values for the layout (FDSETPRM, for the drive; through a handle opened
+// for reading only, by a second descriptor that may set it); a drive file
+// and a USB drive have nothing to set but must hold the layout, and a drive
+// file is addressed with the layout's heads from then on. On Windows, whose
+// driver reads the diskette as it finds it, there is nothing to set. 0; 87
+// for a layout of no diskette (see PrepareFormat); 50 when the drive cannot
+// read it: the floppy driver has no values for it (its layouts are those
+// of 40 tracks of 8 or 9 sectors, 80 of 9, 15, 18, 21 or 36, and 82 of 21,
+// all of 512-byte sectors), the medium is too small.
+[[nodiscard]] std::uint32_t SetReadLayout(DeviceHandle* device, const DriveGeometry* layout);
+
+// Tells whether the diskette opened is still in the drive: 0, or 21 when it
+// has been taken out or changed since the open (the floppy driver's disk
+// change line or its count of changes; a drive file removed, or another one
+// in its place; on Windows the drive's own check). A drive that cannot tell
+// answers 0: a USB drive, whose reads fail with 21 themselves once it is
+// empty.
+[[nodiscard]] std::uint32_t CheckDisketteUnchanged(DeviceHandle* device);
 
 // Makes everything written reach the diskette, after the last track side:
 // for a drive file and a USB drive the only proof that the data is on the

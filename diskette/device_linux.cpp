@@ -37,7 +37,9 @@ enum class DriveForm : std::uint8_t {
 
 struct DeviceHandle {
     alignas(kTransferAlignment) std::uint8_t transferBuffer[kTrackSideBufferSize];
-    int descriptor;                        // open for reading and writing
+    int descriptor;                        // open for reading, and for writing unless readOnly
+    bool readOnly;                         // OpenDisketteForReading: nothing is written through it
+    char path[kPathSize];                  // the drive's path, as DevicePathForDrive gave it
     DriveForm form;
     std::uint32_t sides;                   // track sides per cylinder as addressed: kDriveSides,
                                            //   or a drive file's own (its size's layout, or the
@@ -47,6 +49,10 @@ struct DeviceHandle {
     bool prepared;                         // PrepareFormat set the layout below
     MediaType preparedMedia;
     std::uint32_t preparedSectorsPerTrack;
+    std::uint64_t openGeneration;          // floppy driver: its count of diskette changes at open
+    bool generationKnown;                  //   when the driver told it
+    dev_t fileDevice;                      // drive file: the file opened, to tell it from one that
+    ino_t fileInode;                       //   replaced it since
 };
 
 // Capacities of standard diskettes and their layouts: the sizes a USB
@@ -78,6 +84,11 @@ static constexpr floppy_struct kFormat720 = {1440, 9, 2, 80, 0, 0x2A, 0x02, 0xDF
 static constexpr floppy_struct kFormat1200 = {2400, 15, 2, 80, 0, 0x1B, 0x00, 0xDF, 0x54, nullptr};
 static constexpr floppy_struct kFormat1440 = {2880, 18, 2, 80, 0, 0x1B, 0x00, 0xCF, 0x6C, nullptr};
 static constexpr floppy_struct kFormat2880 = {5760, 36, 2, 80, 0, 0x1B, 0x43, 0xAF, 0x54, nullptr};
+// Read only, as the kernel detects them: 720 KB in a 1.2 MB drive, the 1.68
+// MB DMF layout and the 1.72 MB layout of 82 tracks.
+static constexpr floppy_struct kFormat720InHighDensityDrive = {1440, 9, 2, 80, 0, 0x23, 0x01, 0xDF, 0x50, nullptr};
+static constexpr floppy_struct kFormat1680 = {3360, 21, 2, 80, 0, 0x1C, 0x00, 0xCF, 0x0C, nullptr};
+static constexpr floppy_struct kFormat1722 = {3444, 21, 2, 82, 0, 0x25, 0x00, 0xDF, 0x0C, nullptr};
 static constexpr int kCmos1200Drive = 2;  // FDGETDRVPRM cmos type of a 5.25" 1.2 MB drive
 
 static std::uint32_t LastErrorCode() {
@@ -250,9 +261,12 @@ bool IsDisketteDrive(const char* driveName) {
 // them apart: it stays active while the drive is empty, and the failed open
 // stepped the head, which clears it when a diskette is in. A present but
 // unreadable diskette is then opened with O_NDELAY, so that it can be
-// formatted after PrepareFormat has set the layout.
-static std::uint32_t OpenFloppyDriver(const char* path, int* descriptor, bool* formatKnown) {
-    const int flags = O_RDWR | O_EXCL | O_DIRECT | O_CLOEXEC;
+// formatted after PrepareFormat has set the layout, or read after
+// SetReadLayout has. Opened for reading only, a write-protected diskette is
+// no failure.
+static std::uint32_t OpenFloppyDriver(const char* path, bool readOnly, int* descriptor,
+                                      bool* formatKnown) {
+    const int flags = (readOnly ? O_RDONLY : O_RDWR) | O_EXCL | O_DIRECT | O_CLOEXEC;
     *descriptor = open(path, flags);
     if (*descriptor >= 0) {
         *formatKnown = true;
@@ -275,7 +289,7 @@ static std::uint32_t OpenFloppyDriver(const char* path, int* descriptor, bool* f
         close(undetected);
         return kErrorNotReady;
     }
-    if ((state.flags & FD_DISK_WRITABLE) == 0) {
+    if (!readOnly && (state.flags & FD_DISK_WRITABLE) == 0) {
         close(undetected);
         return kErrorWriteProtect;
     }
@@ -303,7 +317,8 @@ static std::uint32_t SidesOfFile(int descriptor) {
     return geometry.heads;
 }
 
-std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
+// Opens the drive exclusively, for reading and writing or for reading only.
+static std::uint32_t OpenDrive(const char* driveName, bool readOnly, DeviceHandle** device) {
     *device = nullptr;
     char path[kPathSize];
     std::uint32_t code = DevicePathForDrive(driveName, path, std::size(path));
@@ -317,11 +332,11 @@ std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
     std::uint32_t sides = kDriveSides;
     switch (form) {
         case DriveForm::kFloppyDriver:
-            code = OpenFloppyDriver(path, &descriptor, &formatKnown);
+            code = OpenFloppyDriver(path, readOnly, &descriptor, &formatKnown);
             if (code != 0) return code;
             break;
         case DriveForm::kUsbFloppy:
-            descriptor = open(path, O_RDWR | O_EXCL | O_DIRECT | O_CLOEXEC);
+            descriptor = open(path, (readOnly ? O_RDONLY : O_RDWR) | O_EXCL | O_DIRECT | O_CLOEXEC);
             if (descriptor < 0) return LastErrorCode();
             break;
         case DriveForm::kFile:
@@ -329,8 +344,8 @@ std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
             // diskette, for every user: root would be let write it all the
             // same. The file missing is the drive without a diskette; the
             // flock is the exclusive hold of the drive.
-            if (IsWithoutWritePermission(path)) return kErrorWriteProtect;
-            descriptor = open(path, O_RDWR | O_CLOEXEC);
+            if (!readOnly && IsWithoutWritePermission(path)) return kErrorWriteProtect;
+            descriptor = open(path, (readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
             if (descriptor < 0) return errno == ENOENT ? kErrorNotReady : LastErrorCode();
             if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
                 code = LastErrorCode();
@@ -346,11 +361,27 @@ std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
         return kErrorNotEnoughMemory;
     }
     opened->descriptor = descriptor;
+    opened->readOnly = readOnly;
+    (void)CopyText(opened->path, std::size(opened->path), path);
     opened->form = form;
     opened->formatKnown = formatKnown;
     opened->sides = sides;
+    struct stat info {};
+    if (form == DriveForm::kFile && fstat(descriptor, &info) == 0) {
+        opened->fileDevice = info.st_dev;
+        opened->fileInode = info.st_ino;
+    }
+    opened->generationKnown = ReadMediaGeneration(opened, &opened->openGeneration);
     *device = opened;
     return 0;
+}
+
+std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
+    return OpenDrive(driveName, false, device);
+}
+
+std::uint32_t OpenDisketteForReading(const char* driveName, DeviceHandle** device) {
+    return OpenDrive(driveName, true, device);
 }
 
 std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry) {
@@ -486,14 +517,37 @@ static std::uint32_t FloppyWriteErrorCode(DeviceHandle* device, int errorNumber)
     return kErrorWriteFault;
 }
 
-// Moves byteCount bytes between the handle's aligned buffer and the device
-// at offset. A device's transfer that ends short has met the end of the
-// diskette: code 27. A drive file's ends short where the space ran out inside
-// the request (a full file system, a quota, the file size limit): the rest is
+std::uint8_t* TransferBufferOf(DeviceHandle* device) { return device->transferBuffer; }
+
+std::uint32_t AddressedSides(const DeviceHandle* device) {
+    return device != nullptr ? device->sides : kDriveSides;
+}
+
+// A file-backed diskette does not grow: a track side past its end is not
+// there, as on a real diskette.
+static std::uint32_t CheckInsideFile(DeviceHandle* device, std::uint64_t offset,
+                                     std::size_t byteCount) {
+    if (device->form != DriveForm::kFile) return 0;
+    struct stat info {};
+    if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
+    if (!FitsInside(offset, byteCount, static_cast<std::uint64_t>(info.st_size))) {
+        return kErrorSectorNotFound;
+    }
+    return 0;
+}
+
+// A device's transfer that ends short has met the end of the diskette: code
+// 27. A drive file's write ends short where the space ran out inside the
+// request (a full file system, a quota, the file size limit): the rest is
 // asked for once more, so that the system gives its reason (ENOSPC, EDQUOT,
 // EFBIG); one that moves nothing more and gives no reason is code 27 too.
-static std::uint32_t TransferAt(DeviceHandle* device, bool write, std::uint64_t offset,
-                                std::size_t byteCount) {
+std::uint32_t TransferAt(DeviceHandle* device, TransferDirection direction, std::uint64_t offset,
+                         std::size_t byteCount) {
+    const bool write = direction == TransferDirection::kWrite;
+    if (write) {
+        const std::uint32_t code = CheckInsideFile(device, offset, byteCount);
+        if (code != 0) return code;
+    }
     std::size_t doneCount = 0;
     for (;;) {
         std::uint8_t* buffer = device->transferBuffer + doneCount;
@@ -513,21 +567,38 @@ static std::uint32_t TransferAt(DeviceHandle* device, bool write, std::uint64_t 
     }
 }
 
-// The sides a track side request is addressed with; CheckTrackSide refuses
-// the null handle.
-static std::uint32_t SidesOf(const DeviceHandle* device) {
-    return device != nullptr ? device->sides : kDriveSides;
+// The floppy driver keeps the track it last wrote in a buffer of its own and
+// answers reads of that track from there; flushing the buffer first makes
+// the read come from the diskette, so that a verification compares what the
+// diskette holds. A drive file's pages would answer from the system's cache
+// in the same way: they are synced to the medium and dropped from the cache.
+// Through a handle opened for reading only nothing was written, and the
+// floppy driver refuses FDFLUSH on it: there is nothing to ready.
+std::uint32_t PrepareReadBack(DeviceHandle* device, std::uint64_t offset, std::size_t byteCount) {
+    if (device->readOnly) return 0;
+    if (device->form == DriveForm::kFloppyDriver &&
+        ioctl(device->descriptor, FDFLUSH, nullptr) != 0) {
+        return LastErrorCode();
+    }
+    if (device->form == DriveForm::kFile) {
+        if (fdatasync(device->descriptor) != 0) return WriteErrorCode(errno);
+        (void)posix_fadvise(device->descriptor, static_cast<off_t>(offset),
+                            static_cast<off_t>(byteCount), POSIX_FADV_DONTNEED);
+    }
+    return 0;
 }
 
-// A file-backed diskette does not grow: a track side past its end is not
-// there, as on a real diskette.
-static std::uint32_t CheckInsideFile(DeviceHandle* device, std::uint64_t offset,
-                                     std::size_t byteCount) {
-    if (device->form != DriveForm::kFile) return 0;
-    struct stat info {};
-    if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
-    if (!FitsInside(offset, byteCount, static_cast<std::uint64_t>(info.st_size))) {
-        return kErrorSectorNotFound;
+// A diskette without a readable first sector is unformatted: a drive file
+// shorter than a sector (a blank one), or a diskette the floppy driver
+// found no format on at open, which is not read at all.
+std::uint32_t CheckFirstSectorThere(DeviceHandle* device) {
+    if (device->form == DriveForm::kFloppyDriver && !device->formatKnown && !device->prepared) {
+        return kErrorUnrecognizedMedia;
+    }
+    if (device->form == DriveForm::kFile) {
+        struct stat info {};
+        if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
+        if (static_cast<std::uint64_t>(info.st_size) < kSectorSize) return kErrorUnrecognizedMedia;
     }
     return 0;
 }
@@ -537,8 +608,8 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
                           std::uint8_t deviceType, std::uint8_t mediaDescriptor) {
     std::size_t byteCount = 0;
     std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, SidesOf(device), sectorsPerTrack,
-                                        bytesPerSector, &byteCount, &offset);
+    std::uint32_t code = CheckTrackSide(device, side, track, AddressedSides(device),
+                                        sectorsPerTrack, bytesPerSector, &byteCount, &offset);
     if (code != 0) return code;
     // The layout was set once by PrepareFormat; a track of another layout
     // would be formatted with the wrong gaps and rate.
@@ -562,70 +633,123 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
         case DriveForm::kFile:
             break;
     }
-    code = CheckInsideFile(device, offset, byteCount);
-    if (code != 0) return code;
     std::memset(device->transferBuffer, kFormatFillerByte, byteCount);
-    return TransferAt(device, true, offset, byteCount);
+    return TransferAt(device, TransferDirection::kWrite, offset, byteCount);
 }
 
-std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer, std::uint32_t side,
-                         std::uint32_t track, std::uint32_t sectorsPerTrack,
-                         std::uint32_t bytesPerSector) {
-    std::size_t byteCount = 0;
-    std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, SidesOf(device), sectorsPerTrack,
-                                        bytesPerSector, &byteCount, &offset);
-    if (code == 0) code = CheckInsideFile(device, offset, byteCount);
-    if (code != 0) return code;
-    std::memcpy(device->transferBuffer, buffer, byteCount);
-    return TransferAt(device, true, offset, byteCount);
+// The floppy controller's values for reading a layout of 512-byte sectors,
+// from the kernel's own table; false for a layout it has none for. Layouts
+// of 40 tracks take the 360 KB rows (8 or 9 sectors, in a 40-track drive or
+// double-stepped in a 1.2 MB drive).
+static bool FloppyReadFormatFor(std::uint32_t sectorsPerTrack, std::uint32_t cylinders,
+                                int cmosType, floppy_struct* format) {
+    const bool highDensityDrive = cmosType == kCmos1200Drive;
+    if (cylinders == 40 && (sectorsPerTrack == 8 || sectorsPerTrack == 9)) {
+        *format = highDensityDrive ? kFormat360InHighDensityDrive : kFormat360InDoubleDensityDrive;
+    } else if (cylinders == 80 && sectorsPerTrack == 9) {
+        *format = highDensityDrive ? kFormat720InHighDensityDrive : kFormat720;
+    } else if (cylinders == 80 && sectorsPerTrack == 15) {
+        *format = kFormat1200;
+    } else if (cylinders == 80 && sectorsPerTrack == 18) {
+        *format = kFormat1440;
+    } else if (cylinders == 80 && sectorsPerTrack == 21) {
+        *format = kFormat1680;
+    } else if (cylinders == 82 && sectorsPerTrack == 21) {
+        *format = kFormat1722;
+    } else if (cylinders == 80 && sectorsPerTrack == 36) {
+        *format = kFormat2880;
+    } else {
+        return false;
+    }
+    format->sect = sectorsPerTrack;
+    format->track = cylinders;
+    format->size = sectorsPerTrack * kDriveSides * cylinders;
+    return true;
 }
 
-std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_t side,
-                        std::uint32_t track, std::uint32_t sectorsPerTrack,
-                        std::uint32_t bytesPerSector) {
-    std::size_t byteCount = 0;
-    std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, SidesOf(device), sectorsPerTrack,
-                                        bytesPerSector, &byteCount, &offset);
-    if (code != 0) return code;
-    // The floppy driver keeps the track it last wrote in a buffer of its own
-    // and answers reads of that track from there; flushing the buffer first
-    // makes the read come from the diskette, so that a verification compares
-    // what the diskette holds. A drive file's pages would answer from the
-    // system's cache in the same way: they are synced to the medium and
-    // dropped from the cache, so that the read comes from the medium.
-    if (device->form == DriveForm::kFloppyDriver &&
-        ioctl(device->descriptor, FDFLUSH, nullptr) != 0) {
-        return LastErrorCode();
+// Gives the floppy driver the layout. A handle opened for reading only may
+// not set it (EPERM): a second descriptor of access mode 3, which the block
+// layer lets ask what a writer may but neither read nor write, sets it for
+// the drive, also with a write-protected diskette in it.
+static std::uint32_t SetFloppyReadLayout(DeviceHandle* device, const DriveGeometry* layout) {
+    floppy_drive_params driveParameters{};
+    int cmosType = 0;
+    if (ioctl(device->descriptor, FDGETDRVPRM, &driveParameters) == 0) {
+        cmosType = driveParameters.cmos;
     }
-    if (device->form == DriveForm::kFile) {
-        if (fdatasync(device->descriptor) != 0) return WriteErrorCode(errno);
-        (void)posix_fadvise(device->descriptor, static_cast<off_t>(offset),
-                            static_cast<off_t>(byteCount), POSIX_FADV_DONTNEED);
+    floppy_struct format{};
+    if (layout->bytesPerSector != kSectorUnit ||
+        !FloppyReadFormatFor(layout->sectorsPerTrack, layout->cylinders, cmosType, &format)) {
+        return kErrorNotSupported;
     }
-    code = TransferAt(device, false, offset, byteCount);
-    if (code != 0) return code;
-    std::memcpy(buffer, device->transferBuffer, byteCount);
+    int descriptor = device->descriptor;
+    if (device->readOnly) {
+        descriptor = open(device->path, O_RDWR | O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (descriptor < 0) return LastErrorCode();
+    }
+    std::uint32_t code = 0;
+    if (ioctl(descriptor, FDSETPRM, &format) != 0) code = LastErrorCode();
+    if (descriptor != device->descriptor) close(descriptor);
+    if (code == 0) device->formatKnown = true;
+    return code;
+}
+
+// The bytes a device or file must hold for a layout: up to the end of its
+// last track side as the device addresses it.
+static std::uint64_t LayoutEnd(const DriveGeometry* layout, std::uint32_t addressedSides) {
+    const std::uint64_t trackSideBytes =
+        static_cast<std::uint64_t>(layout->sectorsPerTrack) * layout->bytesPerSector;
+    return TrackSideOffset(layout->cylinders - 1, layout->heads - 1, addressedSides,
+                           layout->sectorsPerTrack, layout->bytesPerSector) +
+           trackSideBytes;
+}
+
+std::uint32_t SetReadLayout(DeviceHandle* device, const DriveGeometry* layout) {
+    if (device == nullptr) return kErrorInvalidHandle;
+    if (!IsTransferSizeValid(layout->sectorsPerTrack, layout->bytesPerSector) ||
+        layout->heads == 0 || layout->heads > kDriveSides || layout->cylinders == 0 ||
+        layout->cylinders > kMaximumTracks) {
+        return kErrorInvalidParameter;
+    }
+    if (device->form == DriveForm::kFloppyDriver) return SetFloppyReadLayout(device, layout);
+    std::uint64_t byteCount = 0;
+    if (device->form == DriveForm::kUsbFloppy) {
+        if (ioctl(device->descriptor, BLKGETSIZE64, &byteCount) != 0) return LastErrorCode();
+    } else {
+        struct stat info {};
+        if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
+        byteCount = static_cast<std::uint64_t>(info.st_size);
+    }
+    // A drive file holds its diskette with the diskette's own sides.
+    const std::uint32_t sides = device->form == DriveForm::kFile ? layout->heads : kDriveSides;
+    if (LayoutEnd(layout, sides) > byteCount) return kErrorNotSupported;
+    device->sides = sides;
     return 0;
 }
 
-// A diskette without a readable first sector is unformatted: a drive file
-// shorter than a sector (a blank one), or a diskette the floppy driver
-// found no format on at open, which is not read at all.
-std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer) {
+// The floppy driver sees a diskette taken out by its disk change line, which
+// it notes when it polls the drive; a quick swap it counts as a change.
+std::uint32_t CheckDisketteUnchanged(DeviceHandle* device) {
     if (device == nullptr) return kErrorInvalidHandle;
-    if (device->form == DriveForm::kFloppyDriver && !device->formatKnown && !device->prepared) {
-        return kErrorUnrecognizedMedia;
+    if (device->form == DriveForm::kFloppyDriver) {
+        floppy_drive_struct state{};
+        if (ioctl(device->descriptor, FDPOLLDRVSTAT, &state) != 0) return LastErrorCode();
+        const bool changed =
+            (state.flags & FD_DISK_CHANGED) != 0 ||
+            (device->generationKnown &&
+             static_cast<std::uint32_t>(state.generation) != device->openGeneration);
+        return changed ? kErrorNotReady : 0;
     }
     if (device->form == DriveForm::kFile) {
-        struct stat info {};
-        if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
-        if (static_cast<std::uint64_t>(info.st_size) < kSectorSize) return kErrorUnrecognizedMedia;
+        // Removed, or another file put in its place.
+        struct stat opened {};
+        struct stat named {};
+        if (fstat(device->descriptor, &opened) != 0 || opened.st_nlink == 0 ||
+            stat(device->path, &named) != 0 || named.st_dev != device->fileDevice ||
+            named.st_ino != device->fileInode) {
+            return kErrorNotReady;
+        }
     }
-    std::uint32_t code = TransferAt(device, false, 0, kSectorSize);
-    if (code != 0) return code;
-    std::memcpy(buffer, device->transferBuffer, kSectorSize);
     return 0;
 }
 

@@ -30,6 +30,40 @@ inline constexpr std::uint32_t kDriveSides = 2;     // a real drive's sides, wha
                                            std::uint32_t bytesPerSector, std::size_t* byteCount,
                                            std::uint64_t* offset);
 
+// The handle's buffer for transfers: kTrackSideBufferSize bytes, aligned as
+// the platform's uncached transfers need. The portable operations copy
+// through it, so that a caller's buffer may have any alignment.
+[[nodiscard]] std::uint8_t* TransferBufferOf(DeviceHandle* device);
+
+// Track sides per cylinder that requests on the device are addressed with:
+// kDriveSides for a real drive, a drive file's own; kDriveSides for nullptr.
+[[nodiscard]] std::uint32_t AddressedSides(const DeviceHandle* device);
+
+enum class TransferDirection : std::uint8_t {
+    kRead = 0,                         // device to the transfer buffer
+    kWrite = 1,                        // the transfer buffer to the device
+};
+
+// Moves byteCount bytes (a multiple of 512, at most kTrackSideBufferSize)
+// between the transfer buffer and the device at offset, in one request,
+// with the platform's own steps around it (a drive file does not grow past
+// its end: 27 for a write there; on Windows the critical-error dialogs are
+// off). A transfer that ends short is code 27. device is not nullptr.
+[[nodiscard]] std::uint32_t TransferAt(DeviceHandle* device, TransferDirection direction,
+                                       std::uint64_t offset, std::size_t byteCount);
+
+// Readies a read of byteCount bytes at offset to come from the medium rather
+// than from what the system keeps of what was written before it: the floppy
+// driver's track buffer is dropped, a drive file's pages synced and dropped
+// from the cache. 0, or the code of the step that failed.
+[[nodiscard]] std::uint32_t PrepareReadBack(DeviceHandle* device, std::uint64_t offset,
+                                            std::size_t byteCount);
+
+// 0 when the diskette may have a readable first sector; 1785 when it cannot
+// (a drive file shorter than a sector, a diskette the floppy driver found no
+// format on), without reading it.
+[[nodiscard]] std::uint32_t CheckFirstSectorThere(DeviceHandle* device);
+
 // Sleeps for the given number of milliseconds.
 void PauseMilliseconds(std::uint32_t milliseconds);
 

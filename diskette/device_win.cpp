@@ -23,7 +23,7 @@ static constexpr std::size_t kTransferAlignment = 4096;
 
 struct DeviceHandle {
     alignas(kTransferAlignment) std::uint8_t transferBuffer[kTrackSideBufferSize];
-    HANDLE handle;                         // open for reading and writing, uncached
+    HANDLE handle;                         // uncached, for reading and (but a reader's) writing
 };
 
 static_assert(static_cast<int>(MediaType::F5_1Pt2_512) == F5_1Pt2_512, "Windows numbering");
@@ -83,15 +83,15 @@ bool IsDisketteDrive(const char* driveName) {
     return diskette;
 }
 
-std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
+// Opens the drive exclusively (share mode 0), past the cache, with access.
+static std::uint32_t OpenDrive(const char* driveName, DWORD access, DeviceHandle** device) {
     CriticalErrorsOff errorMode;
     *device = nullptr;
     char path[kPathSize];
     std::uint32_t code = DevicePathForDrive(driveName, path, std::size(path));
     if (code != 0) return code;
-    // Exclusive (share mode 0), for reading and writing, past the cache.
-    HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_NO_BUFFERING, nullptr);
+    HANDLE handle = CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING,
+                                nullptr);
     if (handle == INVALID_HANDLE_VALUE) return GetLastError();
     DeviceHandle* opened = new (std::nothrow) DeviceHandle{};
     if (opened == nullptr) {
@@ -101,6 +101,14 @@ std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
     opened->handle = handle;
     *device = opened;
     return 0;
+}
+
+std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
+    return OpenDrive(driveName, GENERIC_READ | GENERIC_WRITE, device);
+}
+
+std::uint32_t OpenDisketteForReading(const char* driveName, DeviceHandle** device) {
+    return OpenDrive(driveName, GENERIC_READ, device);
 }
 
 std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry) {
@@ -155,61 +163,76 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
     return 0;
 }
 
-// Moves byteCount bytes between the handle's aligned buffer and the device
-// at offset, in one request. A transfer that ends short is code 27. Every
-// offset of a checked track side (below 16 MiB) and every transfer (up to
-// kTrackSideBufferSize) fits the 32 bits of SetFilePointer and the calls.
-static std::uint32_t TransferAt(DeviceHandle* device, bool write, std::uint64_t offset,
-                                std::size_t byteCount) {
+std::uint8_t* TransferBufferOf(DeviceHandle* device) { return device->transferBuffer; }
+
+std::uint32_t AddressedSides(const DeviceHandle* device) {
+    (void)device;
+    return kDriveSides;
+}
+
+// One request. Every offset of a checked track side (below 16 MiB) and every
+// transfer (up to kTrackSideBufferSize) fits the 32 bits of SetFilePointer
+// and the calls.
+std::uint32_t TransferAt(DeviceHandle* device, TransferDirection direction, std::uint64_t offset,
+                         std::size_t byteCount) {
+    CriticalErrorsOff errorMode;
     if (SetFilePointer(device->handle, static_cast<LONG>(offset), nullptr, FILE_BEGIN) ==
         INVALID_SET_FILE_POINTER) {
         return GetLastError();
     }
     const DWORD count = static_cast<DWORD>(byteCount);
     DWORD transferred = 0;
-    const BOOL done =
-        write ? WriteFile(device->handle, device->transferBuffer, count, &transferred, nullptr)
-              : ReadFile(device->handle, device->transferBuffer, count, &transferred, nullptr);
+    const BOOL done = direction == TransferDirection::kWrite
+                          ? WriteFile(device->handle, device->transferBuffer, count, &transferred,
+                                      nullptr)
+                          : ReadFile(device->handle, device->transferBuffer, count, &transferred,
+                                     nullptr);
     if (!done) return GetLastError();
     if (transferred != count) return kErrorSectorNotFound;
     return 0;
 }
 
-std::uint32_t WriteTrack(DeviceHandle* device, const std::uint8_t* buffer, std::uint32_t side,
-                         std::uint32_t track, std::uint32_t sectorsPerTrack,
-                         std::uint32_t bytesPerSector) {
-    CriticalErrorsOff errorMode;
-    std::size_t byteCount = 0;
-    std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, kDriveSides, sectorsPerTrack,
-                                        bytesPerSector, &byteCount, &offset);
-    if (code != 0) return code;
-    std::memcpy(device->transferBuffer, buffer, byteCount);
-    return TransferAt(device, true, offset, byteCount);
-}
-
-std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_t side,
-                        std::uint32_t track, std::uint32_t sectorsPerTrack,
-                        std::uint32_t bytesPerSector) {
-    CriticalErrorsOff errorMode;
-    std::size_t byteCount = 0;
-    std::uint64_t offset = 0;
-    std::uint32_t code = CheckTrackSide(device, side, track, kDriveSides, sectorsPerTrack,
-                                        bytesPerSector, &byteCount, &offset);
-    if (code != 0) return code;
-    code = TransferAt(device, false, offset, byteCount);
-    if (code != 0) return code;
-    std::memcpy(buffer, device->transferBuffer, byteCount);
+// The device is opened past the system's cache: every read comes from the
+// diskette already.
+std::uint32_t PrepareReadBack(DeviceHandle* device, std::uint64_t offset, std::size_t byteCount) {
+    (void)device;
+    (void)offset;
+    (void)byteCount;
     return 0;
 }
 
-std::uint32_t ReadFirstSector(DeviceHandle* device, std::uint8_t* buffer) {
+// Whether the first sector can be read is learnt by reading it.
+std::uint32_t CheckFirstSectorThere(DeviceHandle* device) {
+    (void)device;
+    return 0;
+}
+
+// The driver reads every layout it can find on the diskette; there is
+// nothing to set, and a layout the diskette does not have fails in its
+// reads.
+std::uint32_t SetReadLayout(DeviceHandle* device, const DriveGeometry* layout) {
+    if (device == nullptr) return kErrorInvalidHandle;
+    if (!IsTransferSizeValid(layout->sectorsPerTrack, layout->bytesPerSector) ||
+        layout->heads == 0 || layout->heads > kDriveSides || layout->cylinders == 0 ||
+        layout->cylinders > kMaximumTracks) {
+        return kErrorInvalidParameter;
+    }
+    return 0;
+}
+
+// The drive answers whether its diskette is there and the one it had: a
+// diskette taken out gives ERROR_NOT_READY, one changed ERROR_MEDIA_CHANGED.
+// A drive that cannot be asked so tells nothing.
+std::uint32_t CheckDisketteUnchanged(DeviceHandle* device) {
     CriticalErrorsOff errorMode;
     if (device == nullptr) return kErrorInvalidHandle;
-    std::uint32_t code = TransferAt(device, false, 0, kSectorSize);
-    if (code != 0) return code;
-    std::memcpy(buffer, device->transferBuffer, kSectorSize);
-    return 0;
+    DWORD returned = 0;
+    if (DeviceIoControl(device->handle, IOCTL_DISK_CHECK_VERIFY, nullptr, 0, nullptr, 0,
+                        &returned, nullptr)) {
+        return 0;
+    }
+    const DWORD code = GetLastError();
+    return code == ERROR_NOT_READY || code == ERROR_MEDIA_CHANGED ? kErrorNotReady : 0;
 }
 
 // Writes through the uncached handle have reached the driver when WriteFile

@@ -1,6 +1,7 @@
 // diskette_program.cpp - the parts the two diskette programs' main routines share.
 #include "diskette/diskette_program.h"
 
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 
@@ -112,6 +113,23 @@ bool TakeWritingOption(const char* name, ImageRecord* image, bool* writeAll) {
     return true;
 }
 
+std::int32_t ReadNumberLikeAtoi(const char* text) {
+    const char* p = text;
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    // Counted up to one past INT32_MAX, where a negative value ends; a positive
+    // one ends a step earlier.
+    constexpr std::int64_t kLimit = static_cast<std::int64_t>(INT32_MAX) + 1;
+    std::int64_t value = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > kLimit) value = kLimit;
+    }
+    if (negative) return static_cast<std::int32_t>(-value);
+    return static_cast<std::int32_t>(value > INT32_MAX ? INT32_MAX : value);
+}
+
 bool IsDriveName(const char* argument) {
     return argument[0] != '\0' && argument[1] == ':' && argument[2] == '\0';
 }
@@ -126,6 +144,10 @@ static void ShowPrompt(const ImageRecord* image, PromptForm form) {
         ReportMessage("Insert diskette #%u into '%s' - ENTER=Continue  S=Skip  ESC=Cancel\r",
                       kMessagePrompt, 0, static_cast<unsigned>(image->disketteNumber),
                       image->driveName);
+    } else if (form == PromptForm::kNumbered) {
+        ReportMessage("Insert diskette #%u into '%s' - ENTER=Continue  ESC=Cancel\r",
+                      kMessagePrompt, 0, static_cast<unsigned>(image->disketteNumber),
+                      image->driveName);
     } else {
         ReportMessage("Insert diskette into '%s' - ENTER=Continue  ESC=Cancel\r", kMessagePrompt, 0,
                       image->driveName);
@@ -133,7 +155,7 @@ static void ShowPrompt(const ImageRecord* image, PromptForm form) {
 }
 
 static void ShowWaitingNotice(const ImageRecord* image, PromptForm form) {
-    if (form == PromptForm::kSelfDisk) {
+    if (form != PromptForm::kWriter) {
         ReportMessage("WAITING for diskette #%u in '%s'...  ESC=Cancel\r", kMessagePrompt, 0,
                       static_cast<unsigned>(image->disketteNumber), image->driveName);
     } else {

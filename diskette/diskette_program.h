@@ -1,7 +1,8 @@
-// diskette_program.h - what the two diskette programs (the diskette writer and
-// the self-creating diskette) do alike around their main routines: the
-// banner, examining an argument, the Linux words --help and --version, asking
-// for a diskette or waiting for one, and reading and writing one image.
+// diskette_program.h - what the diskette programs (the diskette writer, the
+// diskette reader and the self-creating diskette) do alike around their main
+// routines: the banner, examining an argument, the Linux words --help and
+// --version, asking for a diskette or waiting for one, and reading and
+// writing one image.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -76,15 +77,23 @@ void PrepareRunRecord(ImageRecord* image);
 // any other name, changing nothing.
 [[nodiscard]] bool TakeWritingOption(const char* name, ImageRecord* image, bool* writeAll);
 
+// The number at the start of text as the C library's atoi reads it: leading
+// blanks, an optional sign, then decimal digits up to the first other
+// character; no digits give 0. A value beyond the 32-bit range stops at its
+// end (INT32_MIN or INT32_MAX) instead of overflowing. Read so in an
+// option's value (/N:n, /R:n).
+[[nodiscard]] std::int32_t ReadNumberLikeAtoi(const char* text);
+
 // True when argument names a drive: exactly two characters, the second ":".
 [[nodiscard]] bool IsDriveName(const char* argument);
 
 // The last lines of the usage texts' information blocks, each line ended by
-// CR LF: what the diskette writer does and what its drive names stand for;
-// and what the self-creating diskette does, the words that follow its
-// program name. They name the platform's devices; defined in
+// CR LF: what the diskette writer and the diskette reader do and what their
+// drive names stand for; and what the self-creating diskette does, the words
+// that follow its program name. They name the platform's devices; defined in
 // diskette_program_<platform>.cpp.
 extern const char kWriterInformation[];
+extern const char kReaderInformation[];
 extern const char kSelfDiskInformation[];
 
 // The path by which the self-creating diskette opens its own file, where the
@@ -99,6 +108,7 @@ extern const char kOwnProgramFile[];
 enum class PromptForm : std::uint8_t {
     kWriter = 0,      // one diskette: ENTER or ESC
     kSelfDisk = 1,    // diskette number image->disketteNumber: ENTER, S (or s) or ESC
+    kNumbered = 2,    // diskette number image->disketteNumber of a series: ENTER or ESC
 };
 
 enum class DisketteAnswer : std::uint8_t {

@@ -11,6 +11,7 @@
 #include "console/message.h"
 #include "diskette/device.h"
 #include "image/device_parameter_block.h"
+#include "image/image_reader.h"
 #include "image/used_track_map.h"
 
 // ---------------------------------------------------------------------------
@@ -44,7 +45,8 @@ static ProgressState progressState = {{}, kLightShade, false, InfoLineWording::k
 void SetProgressWording(InfoLineWording wording) { progressState.wording = wording; }
 
 // The word shown after the bar; nullptr for actions that print nothing. The
-// word of a written diskette ends the line, so the finished bar stays.
+// word of a written diskette (or a made image) ends the line, so the
+// finished bar stays.
 static const char* ActionWord(ProgressAction action) {
     switch (action) {
         case ProgressAction::kDisketteWritten: return "Diskette successfully created\r\n";
@@ -53,6 +55,8 @@ static const char* ActionWord(ProgressAction action) {
         case ProgressAction::kTrackSideVerified: return "Verify";
         case ProgressAction::kTrackSideFormatted: return "Format";
         case ProgressAction::kTrackSideUnused: return "Unused track";
+        case ProgressAction::kTrackSideSaved: return "Save";
+        case ProgressAction::kImageSaved: return "Image successfully created\r\n";
         case ProgressAction::kReset:
         case ProgressAction::kWritingBegins: break;
     }
@@ -324,8 +328,7 @@ int WriteDiskette(ImageRecord* image) {
     if (!GetDisketteGeometry(&image->parameters, &layout) || image->trackCount == 0 ||
         image->trackCount > layout.trackCount || image->imageBuffer == nullptr ||
         image->usedTrackMap == nullptr) {
-        ReportMessage("'%s' contains image data which can not be handled.", kMessageError, 0,
-                      image->imageFileName);
+        ReportImageNotHandled(image);
         return 0;
     }
     // Taken before the drive is touched, so that a lack of memory leaves the

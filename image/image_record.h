@@ -43,6 +43,8 @@ enum class ProgressAction : std::uint8_t {
     kTrackSideWritten = 6,
     kTrackSideVerified = 7,
     kTrackSideFormatted = 8,
+    kTrackSideSaved = 9,                   // a track side was written into an image file
+    kImageSaved = 10,                      // an image file has been made from a diskette
     kTrackSideUnused = 13,                 // reader: absent from the file, filled; writer: skipped
 };
 

@@ -60,9 +60,7 @@ int ConvertDescription(const char* utf8, std::size_t utf8Length, char* descripti
             escColumn = column;
         }
         if (written + 1 >= descriptionSize) {
-            ReportMessage("The description is longer than %u bytes in code page 437.",
-                          kMessageError, 0,
-                          static_cast<unsigned>(descriptionSize > 0 ? descriptionSize - 1 : 0));
+            ReportDescriptionTooLong(descriptionSize > 0 ? descriptionSize - 1 : 0);
             return 0;
         }
         description[written++] = static_cast<char>(byte);
@@ -83,4 +81,9 @@ int ConvertDescription(const char* utf8, std::size_t utf8Length, char* descripti
     }
     *length = static_cast<std::uint32_t>(written);
     return 1;
+}
+
+void ReportDescriptionTooLong(std::size_t maximumLength) {
+    ReportMessage("The description is longer than %u bytes in code page 437.", kMessageError, 0,
+                  static_cast<unsigned>(maximumLength));
 }

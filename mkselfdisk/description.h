@@ -18,3 +18,8 @@
 // than descriptionSize - 1 bytes.
 [[nodiscard]] int ConvertDescription(const char* utf8, std::size_t utf8Length, char* description,
                                      std::size_t descriptionSize, std::uint32_t* length);
+
+// Reports that a description is longer than maximumLength bytes in code page
+// 437: the one wording for the converted text, a description file too large
+// to give one, and a request that carries one.
+void ReportDescriptionTooLong(std::size_t maximumLength);

@@ -11,8 +11,8 @@
 #include "console/program.h"
 #include "console/text.h"
 #include "image/image_file.h"
+#include "image/output_file.h"
 #include "mkselfdisk/description.h"
-#include "mkselfdisk/output_file.h"
 #include "mkselfdisk/selfdisk_builder.h"
 #include "selfdisk/payload.h"
 
@@ -115,8 +115,7 @@ static bool ReadDescriptionFile(const char* path, char* text, std::size_t textSi
         return false;
     }
     if (readCount >= textSize) {
-        ReportMessage("The description is longer than %u bytes in code page 437.", kMessageError, 0,
-                      static_cast<unsigned>(kMaximumDescriptionLength));
+        ReportDescriptionTooLong(kMaximumDescriptionLength);
         return false;
     }
     std::size_t length = static_cast<std::size_t>(readCount);

@@ -15,8 +15,9 @@
 #include "image/image_file.h"
 #include "image/image_format.h"
 #include "image/image_reader.h"
-#include "image/used_track_map.h"
-#include "mkselfdisk/output_file.h"
+#include "image/image_writer.h"
+#include "image/output_file.h"
+#include "mkselfdisk/description.h"
 #include "selfdisk/payload.h"
 #include "selfdisk/program_marker.h"
 
@@ -177,59 +178,25 @@ static int AppendStub(Output* output, const char* stubPath, std::uint32_t* stubL
 }
 
 // Appends the image in image (as the reader left it) in the native format
-// with a CRC-32: sparse when the reader's used-track map holds every
-// allocated cluster whole, so that the map the reader computes from the
-// stored track sides is the one the writers use; complete otherwise (a
-// cluster that crosses into a track side the map leaves out would come back
-// half filler). Sets *storage and *diskCrc (over the diskette as the reader
-// will rebuild it: the left-out track sides filled with 0xF6). Returns 1; 0
-// after reporting; -1 when the native header could not describe the image,
-// with nothing appended.
+// with a CRC-32, sparse where that loses nothing (WriteNativeImage). Returns
+// 1 with *storage and *diskCrc (over the diskette as the reader will rebuild
+// it), storage kAsItIs when the native header cannot describe the image and
+// nothing was appended; 0 after reporting.
 static int AppendCompacted(Output* output, ImageRecord* image, ImageStorage* storage,
                            std::uint32_t* diskCrc) {
-    DisketteGeometry geometry{};
-    DeviceParameterBlock block = image->parameters;
-    std::uint8_t header[kNativeHeaderLength];
-    std::memcpy(header, kNativeSignature, kNativeSignatureLength);
-    std::memcpy(header + kNativeSignatureLength, &block, sizeof(block));
-    Recognition recognition{};
-    // Only the image bytes change below, which the recognizer does not examine.
-    if (!GetDisketteGeometry(&block, &geometry) ||
-        !RecognizeNative(header, std::size(header), &recognition)) {
-        return -1;
-    }
-    std::uint8_t* readerMap =
-        static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(geometry.trackSideCount)));
-    if (readerMap == nullptr) {
-        ReportMessage("Not enough memory.", kMessageError, 0);
+    NativeResult native{};
+    if (WriteNativeImage(image, true, output->fileHandle, output->length, output->path, nullptr,
+                         &native) == 0) {
         return 0;
     }
-    std::memcpy(readerMap, image->usedTrackMap, static_cast<std::size_t>(geometry.trackSideCount));
-    CompleteUsedTrackMap(image);
-    const bool sparse = std::memcmp(readerMap, image->usedTrackMap,
-                                    static_cast<std::size_t>(geometry.trackSideCount)) == 0;
-    if (sparse) {
-        for (std::uint64_t side = 0; side < geometry.trackSideCount; ++side) {
-            if (readerMap[side] == kTrackSideUsed) continue;
-            std::memset(image->imageBuffer + side * geometry.trackSideSize, kFillerByte,
-                        static_cast<std::size_t>(geometry.trackSideSize));
-        }
+    output->length += native.byteCount;
+    *diskCrc = native.diskCrc;
+    switch (native.storage) {
+        case NativeStorage::kComplete: *storage = ImageStorage::kNativeComplete; break;
+        case NativeStorage::kSparse: *storage = ImageStorage::kNativeSparse; break;
+        case NativeStorage::kNone: *storage = ImageStorage::kAsItIs; break;
     }
-    *diskCrc = ComputeCrc32(image->imageBuffer, static_cast<std::size_t>(geometry.imageSize));
-
-    block.imageBytes[kImageByteSparseFlag] = sparse ? kSparseFlagSet : 0;
-    block.imageBytes[kImageByteCrcFlag] = kCrcFlagBit;
-    WriteLe32(block.imageBytes + kImageByteStoredCrc, *diskCrc);
-    std::memcpy(header + kNativeSignatureLength, &block, sizeof(block));
-    int result = AppendBytes(output, header, std::size(header));
-    for (std::uint64_t side = 0; result == 1 && side < geometry.trackSideCount; ++side) {
-        if (sparse && readerMap[side] != kTrackSideUsed) continue;
-        result = AppendBytes(output, image->imageBuffer + side * geometry.trackSideSize,
-                             geometry.trackSideSize);
-    }
-    std::free(readerMap);
-    *storage = sparse ? ImageStorage::kNativeSparse : ImageStorage::kNativeComplete;
-    return result;
+    return 1;
 }
 
 // Reads the image file path and appends it. Returns 1, or 0 after reporting.
@@ -258,7 +225,7 @@ static int AppendImage(Output* output, const char* path, bool compact, PlacedIma
     if (result == 1 && compact) {
         result = AppendCompacted(output, &image, &placed->storage, &placed->diskCrc);
     }
-    if (result == -1 || (result == 1 && !compact)) {
+    if (result == 1 && placed->storage == ImageStorage::kAsItIs) {
         // The reader left the file position just past the image's last byte.
         placed->diskCrc = ComputeCrc32(image.imageBuffer,
                                        static_cast<std::size_t>(ImageBufferSize(&image)));
@@ -348,8 +315,7 @@ int BuildSelfDisk(const SelfDiskRequest* request) {
         return 0;
     }
     if (request->descriptionLength > kMaximumDescriptionLength) {
-        ReportMessage("The description is longer than %u bytes in code page 437.", kMessageError, 0,
-                      static_cast<unsigned>(kMaximumDescriptionLength));
+        ReportDescriptionTooLong(kMaximumDescriptionLength);
         return 0;
     }
     char temporaryPath[kPathSize + 8];
@@ -365,7 +331,8 @@ int BuildSelfDisk(const SelfDiskRequest* request) {
         CloseOutputFile(output.fileHandle, temporaryPath);
         return 0;
     }
-    code = CommitFile(output.fileHandle, temporaryPath, request->outputPath);
+    code = CommitFile(output.fileHandle, temporaryPath, request->outputPath,
+                      OutputFileKind::kProgram, true);
     if (code != 0) {
         ReportMessage("'%s' could not be created.", kMessageError, code, request->outputPath);
         CloseOutputFile(-1, temporaryPath);

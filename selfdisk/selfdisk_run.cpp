@@ -34,23 +34,6 @@ struct SelfDiskOptions {
     int resultCode;                        // 0, kExitHelp after /?, kExitError; the last one set wins
 };
 
-std::int32_t ReadNumberLikeAtoi(const char* text) {
-    const char* p = text;
-    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    // Counted up to one past INT32_MAX, where a negative value ends; a positive
-    // one ends a step earlier.
-    constexpr std::int64_t kLimit = static_cast<std::int64_t>(INT32_MAX) + 1;
-    std::int64_t value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10 + (*p - '0');
-        if (value > kLimit) value = kLimit;
-    }
-    if (negative) return static_cast<std::int32_t>(-value);
-    return static_cast<std::int32_t>(value > INT32_MAX ? INT32_MAX : value);
-}
-
 static void PrintUsage(const char* programName) {
     ConsolePrint("\x1b\x0F"
                  "Usage:\t%s [Drive] [Options]\r\n"

@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+#include "diskette/diskette_program.h"
+
 // Runs the self-creating diskette with the arguments main received
 // (arguments[0] is the program's own): the banner, the command line, the drive
 // check, then the payload of the file openPath (in a real run the program's
@@ -16,9 +18,3 @@
 // waiting, and nothing to write), 1 the usage text was shown, 3 any error.
 [[nodiscard]] int RunSelfDisk(int argumentCount, char** arguments, const char* openPath,
                               const char* shownPath, const char* programName);
-
-// The number at the start of text as the C library's atoi reads it: leading
-// blanks, an optional sign, then decimal digits up to the first other
-// character; no digits give 0. A value beyond the 32-bit range stops at its
-// end (INT32_MIN or INT32_MAX) instead of overflowing.
-[[nodiscard]] std::int32_t ReadNumberLikeAtoi(const char* text);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "console/system_error.h"
+#include "console/text.h"
 #include "tests/support/capture.h"
 #include "tests/support/process.h"
 

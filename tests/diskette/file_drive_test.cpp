@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -167,6 +168,73 @@ TEST(FileDriveOpen, RefusesASecondHolderUntilTheFirstCloses) {
     CloseDiskette(second);
 }
 
+// Opened for reading, a drive file without write permission (a
+// write-protected diskette) is read, and nothing can be written through it.
+TEST(FileDriveOpen, ReadsAWriteProtectedDiskette) {
+    TempDirectory directory;
+    const std::string path = directory.Path() + "/disk.img";
+    const std::vector<std::uint8_t> bytes = CountingBytes(k720K, 5);
+    WriteWholeFile(path, bytes);
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    FileDrive drive(path);
+    EXPECT_EQ(drive.Open(), kErrorWriteProtect);
+    DeviceHandle* device = nullptr;
+    ASSERT_EQ(OpenDisketteForReading("T:", &device), 0u);
+    std::vector<std::uint8_t> side(9 * 512);
+    EXPECT_EQ(ReadTrack(device, side.data(), 1, 0, 9, 512), 0u);
+    EXPECT_TRUE(std::equal(side.begin(), side.end(), bytes.begin() + 4608));
+    EXPECT_EQ(WriteTrack(device, side.data(), 0, 0, 9, 512), kErrorInvalidHandle);
+    CloseDiskette(device);
+    EXPECT_EQ(ReadWholeFile(path), bytes);
+}
+
+// A drive file of no standard size is read in the layout set on it, when it
+// holds that layout: a DMF diskette, 80 x 2 x 21 x 512 = 1720320 bytes, but
+// not the 82 tracks of the 1.72 MB layout (1763328 bytes). A 180 KB layout
+// (one side) set on it addresses track 1 at 1 x 4608.
+TEST(FileDriveReadLayout, IsSetWhereTheFileHoldsIt) {
+    TempDirectory directory;
+    const std::string path = directory.Path() + "/dmf.img";
+    const std::vector<std::uint8_t> bytes = CountingBytes(1720320, 7);
+    WriteWholeFile(path, bytes);
+    FileDrive drive(path);
+    ASSERT_EQ(drive.Open(), 0u);
+    DriveGeometry geometry{};
+    EXPECT_EQ(QueryDriveGeometry(drive.device(), &geometry), kErrorUnrecognizedMedia);
+    const DriveGeometry tooLong{2, 82, 21, 512};
+    const DriveGeometry noDiskette{2, 80, 65, 512};
+    EXPECT_EQ(SetReadLayout(drive.device(), &tooLong), kErrorNotSupported);
+    EXPECT_EQ(SetReadLayout(drive.device(), &noDiskette), kErrorInvalidParameter);
+    std::vector<std::uint8_t> side(21 * 512);
+    const DriveGeometry dmf{2, 80, 21, 512};
+    ASSERT_EQ(SetReadLayout(drive.device(), &dmf), 0u);
+    ASSERT_EQ(ReadTrack(drive.device(), side.data(), 1, 79, 21, 512), 0u);
+    EXPECT_TRUE(std::equal(side.begin(), side.end(), bytes.end() - 21 * 512));
+    const DriveGeometry oneSided{1, 40, 9, 512};
+    ASSERT_EQ(SetReadLayout(drive.device(), &oneSided), 0u);
+    ASSERT_EQ(ReadSector(drive.device(), side.data(), 0, 1, 0, 9, 512), 0u);
+    EXPECT_TRUE(std::equal(side.begin(), side.begin() + 512, bytes.begin() + 4608));
+}
+
+// A drive file taken out of the drive (removed) or swapped for another one
+// is no longer the diskette opened.
+TEST(FileDriveChange, IsSeenWhenTheFileIsRemovedOrReplaced) {
+    for (const std::string change : {"unchanged", "removed", "replaced"}) {
+        SCOPED_TRACE(change);
+        TempDirectory directory;
+        const std::string path = directory.Path() + "/disk.img";
+        WriteWholeFile(path, std::vector<std::uint8_t>(k720K));
+        FileDrive drive(path);
+        ASSERT_EQ(drive.Open(), 0u);
+        if (change != "unchanged") {
+            ASSERT_EQ(unlink(path.c_str()), 0);
+        }
+        if (change == "replaced") WriteWholeFile(path, std::vector<std::uint8_t>(k720K));
+        EXPECT_EQ(CheckDisketteUnchanged(drive.device()),
+                  change == "unchanged" ? 0u : kErrorNotReady);
+    }
+}
+
 TEST(FileDriveGeometry, FollowsTheFileSize) {
     TempDirectory directory;
     struct Row {
@@ -241,6 +309,10 @@ TEST(FileDriveTransfer, PutsEachTrackSideAtItsOffset) {
         std::vector<std::uint8_t> readBack(sideBytes + 1, 0);
         ASSERT_EQ(ReadTrack(drive.device(), readBack.data() + 1, row.side, row.track, 9, 512), 0u);
         EXPECT_EQ(0, std::memcmp(readBack.data() + 1, data, sideBytes));
+        // Sector 8 (the track side's last, the diskette's sector 9) lies 8 x 512 further.
+        ASSERT_EQ(ReadSector(drive.device(), readBack.data() + 1, row.side, row.track, 8, 9, 512),
+                  0u);
+        EXPECT_EQ(0, std::memcmp(readBack.data() + 1, data + 4096, 512));
     }
 }
 
@@ -280,6 +352,9 @@ TEST(FileDriveTransfer, RefusesRequestsOutsideTheDiskette) {
                               row.bytesPerSector, 0, 0xFD),
                   row.code);
     }
+    // A sector past the track side's last; the last sector of the diskette.
+    EXPECT_EQ(ReadSector(drive.device(), buffer.data(), 1, 39, 9, 9, 512), kErrorInvalidParameter);
+    EXPECT_EQ(ReadSector(drive.device(), buffer.data(), 1, 39, 8, 9, 512), 0u);
     EXPECT_EQ(ReadWholeFile(path), before);   // nothing written, the file has not grown
 }
 

@@ -129,12 +129,15 @@ TEST(ProgressBar, ShowsTheWordOfEachActionAfterTheBar) {
         {"verified", 7, bar + "    " + Padded("Verify", 34) + "\r"},
         {"formatted", 8, bar + "    " + Padded("Format", 34) + "\r"},
         {"unused", 13, bar + "    " + Padded("Unused track", 34) + "\r"},
+        {"saved into an image file", 9, bar + "    " + Padded("Save", 34) + "\r"},
         // 31 characters with the line end, padded to 34: three blanks after it.
         {"diskette written", 1, bar + "    Diskette successfully created\n   \r"},
+        // 28 characters: six blanks.
+        {"image made", 10, bar + "    Image successfully created\n      \r"},
         {"writing begins", 3, ""},
         {"reset", 2, ""},
         {"an unknown action", 4, ""},
-        {"another unknown action", 9, ""},
+        {"another unknown action", 11, ""},
     };
     BuiltImage image(DisketteSize::k360, "NO NAME");
     for (const Row& row : rows) {

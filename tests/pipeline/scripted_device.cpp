@@ -39,17 +39,19 @@ DriveState& State() {
 
 bool IsTrackSideStep(DriveStep step) {
     return step == DriveStep::kFormat || step == DriveStep::kWrite || step == DriveStep::kRead ||
-           step == DriveStep::kReadDiffers;
+           step == DriveStep::kReadDiffers || step == DriveStep::kReadSector;
 }
 
 // The code the script gives this call of step, 0 when none; counts the
 // failure off.
-std::uint32_t ScriptedCode(DriveStep step, std::uint32_t track = 0, std::uint32_t side = 0) {
+std::uint32_t ScriptedCode(DriveStep step, std::uint32_t track = 0, std::uint32_t side = 0,
+                           std::uint32_t sector = 0) {
     for (DriveFailure& failure : State().script.failures) {
         if (failure.step != step || failure.times == 0) continue;
         if (IsTrackSideStep(step) &&
             ((failure.track != kAnyTrack && failure.track != track) ||
-             (failure.side != kAnyTrack && failure.side != side))) {
+             (failure.side != kAnyTrack && failure.side != side) ||
+             (failure.sector != kAnyTrack && failure.sector != sector))) {
             continue;
         }
         if (failure.times > 0) --failure.times;
@@ -97,7 +99,7 @@ void ResetDrive(const DriveScript& script) {
     DriveState& state = State();
     state.script = script;
     state.calls.clear();
-    state.contents.clear();
+    state.contents = script.contents;
     state.openHandles = 0;
     state.pauses = 0;
     state.prompts = 0;
@@ -113,11 +115,17 @@ static std::string DescribeCall(const DriveCall& call) {
         return line;
     }
     int length = 0;
-    if (call.name == "open") {
-        length = std::snprintf(line, sizeof(line), "open %s", call.text.c_str());
+    if (call.name == "open" || call.name == "set layout") {
+        length = std::snprintf(line, sizeof(line), "%s %s", call.name.c_str(), call.text.c_str());
     } else if (call.name == "format" || call.name == "write" || call.name == "read") {
         length = std::snprintf(line, sizeof(line), "%s %u/%u", call.name.c_str(),
                                static_cast<unsigned>(call.track), static_cast<unsigned>(call.side));
+    } else if (call.name == "read sector") {
+        length = std::snprintf(line, sizeof(line), "read sector %u/%u/%u",
+                               static_cast<unsigned>(call.track), static_cast<unsigned>(call.side),
+                               static_cast<unsigned>(call.sector));
+    } else if (call.name == "open for reading") {
+        length = std::snprintf(line, sizeof(line), "open for reading %s", call.text.c_str());
     } else if (call.name == "pause") {
         length = std::snprintf(line, sizeof(line), "pause %u", static_cast<unsigned>(call.track));
     } else {
@@ -182,6 +190,33 @@ std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device) {
     return 0;
 }
 
+std::uint32_t OpenDisketteForReading(const char* driveName, DeviceHandle** device) {
+    *device = nullptr;
+    const std::uint32_t code = ScriptedCode(DriveStep::kOpen);
+    Log("open for reading", code);
+    State().calls.back().text = driveName;
+    if (code != 0) return code;
+    *device = new DeviceHandle{++State().serial};
+    ++State().openHandles;
+    return 0;
+}
+
+std::uint32_t SetReadLayout(DeviceHandle* device, const DriveGeometry* layout) {
+    if (device == nullptr) return Log("set layout", kErrorInvalidHandle);
+    Log("set layout", ScriptedCode(DriveStep::kSetLayout));
+    char text[64];
+    std::snprintf(text, sizeof(text), "%u/%u/%u", static_cast<unsigned>(layout->cylinders),
+                  static_cast<unsigned>(layout->heads),
+                  static_cast<unsigned>(layout->sectorsPerTrack));
+    State().calls.back().text = text;
+    return State().calls.back().code;
+}
+
+std::uint32_t CheckDisketteUnchanged(DeviceHandle* device) {
+    if (device == nullptr) return Log("check unchanged", kErrorInvalidHandle);
+    return Log("check unchanged", ScriptedCode(DriveStep::kCheckUnchanged));
+}
+
 std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry) {
     *geometry = DriveGeometry{};
     if (device == nullptr) return Log("geometry", kErrorInvalidHandle);
@@ -235,6 +270,9 @@ std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_
                         std::uint32_t track, std::uint32_t sectorsPerTrack,
                         std::uint32_t bytesPerSector) {
     if (device == nullptr) return Log("read", kErrorInvalidHandle, track, side);
+    for (const KeyDuringWrite& press : State().script.keysDuringRead) {
+        if (press.track == track && press.side == side) PushKey(press.key);
+    }
     const std::uint32_t code = TrackSideTransfer("read", DriveStep::kRead, side, track,
                                                  sectorsPerTrack, bytesPerSector);
     if (code != 0) return code;
@@ -247,6 +285,28 @@ std::uint32_t ReadTrack(DeviceHandle* device, std::uint8_t* buffer, std::uint32_
     }
     // One byte in the middle of the track side comes back changed.
     if (ScriptedCode(DriveStep::kReadDiffers, track, side) != 0) buffer[byteCount / 2] ^= 0x01;
+    return 0;
+}
+
+std::uint32_t ReadSector(DeviceHandle* device, std::uint8_t* buffer, std::uint32_t side,
+                         std::uint32_t track, std::uint32_t sector, std::uint32_t sectorsPerTrack,
+                         std::uint32_t bytesPerSector) {
+    if (device == nullptr) return Log("read sector", kErrorInvalidHandle, track, side);
+    std::uint32_t code = CheckTrackSide(side, sectorsPerTrack, bytesPerSector);
+    if (code == 0 && sector >= sectorsPerTrack) code = kErrorInvalidParameter;
+    if (code == 0) code = ScriptedCode(DriveStep::kReadSector, track, side, sector);
+    Log("read sector", code, track, side);
+    State().calls.back().sectorsPerTrack = sectorsPerTrack;
+    State().calls.back().bytesPerSector = bytesPerSector;
+    State().calls.back().sector = sector;
+    if (code != 0) return code;
+    const auto found = State().contents.find(track * 2 + side);
+    const std::size_t offset = static_cast<std::size_t>(sector) * bytesPerSector;
+    if (found == State().contents.end() || found->second.size() < offset + bytesPerSector) {
+        std::memset(buffer, kBlankByte, bytesPerSector);
+    } else {
+        std::memcpy(buffer, found->second.data() + offset, bytesPerSector);
+    }
     return 0;
 }
 

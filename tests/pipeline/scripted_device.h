@@ -26,6 +26,9 @@ enum class DriveStep {
     kReadFirstSector,
     kFlush,
     kDismount,
+    kReadSector,       // ReadSector fails with the code (on the given sector, from 0)
+    kSetLayout,
+    kCheckUnchanged,   // CheckDisketteUnchanged answers the code
 };
 
 inline constexpr std::int64_t kAnyTrack = -1;
@@ -41,6 +44,7 @@ struct DriveFailure {
     std::int64_t track = kAnyTrack;
     std::int64_t side = kAnyTrack;
     int times = kAlways;
+    std::int64_t sector = kAnyTrack;   // kReadSector: the sector within the track side, from 0
 };
 
 // A key the user presses while a track side is being written: pushed into
@@ -55,6 +59,9 @@ struct DriveScript {
     DriveGeometry geometry{2, 80, 18, 512};   // what QueryDriveGeometry reports
     std::vector<DriveFailure> failures;
     std::vector<KeyDuringWrite> keys;
+    std::vector<KeyDuringWrite> keysDuringRead;   // pushed when ReadTrack is called for the side
+    // What the diskette holds from the start, by device index track x 2 + side.
+    std::map<std::uint32_t, std::vector<std::uint8_t>> contents;
     // The keys the user types at each prompt (a message with the flags
     // 0x8FFFF), in order: pushed into the key queue when the prompt is shown,
     // so that no key poll before it takes them.
@@ -67,23 +74,27 @@ struct DriveCall {
     std::uint32_t track = 0;            // a pause: its milliseconds
     std::uint32_t side = 0;
     std::uint32_t code = 0;             // the result handed back; a message's system error code
-    std::uint32_t sectorsPerTrack = 0;  // format, write, read
+    std::uint32_t sectorsPerTrack = 0;  // format, write, read, read sector
     std::uint32_t bytesPerSector = 0;
+    std::uint32_t sector = 0;           // read sector: the sector, from 0
     std::uint8_t deviceType = 0;        // format
     std::uint8_t mediaDescriptor = 0;
     std::uint32_t flags = 0;            // message flags
     std::string text;                   // the message as formatted, or the drive name of an open
 };
 
-// Starts a test: the script in force, an empty log, a blank diskette (no
-// track side written), no open handle, no pause counted.
+// Starts a test: the script in force, an empty log, the diskette the
+// script's contents give (a blank one: no track side written), no open
+// handle, no pause counted.
 void ResetDrive(const DriveScript& script);
 
 // Everything called since ResetDrive, in order.
 const std::vector<DriveCall>& DriveCalls();
 
-// The log as lines: "open A:", "geometry", "lock", "prepare", "format 3/1",
-// "write 3/1", "read 3/1", "first sector", "flush", "dismount", "unlock", "close",
+// The log as lines: "open A:", "open for reading A:", "geometry", "lock",
+// "prepare", "format 3/1", "write 3/1", "read 3/1", "read sector 3/1/6"
+// (the sector from 0), "set layout 80/2/21" (cylinders, heads, sectors),
+// "check unchanged", "first sector", "flush", "dismount", "unlock", "close",
 // "pause 500", "message 0x10000 21 Write error on track no. 4, side 1.";
 // a failed call ends in " = code".
 std::vector<std::string> DriveLogLines();

@@ -1,10 +1,10 @@
-// output_file_posix.cpp - mkselfdisk's files through mkostemp(3), pwrite(2),
+// output_file_posix.cpp - the programs' output files through mkostemp(3), pwrite(2),
 // fsync(2) and rename(2), and the fsync(2) of their directory; and handlers
 // that remove the new file when a signal ends the program. The handlers read
 // the path only after the flag that says it is valid, with the fences that
 // keep the compiler from moving the path's stores past the flag, and call
 // only async-signal-safe functions.
-#include "mkselfdisk/output_file.h"
+#include "image/output_file.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -24,30 +24,33 @@
 // Linux moves at most about 2 GiB per call; one write asks for less.
 static constexpr std::uint64_t kLargestWrite = 0x40000000;
 static constexpr mode_t kProgramMode = 0777;   // before the umask
+static constexpr mode_t kDataMode = 0666;
 
 // The signals that end a program when the user (Ctrl+C), the system or a
-// closed terminal asks, and what each one did before mkselfdisk's handler.
+// closed terminal asks, and what each one did before the handler here.
 static constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 static struct sigaction previousActions[std::size(kEndingSignals)];
 static bool handlersInstalled = false;
-static volatile sig_atomic_t removalPending = 0;   // pendingPath is valid
-static char pendingPath[PATH_MAX];                  // the new file, not yet renamed
+// The new files, not yet renamed: each path is valid while its flag is set.
+static volatile sig_atomic_t removalPending[kNewFileCount] = {};
+static char pendingPaths[kNewFileCount][PATH_MAX];
 
 static void FillEndingSignals(sigset_t* set) {
     sigemptyset(set);
     for (int signalNumber : kEndingSignals) sigaddset(set, signalNumber);
 }
 
-// Removes the new file, then lets the signal do what it did before: the
+// Removes the new files, then lets the signal do what it did before: the
 // handler installed before (the terminal guard's, which ends the program by
 // the signal after giving the terminal back), or the default action, which
 // ends the program at once.
 static void RemoveNewFileAndGoOn(int signalNumber, siginfo_t* information, void* context) {
     const int savedErrno = errno;
-    if (removalPending) {
+    for (int slot = 0; slot < kNewFileCount; ++slot) {
+        if (!removalPending[slot]) continue;
         std::atomic_signal_fence(std::memory_order_acquire);
-        unlink(pendingPath);
-        removalPending = 0;
+        unlink(pendingPaths[slot]);
+        removalPending[slot] = 0;
     }
     std::size_t index = 0;
     while (index + 1 < std::size(kEndingSignals) && kEndingSignals[index] != signalNumber) ++index;
@@ -109,12 +112,18 @@ std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
     InstallRemovalHandlers();
     sigset_t previousMask;
     BlockEndingSignals(&previousMask);
-    const int handle = mkostemp(temporaryPath, O_CLOEXEC);
-    const int savedErrno = errno;
-    if (handle >= 0 && static_cast<std::size_t>(length) < std::size(pendingPath)) {
-        std::memcpy(pendingPath, temporaryPath, static_cast<std::size_t>(length) + 1);
+    int slot = 0;
+    while (slot < kNewFileCount && removalPending[slot]) ++slot;
+    int handle = -1;
+    int savedErrno = EMFILE;
+    if (slot < kNewFileCount) {
+        handle = mkostemp(temporaryPath, O_CLOEXEC);
+        savedErrno = errno;
+    }
+    if (handle >= 0 && static_cast<std::size_t>(length) < std::size(pendingPaths[slot])) {
+        std::memcpy(pendingPaths[slot], temporaryPath, static_cast<std::size_t>(length) + 1);
         std::atomic_signal_fence(std::memory_order_release);
-        removalPending = 1;
+        removalPending[slot] = 1;
     }
     sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     if (handle < 0) {
@@ -122,6 +131,30 @@ std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
         return SystemCodeFromPlatformError(savedErrno);
     }
     *fileHandle = handle;
+    return 0;
+}
+
+// Forgets the new file temporaryPath, renamed or removed; called with the
+// ending signals blocked.
+static void ForgetNewFile(const char* temporaryPath) {
+    for (int slot = 0; slot < kNewFileCount; ++slot) {
+        if (removalPending[slot] && std::strcmp(pendingPaths[slot], temporaryPath) == 0) {
+            removalPending[slot] = 0;
+        }
+    }
+}
+
+// Gives temporaryPath the name path unless something has it: a second link,
+// which no name that is taken can get, then the first one removed. A file
+// system without links (FAT) is asked first whether the name is taken.
+static std::uint32_t RenameWithoutReplacing(const char* temporaryPath, const char* path) {
+    if (link(temporaryPath, path) == 0) {
+        unlink(temporaryPath);
+        return 0;
+    }
+    if (errno == EEXIST) return kErrorAlreadyExists;
+    if (IsNameTaken(path)) return kErrorFileExists;
+    if (rename(temporaryPath, path) != 0) return SystemCodeFromPlatformError(errno);
     return 0;
 }
 
@@ -155,23 +188,40 @@ std::uint32_t WriteFileBytesAt(int fileHandle, std::uint64_t offset, const std::
     return 0;
 }
 
-std::uint32_t CommitFile(int fileHandle, const char* temporaryPath, const char* path) {
+std::uint32_t CommitFile(int fileHandle, const char* temporaryPath, const char* path,
+                         OutputFileKind kind, bool replace) {
     std::uint32_t code = 0;
     // mkostemp made the file rw-------; a program is given the mode a new
-    // program gets from the linker, which asks for 0777 and lets the umask
-    // take away what the user does not give.
+    // program gets from the linker, which asks for 0777, and a data file the
+    // mode any new file gets, 0666; the umask takes away what the user does
+    // not give.
     const mode_t mask = umask(0);
     umask(mask);
-    if (fsync(fileHandle) != 0 || fchmod(fileHandle, kProgramMode & ~mask) != 0) {
+    const mode_t mode = kind == OutputFileKind::kProgram ? kProgramMode : kDataMode;
+    if (fsync(fileHandle) != 0 || fchmod(fileHandle, mode & ~mask) != 0) {
         code = SystemCodeFromPlatformError(errno);
     }
     if (close(fileHandle) != 0 && code == 0) code = SystemCodeFromPlatformError(errno);
     sigset_t previousMask;
     BlockEndingSignals(&previousMask);
-    if (code == 0 && rename(temporaryPath, path) != 0) code = SystemCodeFromPlatformError(errno);
-    if (code == 0) removalPending = 0;
+    if (code == 0 && replace && rename(temporaryPath, path) != 0) {
+        code = SystemCodeFromPlatformError(errno);
+    } else if (code == 0 && !replace) {
+        code = RenameWithoutReplacing(temporaryPath, path);
+    }
+    if (code == 0) ForgetNewFile(temporaryPath);
     sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     return code;
+}
+
+bool IsNameTaken(const char* path) {
+    struct stat status {};
+    return lstat(path, &status) == 0;
+}
+
+std::uint32_t RemoveFile(const char* path) {
+    if (unlink(path) != 0 && errno != ENOENT) return SystemCodeFromPlatformError(errno);
+    return 0;
 }
 
 std::uint32_t SyncDirectoryEntry(const char* path) {
@@ -202,6 +252,6 @@ void CloseOutputFile(int fileHandle, const char* removePath) {
     sigset_t previousMask;
     BlockEndingSignals(&previousMask);
     unlink(removePath);
-    removalPending = 0;
+    ForgetNewFile(removePath);
     sigprocmask(SIG_SETMASK, &previousMask, nullptr);
 }

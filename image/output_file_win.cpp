@@ -1,7 +1,7 @@
-// output_file_win.cpp - mkselfdisk's files on Windows through the runtime
+// output_file_win.cpp - the programs' output files on Windows through the runtime
 // library's descriptors (_sopen_s, _lseeki64, _write, _commit) and
 // MoveFileExA, which replaces the output in one step.
-#include "mkselfdisk/output_file.h"
+#include "image/output_file.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -102,19 +102,31 @@ std::uint32_t WriteFileBytesAt(int fileHandle, std::uint64_t offset, const std::
     return 0;
 }
 
-std::uint32_t CommitFile(int fileHandle, const char* temporaryPath, const char* path) {
+// A file's permissions on Windows do not depend on its kind.
+std::uint32_t CommitFile(int fileHandle, const char* temporaryPath, const char* path,
+                         OutputFileKind kind, bool replace) {
+    (void)kind;
     std::uint32_t code = 0;
     _doserrno = 0;
     if (_commit(fileHandle) != 0) code = SystemCodeFromRuntimeError();
     if (_close(fileHandle) != 0 && code == 0) code = SystemCodeFromRuntimeError();
     if (code == 0 &&
-        !MoveFileExA(temporaryPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        !MoveFileExA(temporaryPath, path,
+                     (replace ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH)) {
         code = GetLastError();
     }
     return code;
 }
 
 std::uint32_t SyncDirectoryEntry(const char*) { return 0; }
+
+bool IsNameTaken(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+std::uint32_t RemoveFile(const char* path) {
+    if (DeleteFileA(path)) return 0;
+    const DWORD code = GetLastError();
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? 0 : code;
+}
 
 void CloseOutputFile(int fileHandle, const char* removePath) {
     if (fileHandle >= 0) _close(fileHandle);

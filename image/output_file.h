@@ -1,7 +1,7 @@
-// output_file.h - the file mkselfdisk writes: a new file beside the output,
-// which takes the output's name only once it is complete. Every operation
-// returns 0 or a system error code (console/system_error.h) and reports
-// nothing.
+// output_file.h - a file a program makes (mkselfdisk's program, dskread's
+// image): a new file beside the output, which takes the output's name only
+// once it is complete. Every operation returns 0 or a system error code
+// (console/system_error.h) and reports nothing.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,10 @@
 // *fileHandle is -1. On POSIX, until CommitFile renames it or CloseOutputFile
 // removes it, an interrupt, termination or hang-up signal removes it first
 // and then does what it did before (the terminal guard's handler, or the
-// default action: the program ends by the signal). Windows leaves it.
+// default action: the program ends by the signal). Windows leaves it. At
+// most kNewFileCount new files are made at a time (an image and its map): 4
+// for one more.
+inline constexpr int kNewFileCount = 2;
 [[nodiscard]] std::uint32_t CreateFileBeside(const char* path, char* temporaryPath,
                                              std::size_t temporaryPathSize, int* fileHandle);
 
@@ -29,13 +32,28 @@
 [[nodiscard]] std::uint32_t WriteFileBytesAt(int fileHandle, std::uint64_t offset,
                                              const std::uint8_t* bytes, std::uint64_t byteCount);
 
-// Makes the file complete: its bytes reach the disk, it becomes executable
-// for everyone the umask lets (on POSIX 0777 & ~umask: rwxr-xr-x under the
-// usual 022), it is closed and renamed from temporaryPath to path, replacing
-// a file of that name. The handle is closed in every case; on failure the
-// caller removes temporaryPath.
+// What a file is made for, which gives its permissions on POSIX.
+enum class OutputFileKind : std::uint8_t {
+    kProgram = 0,                          // 0777 & ~umask: rwxr-xr-x under the usual 022
+    kData = 1,                             // 0666 & ~umask: rw-r--r-- under the usual 022
+};
+
+// Makes the file complete: its bytes reach the disk, it gets the permissions
+// of its kind that the umask lets, it is closed and renamed from
+// temporaryPath to path, replacing a file of that name when replace is set;
+// otherwise a name that is taken, also one taken since the caller looked,
+// fails with 183 (80 on a file system that cannot tell in one step, where
+// the name is looked at first). The handle is closed in every case; on
+// failure the caller removes temporaryPath.
 [[nodiscard]] std::uint32_t CommitFile(int fileHandle, const char* temporaryPath,
-                                       const char* path);
+                                       const char* path, OutputFileKind kind, bool replace);
+
+// True when something has the name path: a file, a directory, a link (also
+// one that leads nowhere). False when nothing has it, or it cannot be told.
+[[nodiscard]] bool IsNameTaken(const char* path);
+
+// Removes the file path; a name that nothing has is no failure.
+[[nodiscard]] std::uint32_t RemoveFile(const char* path);
 
 // Makes the directory entry of path reach the disk, after CommitFile renamed
 // a file to it; without this a crash could leave the old file or none under
