@@ -335,11 +335,14 @@ TEST(WindowsOutput, ConsoleVariantShowsNothingRedirectedAndColoursOnAConsole) {
         std::string program;
         std::vector<std::string> arguments;
         int exitCode;
+        std::string title;                 // the banner's first words
     };
+    const std::string designTitle = "VELMORATRAX's";
     const Row rows[] = {
-        {"dskwrite /?", "dskwrite.exe", {"/?"}, 1},
-        {"dskwrite without an image", "dskwrite.exe", {}, 3},
-        {"selfdisk /x", "selfdisk.exe", {"/x"}, 3},
+        {"dskwrite /?", "dskwrite.exe", {"/?"}, 1, designTitle},
+        {"dskwrite without an image", "dskwrite.exe", {}, 3, designTitle},
+        {"selfdisk /x", "selfdisk.exe", {"/x"}, 3, designTitle},
+        {"dskread without an image", "dskread.exe", {}, 3, "dskread, the diskette reader"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -352,7 +355,7 @@ TEST(WindowsOutput, ConsoleVariantShowsNothingRedirectedAndColoursOnAConsole) {
         EXPECT_EQ(shown.exitCode, row.exitCode);
         // The banner's first lines in light cyan (0x0B), the hint in yellow
         // (0x0E), as wine draws the console's colours on the terminal.
-        EXPECT_NE(shown.output.find("\x1b[96mVELMORATRAX's"), std::string::npos) << shown.output;
+        EXPECT_NE(shown.output.find("\x1b[96m" + row.title), std::string::npos) << shown.output;
         EXPECT_NE(shown.output.find("\x1b[93mEnter '" + row.program + " /?' to show help"),
                   std::string::npos)
             << shown.output;
