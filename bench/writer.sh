@@ -44,17 +44,8 @@ mkdir -p "$WORK"
 
 # A nearly empty diskette (two small files) and a full one (one file takes
 # every free cluster).
-mkfs.fat -C "$WORK/empty.img" 1440 >/dev/null
-seq 1 300 >"$WORK/README.TXT"
-mcopy -i "$WORK/empty.img" "$WORK/README.TXT" ::
-mmd -i "$WORK/empty.img" ::/DOCS
-mcopy -i "$WORK/empty.img" "$WORK/README.TXT" ::/DOCS/NOTES.TXT
-mkfs.fat -C "$WORK/full.img" 1440 >/dev/null
-free=$(mdir -i "$WORK/full.img" :: | sed -n 's/^ *\([0-9 ]*\) bytes free$/\1/p' | tr -d ' ')
-seq 1 400000 >"$WORK/FULL.BIN" && truncate -s "$free" "$WORK/FULL.BIN"
-mcopy -i "$WORK/full.img" "$WORK/FULL.BIN" ::
-[ "$(mdir -i "$WORK/full.img" :: | sed -n 's/^ *\([0-9 ]*\) bytes free$/\1/p' | tr -d ' ')" = 0 ] ||
-  { echo "bench: full.img is not full" >&2; exit 1; }
+source bench/diskettes.sh
+make_diskettes "$WORK"
 
 DRIVE=$WORK/drive.img
 printf '\n%-10s %-9s %-7s %9s %8s %7s %6s %9s %6s %5s\n' image "sides" option pwrite64 pread64 \
