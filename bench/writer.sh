@@ -13,9 +13,7 @@
 #    a full /A /V pass of 1.44 MB onto the emulated floppy A:, by dskwrite and
 #    by dd with one direct request per track side (bs=9216 oflag=direct, then
 #    iflag=direct read-back), alternately, three times each; the medians and
-#    their ratio. Then a whole read of that diskette, one direct request per
-#    track side, once by dd (bs=9216 iflag=direct) and once through the device
-#    layer's ReadTrack, with their read requests and the ratio.
+#    their ratio.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -34,8 +32,8 @@ bash tools/install-packages.sh cmake g++ make libgtest-dev dosfstools mtools str
 
 echo "Building into $BUILD ..."
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" -j2 --target dskwrite dskwrite_static diskette_guest writer_images \
-  selfdisk_static mkselfdisk used_sides >/dev/null
+cmake --build "$BUILD" -j2 --target dskwrite dskwrite_static dskread_static diskette_guest \
+  writer_images selfdisk_static mkselfdisk used_sides >/dev/null
 DSKWRITE=$BUILD/bin/dskwrite
 
 rm -rf "$WORK"
@@ -46,17 +44,8 @@ mkdir -p "$WORK"
 
 # A nearly empty diskette (two small files) and a full one (one file takes
 # every free cluster).
-mkfs.fat -C "$WORK/empty.img" 1440 >/dev/null
-seq 1 300 >"$WORK/README.TXT"
-mcopy -i "$WORK/empty.img" "$WORK/README.TXT" ::
-mmd -i "$WORK/empty.img" ::/DOCS
-mcopy -i "$WORK/empty.img" "$WORK/README.TXT" ::/DOCS/NOTES.TXT
-mkfs.fat -C "$WORK/full.img" 1440 >/dev/null
-free=$(mdir -i "$WORK/full.img" :: | sed -n 's/^ *\([0-9 ]*\) bytes free$/\1/p' | tr -d ' ')
-seq 1 400000 >"$WORK/FULL.BIN" && truncate -s "$free" "$WORK/FULL.BIN"
-mcopy -i "$WORK/full.img" "$WORK/FULL.BIN" ::
-[ "$(mdir -i "$WORK/full.img" :: | sed -n 's/^ *\([0-9 ]*\) bytes free$/\1/p' | tr -d ' ')" = 0 ] ||
-  { echo "bench: full.img is not full" >&2; exit 1; }
+source bench/diskettes.sh
+make_diskettes "$WORK"
 
 DRIVE=$WORK/drive.img
 printf '\n%-10s %-9s %-7s %9s %8s %7s %6s %9s %6s %5s\n' image "sides" option pwrite64 pread64 \
@@ -94,7 +83,7 @@ if [ "$QEMU" = 1 ]; then
   echo "qemu guest (TCG), floppy A: ..."
   bash tests/qemu/run.sh "$BUILD/bin/diskette_guest" "$BUILD/bin/dskwrite_static" \
     "$BUILD/bin/writer_images" "$BUILD/bin/selfdisk_static" "$BUILD/bin/mkselfdisk" "$QEMU_CACHE" \
-    bench >"$WORK/qemu.log" 2>&1 ||
+    "$BUILD/bin/dskread_static" bench >"$WORK/qemu.log" 2>&1 ||
     { cat "$WORK/qemu.log"; echo "bench: the guest failed" >&2; exit 1; }
   sed -n 's/^BENCH //p' "$WORK/qemu.log"
 fi

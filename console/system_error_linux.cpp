@@ -35,6 +35,9 @@ static constexpr ErrnoCode kErrnoCodes[] = {
     {EIO, kErrorIoDevice},
     {EIO, kErrorCrc},
     {EIO, kErrorSectorNotFound},
+    // A sector the drive cannot read (a medium error, as a USB floppy drive
+    // reports it): a data error, whose text stays EIO's, the row above.
+    {ENODATA, kErrorCrc},
     {EBUSY, kErrorSharingViolation},
     {ETXTBSY, kErrorSharingViolation},
     {EWOULDBLOCK, kErrorSharingViolation},   // a lock another holder keeps

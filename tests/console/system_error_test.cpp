@@ -25,7 +25,7 @@ TEST(SystemErrorCodes, TranslateErrnoIntoTheCommonNumbering) {
         {"no device", ENXIO, 21},     {"i/o", EIO, 30},           {"busy", EBUSY, 32},
         {"exists", EEXIST, 183},      {"full", ENOSPC, 112},      {"no memory", ENOMEM, 8},
         {"lock held", EWOULDBLOCK, 32}, {"unknown medium", EMEDIUMTYPE, 1785},
-        {"file size limit", EFBIG, 223},
+        {"file size limit", EFBIG, 223}, {"medium error", ENODATA, 23},
         {"none", 0, 0},
     };
     for (const Row& row : rows) {

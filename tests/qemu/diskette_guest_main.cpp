@@ -2,11 +2,12 @@
 // and USB storage drivers, run inside a qemu guest by tests/qemu/run.sh.
 //   diskette_guest run                        the guest's checks (A: B: floppy, C: USB,
 //                                             E: USB with bad sectors), the device
-//                                             layer's and its reads, the diskette writer's,
+//                                             layer's, the diskette reader's and writer's,
 //                                             then the self-creating diskette's
-//   diskette_guest eject                      only the eject during a write (a second try)
-//   diskette_guest bench                      the writer, then a whole read, against dd on
-//                                             A: (figures only)
+//   diskette_guest eject                      only the ejects during a read and a write
+//                                             (a second try)
+//   diskette_guest bench                      the writer against dd on A: (figures only)
+//   diskette_guest bench-read                 the reader against dd on A: (figures only)
 //   diskette_guest make-image FILE KB TAG     a tagged image for the host to attach
 //   diskette_guest check-image FILE KB TAG    on the host: every sector holds TAG's data
 //   diskette_guest bad-sectors                for the host: the sectors qemu is to fail on
@@ -271,8 +272,8 @@ int main(int argumentCount, char** arguments) {
     }
     const char* mode = argumentCount == 2 ? arguments[1] : "";
     if (std::strcmp(mode, "run") != 0 && std::strcmp(mode, "eject") != 0 &&
-        std::strcmp(mode, "bench") != 0) {
-        std::fprintf(stderr, "usage: diskette_guest run|eject|bench|bad-sectors | "
+        std::strcmp(mode, "bench") != 0 && std::strcmp(mode, "bench-read") != 0) {
+        std::fprintf(stderr, "usage: diskette_guest run|eject|bench|bench-read|bad-sectors | "
                              "make-image|check-image FILE KB TAG\n");
         return 2;
     }
@@ -287,11 +288,13 @@ int main(int argumentCount, char** arguments) {
         RunWriterChecks();
         RunSelfDiskChecks();
     }
-    // The eject comes last: it may leave the floppy driver hung.
+    // The ejects come last: they may leave the floppy driver hung.
     if (std::strcmp(mode, "bench") == 0) {
         RunWriterBench();
+    } else if (std::strcmp(mode, "bench-read") == 0) {
         RunReaderBench();
     } else {
+        RunEjectDuringRead();
         RunEjectDuringWrite();
     }
     std::printf("GUEST DONE failures=%d\n", FailureCount());

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/klog.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,7 +14,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "diskette/device.h"
 #include "tests/support/process.h"
@@ -21,6 +24,40 @@
 namespace {
 
 int failureCount = 0;
+
+// The kernel's log so far.
+std::string KernelLog() {
+    static char buffer[1 << 18];
+    int length = klogctl(3, buffer, static_cast<int>(sizeof(buffer)));   // SYSLOG_ACTION_READ_ALL
+    return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
+}
+
+// The state letter of a process (R, S, D, Z ...), or '?'.
+char ProcessState(pid_t pid) {
+    char fileName[64];
+    std::snprintf(fileName, sizeof(fileName), "/proc/%d/stat", static_cast<int>(pid));
+    std::FILE* file = std::fopen(fileName, "r");
+    if (file == nullptr) return '?';
+    char line[512] = {};
+    const bool read = std::fgets(line, sizeof(line), file) != nullptr;
+    std::fclose(file);
+    const char* close = read ? std::strrchr(line, ')') : nullptr;
+    return close != nullptr && close[1] == ' ' ? close[2] : '?';
+}
+
+// The first line of a file under /proc/PID, or "".
+std::string ProcessFile(pid_t pid, const char* name) {
+    char fileName[64];
+    std::snprintf(fileName, sizeof(fileName), "/proc/%d/%s", static_cast<int>(pid), name);
+    std::FILE* file = std::fopen(fileName, "r");
+    if (file == nullptr) return "";
+    char line[256] = {};
+    const bool read = std::fgets(line, sizeof(line), file) != nullptr;
+    std::fclose(file);
+    std::string text = read ? line : "";
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
 
 }  // namespace
 
@@ -67,6 +104,30 @@ double Now() {
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+double Median(double a, double b, double c) {
+    if (a > b) std::swap(a, b);
+    if (b > c) std::swap(b, c);
+    return a > b ? a : b;
+}
+
+void StopAfterDriverHang(const char* name, const TerminalResult& result, double limitSeconds) {
+    const char state = ProcessState(result.pid);
+    const bool driverHung = Contains(KernelLog(), "disk removed during i/o");
+    if (driverHung && state == 'D') {
+        // The system call it sleeps in (its number first: 17 pread64,
+        // 18 pwrite64, 16 ioctl, 74 fsync) and where in the kernel.
+        Note("DEADLOCK the floppy driver hung after the eject (%s in state D, in system call %s, "
+             "at %s)", name, ProcessFile(result.pid, "syscall").c_str(),
+             ProcessFile(result.pid, "wchan").c_str());
+        Note("GUEST DONE failures=%d", FailureCount());
+        Step("eject-deadlock");
+        for (;;) Sleep(1000);   // the host stops the machine
+    }
+    kill(result.pid, SIGKILL);
+    Check(name, false, "no exit within %.0f s, state %c, driver message %s", limitSeconds, state,
+          driverHung ? "seen" : "not seen");
 }
 
 TerminalResult RunOnTerminal(const TerminalRun& run) {

@@ -72,13 +72,26 @@ bool ChangeToFreshDiskette(const char* step, const char* driveName, const char* 
 
 bool Contains(const std::string& text, const std::string& part);
 
+// The median of three times.
+double Median(double a, double b, double c);
+
+// For a program on the floppy drive that did not end within limitSeconds
+// after the host took the diskette out in the middle of a request. The 6.1
+// floppy driver can hang for good then: the program sleeps uninterruptibly
+// (state D) and no signal ends it. That is the kernel's fault: the guest
+// says so (DEADLOCK, its result so far) and asks the host (STEP
+// eject-deadlock) to stop the machine and boot again for the eject checks,
+// and never returns. Otherwise the program is killed and the check name
+// fails.
+void StopAfterDriverHang(const char* name, const TerminalResult& result, double limitSeconds);
+
 // The diskette writer in the guest (writer_guest.cpp).
 void RunWriterProtectedChecks();   // B: holds a write-protected diskette
 void RunWriterChecks();            // A:, then C:; after the media change checks
 void RunEjectDuringWrite();        // last: may leave the floppy driver hung
 void RunWriterBench();
 
-// The diskette reads in the guest (reader_guest.cpp).
+// The diskette reader in the guest (reader_guest.cpp).
 // A sector whose every read qemu fails on the USB disk E:, which holds the
 // host's diskette files.img. qemu is given error as the errno of its own
 // failed read and answers ENODATA with a SCSI medium error, which the guest's
@@ -95,7 +108,8 @@ inline constexpr BadSector kBadSectors[] = {{721, ENODATA}, {737, ENODATA}, {146
 // A: holds the host's 1.44 MB diskette, image (the whole diskette).
 void RunFloppyReadCheck(const std::uint8_t* image);
 void RunBadSectorChecks();
-void RunReaderBench();             // after RunWriterBench, which leaves A: formatted
+void RunEjectDuringRead();         // last but one: may leave the floppy driver hung
+void RunReaderBench();
 
 // The self-creating diskette in the guest (selfdisk_guest.cpp): two
 // diskettes onto A:, swapped by the host while it waits.

@@ -1,7 +1,9 @@
-// reader_guest.cpp - reading diskettes through the device layer in the qemu
-// guest: the diskette the host put into the floppy drive A:, read whole, and
-// a USB disk (E:) on which qemu fails every read of a few chosen sectors, as
-// a diskette with bad sectors.
+// reader_guest.cpp - the diskette reader (the static dskread, as a user runs
+// it) against the kernel's floppy and USB storage drivers in the qemu guest:
+// the diskette the host put into the floppy drive A:, read whole; the same
+// drive emptied by the host in the middle of a read; and a USB disk (E:) on
+// which qemu fails every read of a few chosen sectors, as a diskette with
+// bad sectors.
 //
 // What the guest sees of E:'s bad sectors (Debian's 6.1 kernel, qemu 7.2,
 // usb-storage over qemu's SCSI disk, blkdebug under it):
@@ -21,68 +23,85 @@
 //   bad one.
 // qemu's floppy controller, by contrast, hands out zeros for a sector it
 // cannot read and reports no error, so bad sectors are tested on E: only.
-#include <fcntl.h>
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "console/system_error.h"
-#include "console/text.h"
-#include "diskette/device.h"
 #include "tests/qemu/guest.h"
 
 namespace {
 
+const char kReader[] = "/bin/dskread";
+const char kBadSectorImage[] = "/images/files.img";   // the diskette on E:, as the host made it
+const char kReadDirectory[] = "/read";                // the images dskread makes
+
+constexpr std::size_t kDisketteSize = 1474560;       // 1.44 MB: 2880 sectors of 512 bytes
 constexpr std::uint32_t kBytesPerSector = 512;
-constexpr std::uint32_t kSectorsPerTrack = 18;
-constexpr std::uint32_t kTrackSides = 160;
-constexpr std::uint32_t kSideBytes = kSectorsPerTrack * kBytesPerSector;
 
-// The diskette on E:, as the host made it (writer_images make).
-const char kBadSectorImage[] = "/images/files.img";
+const std::string kMade = "Image successfully created";
 
-// The errno the kernel reports for a read of sector lba on E:, 0 when it
-// reads.
-int BadSectorError(std::uint32_t lba) {
-    for (const BadSector& bad : kBadSectors) {
-        if (bad.lba == lba) return bad.error;
-    }
-    return 0;
+// Runs dskread with these arguments on a terminal and logs what it showed.
+TerminalResult RunReader(const char* name, const std::vector<std::string>& arguments,
+                         TerminalRun run = {}, bool killAtLimit = true) {
+    run.arguments = {kReader};
+    run.arguments.insert(run.arguments.end(), arguments.begin(), arguments.end());
+    return RunAndLog(name, run, killAtLimit);
 }
 
-// Reads every track side of the 1.44 MB diskette in the drive with ReadTrack
-// into codes (a result per track side) and counts in *differing the sides
-// read that are not as image (the whole diskette; nullptr: compare nothing)
-// holds them. Returns the code of OpenDiskette or QueryDriveGeometry, 1785
-// for another geometry.
-std::uint32_t ReadEveryTrackSide(const char* driveName, const std::uint8_t* image,
-                                 std::uint32_t* codes, std::uint32_t* differing) {
-    static std::uint8_t side[kTrackSideBufferSize];
-    DeviceHandle* device = nullptr;
-    std::uint32_t code = OpenDiskette(driveName, &device);
-    DriveGeometry geometry{};
-    if (code == 0) code = QueryDriveGeometry(device, &geometry);
-    if (code == 0 && (geometry.heads != 2 || geometry.cylinders != kTrackSides / 2 ||
-                      geometry.sectorsPerTrack != kSectorsPerTrack)) {
-        code = kErrorUnrecognizedMedia;
-    }
-    *differing = 0;
-    for (std::uint32_t index = 0; index < kTrackSides && code == 0; ++index) {
-        const double start = Now();
-        codes[index] =
-            ReadTrack(device, side, index % 2, index / 2, kSectorsPerTrack, kBytesPerSector);
-        if (codes[index] != 0) {
-            Note("track side %u: code %u after %.3f s", index, codes[index], Now() - start);
-        } else if (image != nullptr && std::memcmp(side, image + std::size_t{index} * kSideBytes, kSideBytes) != 0) {
-            ++*differing;
+// A directory of its own under kReadDirectory for one check's files.
+std::string FreshDirectory(const char* name) {
+    mkdir(kReadDirectory, 0755);
+    const std::string path = std::string(kReadDirectory) + "/" + name;
+    mkdir(path.c_str(), 0755);
+    return path;
+}
+
+// The names in a directory, "." and ".." aside, each after a blank.
+std::string DirectoryNames(const std::string& path) {
+    std::string names;
+    DIR* directory = opendir(path.c_str());
+    if (directory == nullptr) return " (none: no directory)";
+    while (const dirent* entry = readdir(directory)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+            names += std::string(" ") + entry->d_name;
         }
     }
-    CloseDiskette(device);
-    return code;
+    closedir(directory);
+    return names;
+}
+
+// A file's bytes, or "" when it cannot be read.
+std::string FileBytes(const std::string& path) {
+    std::string bytes;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return bytes;
+    char buffer[65536];
+    std::size_t count = 0;
+    while ((count = std::fread(buffer, 1, sizeof(buffer), file)) > 0) bytes.append(buffer, count);
+    std::fclose(file);
+    return bytes;
+}
+
+// The sectors (of 512 bytes) in which two diskettes of the same size differ,
+// each after a blank, the first ten; "" when they are alike.
+std::string DifferingSectors(const std::string& read, const std::string& expected) {
+    if (read.size() != expected.size()) {
+        return " sizes " + std::to_string(read.size()) + " and " + std::to_string(expected.size());
+    }
+    std::string sectors;
+    std::size_t count = 0;
+    for (std::size_t offset = 0; offset < read.size(); offset += kBytesPerSector) {
+        if (read.compare(offset, kBytesPerSector, expected, offset, kBytesPerSector) == 0) continue;
+        if (++count <= 10) sectors += " " + std::to_string(offset / kBytesPerSector);
+    }
+    return count > 10 ? sectors + " and " + std::to_string(count - 10) + " more" : sectors;
 }
 
 // The read requests the block device name has completed (the first number
@@ -97,110 +116,125 @@ std::uint64_t CompletedReads(const char* name) {
     return count;
 }
 
+// From a child process of its own: "STEP step" once the block device name
+// has completed count more read requests (for at most 30 s), so that the
+// host acts in the middle of a read whatever the reader shows meanwhile.
+pid_t StepAfterReads(const char* name, std::uint64_t count, const char* step) {
+    const std::uint64_t before = CompletedReads(name);
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child != 0) return child;
+    const double start = Now();
+    while (CompletedReads(name) - before < count && Now() - start < 30) Sleep(5);
+    Step(step);
+    _exit(0);
+}
+
 }  // namespace
 
 void RunFloppyReadCheck(const std::uint8_t* image) {
-    std::uint32_t codes[kTrackSides] = {};
-    std::uint32_t differing = 0;
-    const std::uint32_t code = ReadEveryTrackSide("A:", image, codes, &differing);
-    std::uint32_t failed = 0;
-    for (std::uint32_t sideCode : codes) failed += sideCode != 0 ? 1 : 0;
-    Check("read-diskette-1440", code == 0 && failed == 0 && differing == 0,
-          "code=%u, %u track sides failed, %u differ", code, failed, differing);
+    const std::string directory = FreshDirectory("floppy");
+    const std::string path = directory + "/a.img";
+    const TerminalResult result = RunReader("dskread a.img A: /S", {path, "A:", "/S"});
+    const std::string differing =
+        DifferingSectors(FileBytes(path), std::string(reinterpret_cast<const char*>(image),
+                                                      kDisketteSize));
+    const std::string names = DirectoryNames(directory);
+    Check("reader-floppy",
+          result.ended && result.exitCode == 0 && Contains(result.output, kMade) &&
+              differing.empty() && names == " a.img",
+          "exit %d after %.1f s, sectors differing:%s; files:%s", result.exitCode, result.seconds,
+          differing.c_str(), names.c_str());
 }
 
 void RunBadSectorChecks() {
-    static std::uint8_t image[std::size_t{kTrackSides} * kSideBytes];
-    std::FILE* file = std::fopen(kBadSectorImage, "rb");
-    const bool loaded = file != nullptr && std::fread(image, 1, sizeof(image), file) == sizeof(image);
-    if (file != nullptr) std::fclose(file);
+    const std::string directory = FreshDirectory("bad");
+    const std::string path = directory + "/e.img";
+    const TerminalResult result = RunReader("dskread e.img E: /S", {path, "E:", "/S"});
+    // Each bad sector by hand: sector 721 = track side 40 (sectors 720-737,
+    // track 20, side 0), its sector 2, offset 721 x 512; sector 737 the same
+    // track side's sector 18; sector 1465 = track side 81 (1458-1475, track
+    // 40, side 1), its sector 8. ENODATA (code 23) has EIO's text, as EIO has.
+    const std::string expectedMap =
+        "track 20, side 0, sector 2, offset 369152: Input/output error\n"
+        "track 20, side 0, sector 18, offset 377344: Input/output error\n"
+        "track 40, side 1, sector 8, offset 750080: Input/output error\n";
+    const std::string map = FileBytes(path + ".bad");
+    std::string expected = FileBytes(kBadSectorImage);
+    for (const BadSector& bad : kBadSectors) {
+        if (expected.size() == kDisketteSize) {
+            expected.replace(std::size_t{bad.lba} * kBytesPerSector, kBytesPerSector,
+                             kBytesPerSector, '\0');
+        }
+    }
+    const std::string differing = DifferingSectors(FileBytes(path), expected);
+    const std::string summary =
+        "3 sector(s) could not be read; they are listed in '" + path + ".bad'.";
+    Check("reader-bad-sectors",
+          result.ended && result.exitCode == 2 && map == expectedMap && differing.empty() &&
+              Contains(result.output, summary) && expected.size() == kDisketteSize,
+          "exit %d after %.1f s, map %s, sectors differing:%s", result.exitCode, result.seconds,
+          map == expectedMap ? "as injected" : ("'" + map + "'").c_str(), differing.c_str());
+}
 
-    // Whole track sides: those with a bad sector fail with the layer's code
-    // for the errno of their bad sectors (one errno per track side here).
-    std::uint32_t codes[kTrackSides] = {};
-    std::uint32_t expectedCodes[kTrackSides] = {};
-    std::uint32_t differing = 0;
-    const std::uint32_t code = loaded ? ReadEveryTrackSide("E:", image, codes, &differing) : 2;
-    std::string failures;
-    bool asInjected = code == 0;
-    for (std::uint32_t index = 0; index < kTrackSides; ++index) {
-        int error = 0;
-        for (std::uint32_t sector = 0; sector < kSectorsPerTrack && error == 0; ++sector) {
-            error = BadSectorError(index * kSectorsPerTrack + sector);
-        }
-        expectedCodes[index] = error != 0 ? SystemCodeFromPlatformError(error) : 0;
-        asInjected = asInjected && codes[index] == expectedCodes[index];
-        if (codes[index] != 0 || expectedCodes[index] != 0) {
-            failures += " " + std::to_string(index) + " (code " + std::to_string(codes[index]) +
-                        ", expected " + std::to_string(expectedCodes[index]) + ")";
-        }
+void RunEjectDuringRead() {
+    const char name[] = "reader-eject-during-read";
+    if (!ChangeToFreshDiskette("change-a-read-eject", "A:", name)) return;
+    const std::string directory = FreshDirectory("eject");
+    // The host takes the diskette out once 30 track sides have been read
+    // (the drive's reads of its first sector before them are few); with the
+    // host's delay, about a quarter of the way through the read.
+    const std::uint64_t before = CompletedReads("fd0");
+    const pid_t watcher = StepAfterReads("fd0", 30, "eject-a");
+    TerminalRun run;
+    run.limitSeconds = 20;
+    const TerminalResult result =
+        RunReader("dskread a.img A: /S (eject)", {directory + "/a.img", "A:", "/S"}, run, false);
+    kill(watcher, SIGKILL);
+    waitpid(watcher, nullptr, 0);
+    if (!result.ended) {
+        StopAfterDriverHang(name, result, run.limitSeconds);
+        return;
     }
-    Check("usb-bad-track-sides", asInjected && differing == 0,
-          "code=%u, track sides failed:%s; %u of the others differ", code, failures.c_str(),
-          differing);
-
-    // Sector by sector, through direct 512-byte reads of their own, the track
-    // sides that hold bad sectors: exactly those fail, with their errno.
-    char path[kPathSize];
-    int descriptor = -1;
-    if (loaded && DevicePathForDrive("E:", path, sizeof(path)) == 0) {
-        descriptor = open(path, O_RDONLY | O_DIRECT | O_CLOEXEC);
-    }
-    alignas(4096) static std::uint8_t sector[kBytesPerSector];
-    failures.clear();
-    asInjected = descriptor >= 0;
-    differing = 0;
-    for (std::uint32_t lba = 0; lba < kTrackSides * kSectorsPerTrack && descriptor >= 0; ++lba) {
-        if (expectedCodes[lba / kSectorsPerTrack] == 0) continue;
-        const double start = Now();
-        const ssize_t count = pread(descriptor, sector, kBytesPerSector,
-                                    static_cast<off_t>(lba) * kBytesPerSector);
-        const int error = count < 0 ? errno : 0;
-        if (count >= 0 && count != static_cast<ssize_t>(kBytesPerSector)) {
-            asInjected = false;
-            failures += " " + std::to_string(lba) + " (short)";
-        } else if (error != 0) {
-            failures += " " + std::to_string(lba) + " (" + std::strerror(error) + ")";
-            Note("sector %u: %s after %.3f s", lba, std::strerror(error), Now() - start);
-        } else if (std::memcmp(sector, image + std::size_t{lba} * kBytesPerSector,
-                               kBytesPerSector) != 0) {
-            ++differing;
-        }
-        asInjected = asInjected && error == BadSectorError(lba);
-    }
-    if (descriptor >= 0) close(descriptor);
-    Check("usb-bad-sectors", asInjected && differing == 0,
-          "sectors failed:%s; %u of the others differ", failures.c_str(), differing);
+    const std::string message = "The diskette in 'A:' was taken out or changed while it was read.";
+    const std::string names = DirectoryNames(directory);
+    Check(name, result.exitCode == 3 && Contains(result.output, message) && names.empty(),
+          "exit %d after %.1f s and %llu read requests, message %s, files:%s", result.exitCode,
+          result.seconds, static_cast<unsigned long long>(CompletedReads("fd0") - before),
+          Contains(result.output, message) ? "shown" : "missing", names.c_str());
 }
 
 void RunReaderBench() {
     // The diskette in A: read whole, one direct request of 9216 bytes per
-    // track side, once by dd and once through the device layer as a reader
-    // uses it (open, geometry, 160 ReadTrack calls into one buffer, close),
-    // in this process. A reader program would take the second's place, run
-    // by RunQuietly as dd is. Both send 160 read requests; ReadTrack takes
-    // about 1.6 times dd's time because of the floppy driver's track buffer
-    // flush (FDFLUSH) before each read, about 8 ms a track side here: the same
-    // loop of direct preads without it takes dd's time.
+    // track side, by dd and by dskread (ENTER through a pipe, no terminal,
+    // so no progress is drawn; the image into the guest's memory),
+    // alternately, three times each, after a first read by dd that lets the
+    // floppy driver find the diskette's format.
+    const std::string image = FreshDirectory("bench") + "/a.img";
+    const std::vector<std::string> reader = {kReader, image, "A:"};
     const std::vector<std::string> ddRead = {"/bin/dd", "if=/dev/fd0", "of=/dev/null", "bs=9216",
                                              "iflag=direct"};
-    std::uint64_t before = CompletedReads("fd0");
-    double ddSeconds = 0;
-    const int ddExit = RunQuietly(ddRead, "", &ddSeconds);
-    const std::uint64_t ddRequests = CompletedReads("fd0") - before;
-
-    before = CompletedReads("fd0");
-    std::uint32_t codes[kTrackSides] = {};
-    std::uint32_t differing = 0;
-    const double start = Now();
-    std::uint32_t code = ReadEveryTrackSide("A:", nullptr, codes, &differing);
-    const double layerSeconds = Now() - start;
-    const std::uint64_t layerRequests = CompletedReads("fd0") - before;
-    for (std::uint32_t sideCode : codes) code = code != 0 ? code : sideCode;
-
-    Note("BENCH read of 1.44 MB from A:: dd iflag=direct bs=9216 %.3f s (exit %d, %llu read "
-         "requests); ReadTrack %.3f s (code %u, %llu read requests); ratio %.3f (goal: at most "
-         "1.05)", ddSeconds, ddExit, static_cast<unsigned long long>(ddRequests), layerSeconds,
-         code, static_cast<unsigned long long>(layerRequests), layerSeconds / ddSeconds);
-    Check("bench-read-runs", ddExit == 0 && code == 0, "both reads ended without error");
+    double readerSeconds[3] = {};
+    double ddSeconds[3] = {};
+    double warmUp = 0;
+    bool allPassed = RunQuietly(ddRead, "", &warmUp) == 0;
+    for (int round = 0; round < 3; ++round) {
+        std::uint64_t before = CompletedReads("fd0");
+        const int ddExit = RunQuietly(ddRead, "", &ddSeconds[round]);
+        const std::uint64_t ddRequests = CompletedReads("fd0") - before;
+        unlink(image.c_str());
+        before = CompletedReads("fd0");
+        const int readerExit = RunQuietly(reader, "\r", &readerSeconds[round]);
+        const std::uint64_t readerRequests = CompletedReads("fd0") - before;
+        allPassed = allPassed && ddExit == 0 && readerExit == 0;
+        Note("BENCH round %d: dd %.3f s (exit %d, %llu read requests); dskread %.3f s (exit %d, "
+             "%llu read requests)", round + 1, ddSeconds[round], ddExit,
+             static_cast<unsigned long long>(ddRequests), readerSeconds[round], readerExit,
+             static_cast<unsigned long long>(readerRequests));
+    }
+    const double readerMedian = Median(readerSeconds[0], readerSeconds[1], readerSeconds[2]);
+    const double ddMedian = Median(ddSeconds[0], ddSeconds[1], ddSeconds[2]);
+    Note("BENCH median: dskread %.3f s, dd %.3f s, ratio %.3f (goal: at most 1.05)", readerMedian,
+         ddMedian, readerMedian / ddMedian);
+    Check("bench-read-runs", allPassed, "every run ended with exit code 0");
 }

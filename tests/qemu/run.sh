@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
-# The device layer, the diskette writer and the self-creating diskette against
-# the real floppy and USB storage drivers: boots Debian's kernel (unpacked
-# from its package, never installed) under qemu with software emulation, two
-# floppy drives and three USB disks (one with sectors that cannot be read),
-# runs diskette_guest (which runs dskwrite and selfdisk as a user would) in
-# the guest, changes diskettes through qemu's monitor when the guest asks,
-# and judges by the guest's own CHECK lines and by the image files afterwards.
+# The device layer, the diskette reader and writer and the self-creating
+# diskette against the real floppy and USB storage drivers: boots Debian's
+# kernel (unpacked from its package, never installed) under qemu with
+# software emulation, two floppy drives and three USB disks (one with sectors
+# that cannot be read), runs diskette_guest (which runs dskread, dskwrite and
+# selfdisk as a user would) in the guest, changes diskettes through qemu's
+# monitor when the guest asks, and judges by the guest's own CHECK lines and
+# by the image files afterwards.
 #   run.sh GUEST_PROGRAM WRITER_PROGRAM WRITER_IMAGES SELFDISK_STUB MKSELFDISK
-#          CACHE_DIRECTORY [bench]
-# WRITER_PROGRAM is a static dskwrite; WRITER_IMAGES makes its diskettes and
-# checks the drive images; MKSELFDISK makes of the static SELFDISK_STUB a
-# self-creating diskette that carries two of them. The last check ejects a
-# diskette in the middle of a write; when the kernel's floppy driver hangs on
-# that (a fault of the 6.1 driver, which the guest recognises), a second boot
-# tries that check once more. With "bench" the guest measures dskwrite against
-# dd instead and prints BENCH lines (bench/writer.sh).
+#          CACHE_DIRECTORY READER_PROGRAM [bench|bench-read]
+# WRITER_PROGRAM is a static dskwrite, READER_PROGRAM a static dskread;
+# WRITER_IMAGES makes the writer's diskettes and checks the drive images;
+# MKSELFDISK makes of the static SELFDISK_STUB a self-creating diskette that
+# carries two of them. The last checks eject a diskette in the middle of a
+# read and of a write; when the kernel's floppy driver hangs on that (a fault
+# of the 6.1 driver, which the guest recognises), a second boot tries those
+# checks once more. With "bench" the guest measures dskwrite against dd
+# instead and prints BENCH lines (bench/writer.sh), with "bench-read" dskread
+# (bench/reader.sh).
 # Exit 0: passed; 1: failed; 77: this machine cannot run the guest (skipped).
 set -euo pipefail
 
@@ -24,7 +27,8 @@ writer_images=$3
 selfdisk_stub=$4
 mkselfdisk=$5
 cache=$6
-mode=${7:-test}
+reader_program=$7
+mode=${8:-test}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 deadline_seconds=150   # per boot
@@ -90,6 +94,7 @@ mkdir -p "$initramfs"/{bin,dev,proc,sys,lib,images}
 cp /bin/busybox "$initramfs/bin/busybox"
 cp "$guest_program" "$initramfs/bin/diskette_guest"
 cp "$writer_program" "$initramfs/bin/dskwrite"
+cp "$reader_program" "$initramfs/bin/dskread"
 "$writer_images" make "$work"
 # A self-creating diskette of two diskettes that differ on every track side
 # either of them uses, so that one written in place of the other shows.
@@ -142,7 +147,7 @@ for disk in sda sdb sdc; do
   elif [ "$(cat /sys/block/$disk/removable)" = 1 ]; then export DISKETTE_C=/dev/$disk
   else export DISKETTE_D=/dev/$disk; fi
 done
-/bin/diskette_guest "$(sed -n 's/.*guest=\([a-z]*\).*/\1/p' /proc/cmdline)" </dev/null
+/bin/diskette_guest "$(sed -n 's/.*guest=\([a-z-]*\).*/\1/p' /proc/cmdline)" </dev/null
 echo "GUEST EXIT $?"
 poweroff -f
 EOF
@@ -262,6 +267,7 @@ boot() {
         swap-a-self)
           sleep 1; eject floppy0; sleep 1; fresh ws2.img; change floppy0 "$work/ws2.img" ;;
         change-a-eject) fresh wa-eject.img; change floppy0 "$work/wa-eject.img" ;;
+        change-a-read-eject) fresh ra-eject.img; change floppy0 "$work/ra-eject.img" ;;
         eject-a-when-written) eject_when_written "$work/wa-eject.img" ;;
         eject-deadlock)
           hung=1
@@ -294,8 +300,8 @@ judge() {
 
 started=$SECONDS
 result=0
-if [ "$mode" = bench ]; then
-  boot bench "$work/console.log"
+if [ "$mode" = bench ] || [ "$mode" = bench-read ]; then
+  boot "$mode" "$work/console.log"
   judge "$work/console.log" || result=1
   [ "$result" -eq 0 ] && echo "PASSED in $((SECONDS - started)) s" || echo "FAILED"
   exit "$result"
@@ -311,13 +317,13 @@ if [ "$hung" = 1 ]; then
   [ "$hung" = 1 ] && { echo "The floppy driver hung again."; result=1; }
 fi
 judge "${logs[-1]}" || result=1
-for name in read-diskette-1440 is-drive-floppy is-drive-usb is-drive-hard-disk \
+for name in reader-floppy is-drive-floppy is-drive-usb is-drive-hard-disk \
   open-write-protected geometry-1440 format-sequence write-every-side read-every-side usb-geometry \
-  usb-format-not-supported usb-write-every-side usb-read-every-side usb-bad-track-sides \
-  usb-bad-sectors open-empty wait-after-empty geometry-720 wait-after-swap first-sector-after-swap usb-open-empty \
+  usb-format-not-supported usb-write-every-side usb-read-every-side reader-bad-sectors \
+  open-empty wait-after-empty geometry-720 wait-after-swap first-sector-after-swap usb-open-empty \
   wait-write-protected writer-write-protected writer-verify writer-all dismount-as-user-floppy \
   writer-verify-reads-diskette writer-wait-empty writer-usb-verify dismount-as-user-usb \
-  selfdisk-two-diskettes writer-eject-during-write; do
+  selfdisk-two-diskettes reader-eject-during-read writer-eject-during-write; do
   cat "${logs[@]/%/.txt}" | grep -c "^CHECK $name ok" >/dev/null ||
     { echo "missing: CHECK $name ok"; result=1; }
 done

@@ -7,7 +7,6 @@
 #include <linux/fs.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/klog.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -142,46 +141,6 @@ void CheckDismountAsUser(const char* driveName, const char* name) {
           report[0], report[1], report[2] == EACCES ? "refused (EACCES)" : std::strerror(static_cast<int>(report[2])));
 }
 
-// The kernel's log so far.
-std::string KernelLog() {
-    static char buffer[1 << 18];
-    int length = klogctl(3, buffer, static_cast<int>(sizeof(buffer)));   // SYSLOG_ACTION_READ_ALL
-    return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
-}
-
-// The state letter of a process (R, S, D, Z ...), or '?'.
-char ProcessState(pid_t pid) {
-    char fileName[64];
-    std::snprintf(fileName, sizeof(fileName), "/proc/%d/stat", static_cast<int>(pid));
-    std::FILE* file = std::fopen(fileName, "r");
-    if (file == nullptr) return '?';
-    char line[512] = {};
-    const bool read = std::fgets(line, sizeof(line), file) != nullptr;
-    std::fclose(file);
-    const char* close = read ? std::strrchr(line, ')') : nullptr;
-    return close != nullptr && close[1] == ' ' ? close[2] : '?';
-}
-
-// The first line of a file under /proc/PID, or "".
-std::string ProcessFile(pid_t pid, const char* name) {
-    char fileName[64];
-    std::snprintf(fileName, sizeof(fileName), "/proc/%d/%s", static_cast<int>(pid), name);
-    std::FILE* file = std::fopen(fileName, "r");
-    if (file == nullptr) return "";
-    char line[256] = {};
-    const bool read = std::fgets(line, sizeof(line), file) != nullptr;
-    std::fclose(file);
-    std::string text = read ? line : "";
-    if (!text.empty() && text.back() == '\n') text.pop_back();
-    return text;
-}
-
-double Median(double a, double b, double c) {
-    if (a > b) std::swap(a, b);
-    if (b > c) std::swap(b, c);
-    return a > b ? a : b;
-}
-
 }  // namespace
 
 void RunWriterProtectedChecks() {
@@ -258,26 +217,7 @@ void RunEjectDuringWrite() {
     TerminalResult result =
         RunWriter("dskwrite files.img A: /A /S", {kPlainImage, "A:", "/A", "/S"}, run, false);
     if (!result.ended) {
-        // The 6.1 floppy driver can hang for good when a diskette leaves in the
-        // middle of a request: the writer then sleeps uninterruptibly in its
-        // write and no signal ends it. That is the kernel's fault; the host
-        // boots again and tries once more.
-        const char state = ProcessState(result.pid);
-        const bool driverHung = Contains(KernelLog(), "disk removed during i/o");
-        if (driverHung && state == 'D') {
-            // The system call it sleeps in (its number first: 18 pwrite64,
-            // 16 ioctl, 74 fsync) and where in the kernel.
-            Note("DEADLOCK the floppy driver hung after the eject (writer in state D, "
-                 "in system call %s, at %s)", ProcessFile(result.pid, "syscall").c_str(),
-                 ProcessFile(result.pid, "wchan").c_str());
-            Note("GUEST DONE failures=%d", FailureCount());
-            Step("eject-deadlock");
-            for (;;) Sleep(1000);   // the host stops the machine
-        }
-        kill(result.pid, SIGKILL);
-        Check("writer-eject-during-write", false,
-              "no exit within %.0f s, state %c, driver message %s", run.limitSeconds, state,
-              driverHung ? "seen" : "not seen");
+        StopAfterDriverHang("writer-eject-during-write", result, run.limitSeconds);
         return;
     }
     const std::string failure = LineWith(result.output, "Write error on track no. ");
