@@ -12,9 +12,9 @@
 #    (bench/used_sides), which should be read with one request each.
 # 2. Memory: the maximum resident set size (/usr/bin/time -v) of dskread
 #    reading a 1.44 MB and a 2.88 MB drive file into a plain and a native
-#    image, against the image's size + 2 MiB; as built here (dynamically
-#    linked) and statically linked, as the release files are (make dist),
-#    and of each with --version alone, which loads the runtime and no more.
+#    image, against the image's size + 2 MiB, as built (statically linked,
+#    as the release files are), and with --version alone, which loads the
+#    program and its runtime and no more.
 # 3. Speed: in the qemu guest of the device test (tests/qemu/run.sh ...
 #    bench-read), a whole read of the 1.44 MB diskette in the emulated floppy
 #    A:, by dskread and by dd with one direct request per track side
@@ -86,31 +86,23 @@ echo " other: the open, its lock, its close and the questions of its size)"
 # Memory
 
 mkfs.fat -C "$WORK/2880.img" 2880 >/dev/null
-printf '\n%-8s %-10s %-7s %12s %12s %5s\n' build drive option "max RSS KiB" "limit KiB" exit
-for build in dynamic static; do
-  program=$DSKREAD
-  [ "$build" = static ] && program=$BUILD/bin/dskread_static
-  for image in "$WORK/full.img" "$WORK/2880.img"; do
-    size_kib=$(($(stat -c %s "$image") / 1024))
-    for option in "" /N; do
-      rm -f "$WORK/read.img"
-      status=0
-      printf '\r' | DISKETTE_A=$image /usr/bin/time -v -o "$WORK/time.log" \
-        "$program" "$WORK/read.img" A: $option >/dev/null 2>&1 || status=$?
-      rss=$(sed -n 's/^\tMaximum resident set size (kbytes): //p' "$WORK/time.log")
-      printf '%-8s %-10s %-7s %12s %12s %5s\n' "$build" "${size_kib} KiB" "${option:--}" "$rss" \
-        "$((size_kib + 2048))" "$status"
-    done
+printf '\n%-10s %-7s %12s %12s %5s\n' drive option "max RSS KiB" "limit KiB" exit
+for image in "$WORK/full.img" "$WORK/2880.img"; do
+  size_kib=$(($(stat -c %s "$image") / 1024))
+  for option in "" /N; do
+    rm -f "$WORK/read.img"
+    status=0
+    printf '\r' | DISKETTE_A=$image /usr/bin/time -v -o "$WORK/time.log" \
+      "$DSKREAD" "$WORK/read.img" A: $option >/dev/null 2>&1 || status=$?
+    rss=$(sed -n 's/^\tMaximum resident set size (kbytes): //p' "$WORK/time.log")
+    printf '%-10s %-7s %12s %12s %5s\n' "${size_kib} KiB" "${option:--}" "$rss" \
+      "$((size_kib + 2048))" "$status"
   done
 done
-# The C++ runtime alone, as each build loads it.
-for build in dynamic static; do
-  program=$DSKREAD
-  [ "$build" = static ] && program=$BUILD/bin/dskread_static
-  /usr/bin/time -v -o "$WORK/time.log" "$program" --version >/dev/null 2>&1
-  printf '%-8s %-10s %-7s %12s\n' "$build" "(none)" --version \
-    "$(sed -n 's/^\tMaximum resident set size (kbytes): //p' "$WORK/time.log")"
-done
+# The program and its runtime alone.
+/usr/bin/time -v -o "$WORK/time.log" "$DSKREAD" --version >/dev/null 2>&1
+printf '%-10s %-7s %12s\n' "(none)" --version \
+  "$(sed -n 's/^\tMaximum resident set size (kbytes): //p' "$WORK/time.log")"
 
 # ---------------------------------------------------------------------------
 # Speed in the qemu guest
