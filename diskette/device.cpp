@@ -33,6 +33,12 @@ bool IsTransferSizeValid(std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSe
     return static_cast<std::uint64_t>(sectorsPerTrack) * bytesPerSector <= kTrackSideBufferSize;
 }
 
+bool IsReadLayoutValid(const DriveGeometry* layout) {
+    return IsTransferSizeValid(layout->sectorsPerTrack, layout->bytesPerSector) &&
+           layout->heads != 0 && layout->heads <= kDriveSides && layout->cylinders != 0 &&
+           layout->cylinders <= kMaximumTracks;
+}
+
 char DriveLetterOf(const char* driveName) {
     if (driveName == nullptr || driveName[0] == '\0' || driveName[1] != ':' ||
         driveName[2] != '\0') {

@@ -384,6 +384,18 @@ std::uint32_t OpenDisketteForReading(const char* driveName, DeviceHandle** devic
     return OpenDrive(driveName, true, device);
 }
 
+// The bytes a USB drive's medium or a drive file holds.
+static std::uint32_t GetMediumSize(const DeviceHandle* device, std::uint64_t* byteCount) {
+    if (device->form == DriveForm::kUsbFloppy) {
+        if (ioctl(device->descriptor, BLKGETSIZE64, byteCount) != 0) return LastErrorCode();
+        return 0;
+    }
+    struct stat info {};
+    if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
+    *byteCount = static_cast<std::uint64_t>(info.st_size);
+    return 0;
+}
+
 std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry) {
     *geometry = DriveGeometry{};
     if (device == nullptr) return kErrorInvalidHandle;
@@ -400,13 +412,8 @@ std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry) 
         return 0;
     }
     std::uint64_t byteCount = 0;
-    if (device->form == DriveForm::kUsbFloppy) {
-        if (ioctl(device->descriptor, BLKGETSIZE64, &byteCount) != 0) return LastErrorCode();
-    } else {
-        struct stat info {};
-        if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
-        byteCount = static_cast<std::uint64_t>(info.st_size);
-    }
+    const std::uint32_t code = GetMediumSize(device, &byteCount);
+    if (code != 0) return code;
     if (!GeometryFromCapacity(byteCount, geometry)) return kErrorUnrecognizedMedia;
     return 0;
 }
@@ -706,20 +713,11 @@ static std::uint64_t LayoutEnd(const DriveGeometry* layout, std::uint32_t addres
 
 std::uint32_t SetReadLayout(DeviceHandle* device, const DriveGeometry* layout) {
     if (device == nullptr) return kErrorInvalidHandle;
-    if (!IsTransferSizeValid(layout->sectorsPerTrack, layout->bytesPerSector) ||
-        layout->heads == 0 || layout->heads > kDriveSides || layout->cylinders == 0 ||
-        layout->cylinders > kMaximumTracks) {
-        return kErrorInvalidParameter;
-    }
+    if (!IsReadLayoutValid(layout)) return kErrorInvalidParameter;
     if (device->form == DriveForm::kFloppyDriver) return SetFloppyReadLayout(device, layout);
     std::uint64_t byteCount = 0;
-    if (device->form == DriveForm::kUsbFloppy) {
-        if (ioctl(device->descriptor, BLKGETSIZE64, &byteCount) != 0) return LastErrorCode();
-    } else {
-        struct stat info {};
-        if (fstat(device->descriptor, &info) != 0) return LastErrorCode();
-        byteCount = static_cast<std::uint64_t>(info.st_size);
-    }
+    const std::uint32_t code = GetMediumSize(device, &byteCount);
+    if (code != 0) return code;
     // A drive file holds its diskette with the diskette's own sides.
     const std::uint32_t sides = device->form == DriveForm::kFile ? layout->heads : kDriveSides;
     if (LayoutEnd(layout, sides) > byteCount) return kErrorNotSupported;

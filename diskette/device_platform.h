@@ -14,6 +14,10 @@ inline constexpr std::uint32_t kMaximumTracks = 255;  // a cylinder count no dis
 [[nodiscard]] bool IsTransferSizeValid(std::uint32_t sectorsPerTrack,
                                        std::uint32_t bytesPerSector);
 
+// True when layout is one a diskette can have: one or two sides, 1 to
+// kMaximumTracks cylinders, a track side a transfer can move.
+[[nodiscard]] bool IsReadLayoutValid(const DriveGeometry* layout);
+
 // The letter of a drive name ("A:" ... "Z:", a letter of either case and a
 // colon), upper-cased; '\0' when driveName is no such name.
 [[nodiscard]] char DriveLetterOf(const char* driveName);

@@ -212,11 +212,7 @@ std::uint32_t CheckFirstSectorThere(DeviceHandle* device) {
 // reads.
 std::uint32_t SetReadLayout(DeviceHandle* device, const DriveGeometry* layout) {
     if (device == nullptr) return kErrorInvalidHandle;
-    if (!IsTransferSizeValid(layout->sectorsPerTrack, layout->bytesPerSector) ||
-        layout->heads == 0 || layout->heads > kDriveSides || layout->cylinders == 0 ||
-        layout->cylinders > kMaximumTracks) {
-        return kErrorInvalidParameter;
-    }
+    if (!IsReadLayoutValid(layout)) return kErrorInvalidParameter;
     return 0;
 }
 
