@@ -105,8 +105,11 @@ enum class MediaType : std::uint8_t {
 // addressed with those sides from then on. Called once before the first
 // FormatTrack. 87: a layout that cannot be formatted (on the floppy driver
 // also any sector size but 512 bytes; a drive file takes every size); 50:
-// the drive cannot format diskettes. On Windows, whose format request names the layout of
-// each track side, there is nothing to ready.
+// the drive cannot take the layout: the floppy driver formats the layouts
+// of diskette/diskette_layouts.h that its kind of drive takes, with their
+// own gaps and data rate. Nothing is touched before a refusal. On Windows,
+// whose format request names the layout of each track side, there is
+// nothing to ready.
 [[nodiscard]] std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameters);
 
 // Formats one side of one track with the layout SelectMediaType chooses
@@ -160,9 +163,8 @@ enum class MediaType : std::uint8_t {
 // file is addressed with the layout's heads from then on. On Windows, whose
 // driver reads the diskette as it finds it, there is nothing to set. 0; 87
 // for a layout of no diskette (see PrepareFormat); 50 when the drive cannot
-// read it: the floppy driver has no values for it (its layouts are those
-// of 40 tracks of 8 or 9 sectors, 80 of 9, 15, 18, 21 or 36, and 82 of 21,
-// all of 512-byte sectors), the medium is too small.
+// read it: the floppy driver's kind of drive takes no such layout of
+// diskette/diskette_layouts.h, the medium is too small.
 [[nodiscard]] std::uint32_t SetReadLayout(DeviceHandle* device, const DriveGeometry* layout);
 
 // Tells whether the diskette opened is still in the drive: 0, or 21 when it

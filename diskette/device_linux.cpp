@@ -22,6 +22,7 @@
 #include "console/system_error.h"
 #include "console/text.h"
 #include "diskette/device_platform.h"
+#include "diskette/diskette_layouts.h"
 
 // Direct transfers need buffers and lengths aligned to the device's logical
 // block; 4096 covers USB drives with large blocks as well as 512.
@@ -54,42 +55,6 @@ struct DeviceHandle {
     dev_t fileDevice;                      // drive file: the file opened, to tell it from one that
     ino_t fileInode;                       //   replaced it since
 };
-
-// Capacities of standard diskettes and their layouts: the sizes a USB
-// drive's medium and a drive file that was not formatted by the writer may
-// have. A drive file of another size is a diskette of no known format.
-struct StandardCapacity {
-    std::uint64_t byteCount;
-    std::uint32_t cylinders;
-    std::uint32_t heads;
-    std::uint32_t sectorsPerTrack;
-};
-static constexpr StandardCapacity kStandardCapacities[] = {
-    {163840, 40, 1, 8},                    // 160 KB
-    {184320, 40, 1, 9},                    // 180 KB
-    {327680, 40, 2, 8},                    // 320 KB
-    {368640, 40, 2, 9},                    // 360 KB
-    {737280, 80, 2, 9},                    // 720 KB
-    {1228800, 80, 2, 15},                  // 1.2 MB
-    {1474560, 80, 2, 18},                  // 1.44 MB
-    {2949120, 80, 2, 36},                  // 2.88 MB
-};
-
-// The standard formats' data rate, gaps and stepping, as the floppy
-// controller needs them (the same values as the kernel's own format table):
-// size, sect, head, track, stretch, gap, rate, spec1, fmt_gap.
-static constexpr floppy_struct kFormat360InDoubleDensityDrive = {720, 9, 2, 40, 0, 0x2A, 0x02, 0xDF, 0x50, nullptr};
-static constexpr floppy_struct kFormat360InHighDensityDrive = {720, 9, 2, 40, 1, 0x23, 0x01, 0xDF, 0x50, nullptr};
-static constexpr floppy_struct kFormat720 = {1440, 9, 2, 80, 0, 0x2A, 0x02, 0xDF, 0x50, nullptr};
-static constexpr floppy_struct kFormat1200 = {2400, 15, 2, 80, 0, 0x1B, 0x00, 0xDF, 0x54, nullptr};
-static constexpr floppy_struct kFormat1440 = {2880, 18, 2, 80, 0, 0x1B, 0x00, 0xCF, 0x6C, nullptr};
-static constexpr floppy_struct kFormat2880 = {5760, 36, 2, 80, 0, 0x1B, 0x43, 0xAF, 0x54, nullptr};
-// Read only, as the kernel detects them: 720 KB in a 1.2 MB drive, the 1.68
-// MB DMF layout and the 1.72 MB layout of 82 tracks.
-static constexpr floppy_struct kFormat720InHighDensityDrive = {1440, 9, 2, 80, 0, 0x23, 0x01, 0xDF, 0x50, nullptr};
-static constexpr floppy_struct kFormat1680 = {3360, 21, 2, 80, 0, 0x1C, 0x00, 0xCF, 0x0C, nullptr};
-static constexpr floppy_struct kFormat1722 = {3444, 21, 2, 82, 0, 0x25, 0x00, 0xDF, 0x0C, nullptr};
-static constexpr int kCmos1200Drive = 2;  // FDGETDRVPRM cmos type of a 5.25" 1.2 MB drive
 
 static std::uint32_t LastErrorCode() {
     return SystemCodeFromPlatformError(errno);
@@ -141,17 +106,15 @@ static bool ReadSysfsNumber(const char* fileName, std::uint64_t* value) {
     return true;
 }
 
-// Finds the layout of a standard diskette capacity; false for any other.
+// Finds the layout of a diskette's capacity; false for any other.
 static bool GeometryFromCapacity(std::uint64_t byteCount, DriveGeometry* geometry) {
-    for (const StandardCapacity& row : kStandardCapacities) {
-        if (row.byteCount != byteCount) continue;
-        geometry->heads = row.heads;
-        geometry->cylinders = row.cylinders;
-        geometry->sectorsPerTrack = row.sectorsPerTrack;
-        geometry->bytesPerSector = kSectorUnit;
-        return true;
-    }
-    return false;
+    const DisketteLayout* layout = FindLayoutOfCapacity(byteCount);
+    if (layout == nullptr) return false;
+    geometry->heads = layout->heads;
+    geometry->cylinders = layout->cylinders;
+    geometry->sectorsPerTrack = layout->sectorsPerTrack;
+    geometry->bytesPerSector = kSectorUnit;
+    return true;
 }
 
 // A removable block device that holds nothing or a diskette's capacity. The
@@ -424,18 +387,48 @@ std::uint32_t SetVolumeLock(DeviceHandle* device, bool lock) {
     return 0;
 }
 
-// The floppy controller's values for a layout; the 360 KB layout differs
-// between a 40-track drive and a 1.2 MB drive (double stepping, 300 kbit/s).
-static floppy_struct FloppyFormatFor(MediaType media, int cmosType) {
-    switch (media) {
-        case MediaType::F3_2Pt88_512: return kFormat2880;
-        case MediaType::F3_1Pt44_512: return kFormat1440;
-        case MediaType::F3_720_512: return kFormat720;
-        case MediaType::F5_1Pt2_512: return kFormat1200;
-        case MediaType::F5_360_512: break;
+// The kind of drive the floppy driver has (its CMOS drive type) and the
+// tracks it steps; a drive that does not tell is of unknown kind.
+static void GetFloppyDriveKind(int descriptor, std::uint8_t* kind, std::uint32_t* tracks) {
+    floppy_drive_params drive{};
+    *kind = kDriveUnknown;
+    *tracks = 0;
+    if (ioctl(descriptor, FDGETDRVPRM, &drive) != 0) return;
+    switch (drive.cmos) {
+        case 1: *kind = kDrive525Double; break;
+        case 2: *kind = kDrive525High; break;
+        case 3: *kind = kDrive35Double; break;
+        case 4: *kind = kDrive35High; break;
+        case 5:
+        case 6: *kind = kDrive35Extra; break;
+        default: break;
     }
-    if (cmosType == kCmos1200Drive) return kFormat360InHighDensityDrive;
-    return kFormat360InDoubleDensityDrive;
+    *tracks = drive.tracks;
+}
+
+// The floppy driver's values for a layout of the table in the drive: with
+// two heads whatever the diskette's sides, since a real drive is addressed
+// as two-sided (a one-sided diskette on side 0 of each cylinder), and the
+// table's values do not depend on the sides. false when the drive cannot
+// take the layout.
+static bool FindFloppyLayout(int descriptor, std::uint32_t cylinders,
+                             std::uint32_t sectorsPerTrack, floppy_struct* format) {
+    std::uint8_t kind = kDriveUnknown;
+    std::uint32_t tracks = 0;
+    GetFloppyDriveKind(descriptor, &kind, &tracks);
+    const DisketteLayout* layout = FindLayout(cylinders, kDriveSides, sectorsPerTrack, kind, tracks);
+    if (layout == nullptr) return false;
+    *format = floppy_struct{};
+    format->size = layout->sectorsPerTrack * kDriveSides * layout->cylinders;
+    format->sect = layout->sectorsPerTrack;
+    format->head = kDriveSides;
+    format->track = layout->cylinders;
+    format->stretch = layout->stretch;
+    format->gap = layout->gap;
+    format->rate = layout->rate;
+    format->spec1 = layout->spec1;
+    format->fmt_gap = layout->formatGap;
+    return true;
 }
 
 // The image's cylinder count, as the image reader counts its tracks; 0 when
@@ -449,19 +442,14 @@ static std::uint32_t CylindersOfImage(const DeviceParameterBlock* parameters) {
 }
 
 
-// Sets the floppy driver's layout for the image and starts formatting.
-static std::uint32_t PrepareFloppyFormat(DeviceHandle* device, MediaType media,
-                                         std::uint32_t sectorsPerTrack, std::uint32_t cylinders) {
-    floppy_drive_params driveParameters{};
-    int cmosType = 0;
-    if (ioctl(device->descriptor, FDGETDRVPRM, &driveParameters) == 0) {
-        cmosType = driveParameters.cmos;
+// Sets the floppy driver's layout for the image and starts formatting; 50
+// when the drive cannot take the layout.
+static std::uint32_t PrepareFloppyFormat(DeviceHandle* device, std::uint32_t sectorsPerTrack,
+                                         std::uint32_t cylinders) {
+    floppy_struct layout{};
+    if (!FindFloppyLayout(device->descriptor, cylinders, sectorsPerTrack, &layout)) {
+        return kErrorNotSupported;
     }
-    floppy_struct layout = FloppyFormatFor(media, cmosType);
-    layout.sect = sectorsPerTrack;
-    layout.head = 2;
-    layout.track = cylinders;
-    layout.size = sectorsPerTrack * 2 * cylinders;
     if (ioctl(device->descriptor, FDSETPRM, &layout) != 0) return LastErrorCode();
     if (ioctl(device->descriptor, FDFMTBEG, nullptr) != 0) return LastErrorCode();
     device->formatting = true;
@@ -487,7 +475,7 @@ std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameter
             // sectors: any other size would format every track side and
             // then fail to write a single one.
             if (bytesPerSector != kSectorUnit) return kErrorInvalidParameter;
-            code = PrepareFloppyFormat(device, media, sectorsPerTrack, cylinders);
+            code = PrepareFloppyFormat(device, sectorsPerTrack, cylinders);
             break;
         case DriveForm::kUsbFloppy:
             // Formatting a USB floppy takes UFI commands this layer does not send.
@@ -644,49 +632,15 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
     return TransferAt(device, TransferDirection::kWrite, offset, byteCount);
 }
 
-// The floppy controller's values for reading a layout of 512-byte sectors,
-// from the kernel's own table; false for a layout it has none for. Layouts
-// of 40 tracks take the 360 KB rows (8 or 9 sectors, in a 40-track drive or
-// double-stepped in a 1.2 MB drive).
-static bool FloppyReadFormatFor(std::uint32_t sectorsPerTrack, std::uint32_t cylinders,
-                                int cmosType, floppy_struct* format) {
-    const bool highDensityDrive = cmosType == kCmos1200Drive;
-    if (cylinders == 40 && (sectorsPerTrack == 8 || sectorsPerTrack == 9)) {
-        *format = highDensityDrive ? kFormat360InHighDensityDrive : kFormat360InDoubleDensityDrive;
-    } else if (cylinders == 80 && sectorsPerTrack == 9) {
-        *format = highDensityDrive ? kFormat720InHighDensityDrive : kFormat720;
-    } else if (cylinders == 80 && sectorsPerTrack == 15) {
-        *format = kFormat1200;
-    } else if (cylinders == 80 && sectorsPerTrack == 18) {
-        *format = kFormat1440;
-    } else if (cylinders == 80 && sectorsPerTrack == 21) {
-        *format = kFormat1680;
-    } else if (cylinders == 82 && sectorsPerTrack == 21) {
-        *format = kFormat1722;
-    } else if (cylinders == 80 && sectorsPerTrack == 36) {
-        *format = kFormat2880;
-    } else {
-        return false;
-    }
-    format->sect = sectorsPerTrack;
-    format->track = cylinders;
-    format->size = sectorsPerTrack * kDriveSides * cylinders;
-    return true;
-}
-
 // Gives the floppy driver the layout. A handle opened for reading only may
 // not set it (EPERM): a second descriptor of access mode 3, which the block
 // layer lets ask what a writer may but neither read nor write, sets it for
 // the drive, also with a write-protected diskette in it.
 static std::uint32_t SetFloppyReadLayout(DeviceHandle* device, const DriveGeometry* layout) {
-    floppy_drive_params driveParameters{};
-    int cmosType = 0;
-    if (ioctl(device->descriptor, FDGETDRVPRM, &driveParameters) == 0) {
-        cmosType = driveParameters.cmos;
-    }
     floppy_struct format{};
     if (layout->bytesPerSector != kSectorUnit ||
-        !FloppyReadFormatFor(layout->sectorsPerTrack, layout->cylinders, cmosType, &format)) {
+        !FindFloppyLayout(device->descriptor, layout->cylinders, layout->sectorsPerTrack,
+                          &format)) {
         return kErrorNotSupported;
     }
     int descriptor = device->descriptor;
