@@ -90,7 +90,10 @@ enum class MediaType : std::uint8_t {
 [[nodiscard]] std::uint32_t OpenDisketteForReading(const char* driveName, DeviceHandle** device);
 
 // Fills *geometry with the diskette in the drive. Fails when the diskette's
-// format cannot be recognised; *geometry is then meaningless.
+// format cannot be recognised; *geometry is then meaningless. Where the
+// floppy driver found the 1.44 MB layout on a diskette whose boot sector
+// describes 21 sectors per track, the 21-sector layout is tried on the last
+// sector of track 0 and reported (and kept) when that sector is there.
 [[nodiscard]] std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry);
 
 // Locks (lock true) or unlocks the volume. The exclusive open already holds

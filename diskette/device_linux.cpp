@@ -23,6 +23,7 @@
 #include "console/text.h"
 #include "diskette/device_platform.h"
 #include "diskette/diskette_layouts.h"
+#include "image/image_format.h"
 
 // Direct transfers need buffers and lengths aligned to the device's logical
 // block; 4096 covers USB drives with large blocks as well as 512.
@@ -359,34 +360,6 @@ static std::uint32_t GetMediumSize(const DeviceHandle* device, std::uint64_t* by
     return 0;
 }
 
-std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry) {
-    *geometry = DriveGeometry{};
-    if (device == nullptr) return kErrorInvalidHandle;
-    if (device->form == DriveForm::kFloppyDriver) {
-        // Opened without a recognised format: nothing to tell until
-        // PrepareFormat has set a layout.
-        if (!device->formatKnown && !device->prepared) return kErrorUnrecognizedMedia;
-        floppy_struct parameters{};
-        if (ioctl(device->descriptor, FDGETPRM, &parameters) != 0) return LastErrorCode();
-        geometry->heads = parameters.head;
-        geometry->cylinders = parameters.track;
-        geometry->sectorsPerTrack = parameters.sect;
-        geometry->bytesPerSector = static_cast<std::uint32_t>(FD_SECTSIZE(&parameters));
-        return 0;
-    }
-    std::uint64_t byteCount = 0;
-    const std::uint32_t code = GetMediumSize(device, &byteCount);
-    if (code != 0) return code;
-    if (!GeometryFromCapacity(byteCount, geometry)) return kErrorUnrecognizedMedia;
-    return 0;
-}
-
-std::uint32_t SetVolumeLock(DeviceHandle* device, bool lock) {
-    (void)lock;
-    if (device == nullptr) return kErrorInvalidHandle;
-    return 0;
-}
-
 // The kind of drive the floppy driver has (its CMOS drive type) and the
 // tracks it steps; a drive that does not tell is of unknown kind.
 static void GetFloppyDriveKind(int descriptor, std::uint8_t* kind, std::uint32_t* tracks) {
@@ -429,6 +402,86 @@ static bool FindFloppyLayout(int descriptor, std::uint32_t cylinders,
     format->spec1 = layout->spec1;
     format->fmt_gap = layout->formatGap;
     return true;
+}
+
+// Gives the floppy driver a layout. A handle opened for reading only may
+// not set it (EPERM): a second descriptor of access mode 3, which the block
+// layer lets ask what a writer may but neither read nor write, sets it for
+// the drive, also with a write-protected diskette in it.
+static std::uint32_t SetFloppyLayout(DeviceHandle* device, const floppy_struct* format) {
+    int descriptor = device->descriptor;
+    if (device->readOnly) {
+        descriptor = open(device->path, O_RDWR | O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (descriptor < 0) return LastErrorCode();
+    }
+    std::uint32_t code = 0;
+    if (ioctl(descriptor, FDSETPRM, format) != 0) code = LastErrorCode();
+    if (descriptor != device->descriptor) close(descriptor);
+    if (code == 0) device->formatKnown = true;
+    return code;
+}
+
+// The floppy driver takes a diskette of 21 sectors per track for a 1.44 MB
+// one: it tries the 18-sector layout first, and sectors 1 to 18 of a longer
+// track read as well. Where it found 18 sectors on 80 tracks but the boot
+// sector describes 21 (the 1.68 MB DMF layout, or the 1.72 MB one of 82
+// tracks) and the drive takes that layout, the layout is set and the last
+// sector of track 0 read: when that is there, *detected becomes the layout;
+// otherwise the driver's own is set back. A diskette whose boot sector says
+// 18 sectors costs one sector read (from the driver's track buffer), not a
+// sector that is not there.
+static void FindTwentyOneSectors(DeviceHandle* device, floppy_struct* detected) {
+    constexpr std::uint32_t kDetectedSectors = 18;
+    constexpr std::uint32_t kWiderSectors = 21;
+    if (detected->sect != kDetectedSectors || detected->track != 80 ||
+        TransferAt(device, TransferDirection::kRead, 0, kSectorUnit) != 0) {
+        return;
+    }
+    DeviceParameterBlock block{};
+    DisketteGeometry boot{};
+    ParametersFromBootSector(device->transferBuffer, &block);
+    floppy_struct wider{};
+    if (!GetDisketteGeometry(&block, &boot) || boot.sectorsPerTrack != kWiderSectors ||
+        boot.sides != kDriveSides ||
+        !FindFloppyLayout(device->descriptor, boot.trackCount, kWiderSectors, &wider) ||
+        SetFloppyLayout(device, &wider) != 0) {
+        return;
+    }
+    const std::uint64_t lastSector = (kWiderSectors - 1) * kSectorUnit;
+    if (TransferAt(device, TransferDirection::kRead, lastSector, kSectorUnit) == 0) {
+        *detected = wider;
+        return;
+    }
+    (void)SetFloppyLayout(device, detected);
+}
+
+std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry) {
+    *geometry = DriveGeometry{};
+    if (device == nullptr) return kErrorInvalidHandle;
+    if (device->form == DriveForm::kFloppyDriver) {
+        // Opened without a recognised format: nothing to tell until
+        // PrepareFormat has set a layout.
+        if (!device->formatKnown && !device->prepared) return kErrorUnrecognizedMedia;
+        floppy_struct parameters{};
+        if (ioctl(device->descriptor, FDGETPRM, &parameters) != 0) return LastErrorCode();
+        if (!device->prepared) FindTwentyOneSectors(device, &parameters);
+        geometry->heads = parameters.head;
+        geometry->cylinders = parameters.track;
+        geometry->sectorsPerTrack = parameters.sect;
+        geometry->bytesPerSector = static_cast<std::uint32_t>(FD_SECTSIZE(&parameters));
+        return 0;
+    }
+    std::uint64_t byteCount = 0;
+    const std::uint32_t code = GetMediumSize(device, &byteCount);
+    if (code != 0) return code;
+    if (!GeometryFromCapacity(byteCount, geometry)) return kErrorUnrecognizedMedia;
+    return 0;
+}
+
+std::uint32_t SetVolumeLock(DeviceHandle* device, bool lock) {
+    (void)lock;
+    if (device == nullptr) return kErrorInvalidHandle;
+    return 0;
 }
 
 // The image's cylinder count, as the image reader counts its tracks; 0 when
@@ -632,10 +685,6 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
     return TransferAt(device, TransferDirection::kWrite, offset, byteCount);
 }
 
-// Gives the floppy driver the layout. A handle opened for reading only may
-// not set it (EPERM): a second descriptor of access mode 3, which the block
-// layer lets ask what a writer may but neither read nor write, sets it for
-// the drive, also with a write-protected diskette in it.
 static std::uint32_t SetFloppyReadLayout(DeviceHandle* device, const DriveGeometry* layout) {
     floppy_struct format{};
     if (layout->bytesPerSector != kSectorUnit ||
@@ -643,16 +692,7 @@ static std::uint32_t SetFloppyReadLayout(DeviceHandle* device, const DriveGeomet
                           &format)) {
         return kErrorNotSupported;
     }
-    int descriptor = device->descriptor;
-    if (device->readOnly) {
-        descriptor = open(device->path, O_RDWR | O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (descriptor < 0) return LastErrorCode();
-    }
-    std::uint32_t code = 0;
-    if (ioctl(descriptor, FDSETPRM, &format) != 0) code = LastErrorCode();
-    if (descriptor != device->descriptor) close(descriptor);
-    if (code == 0) device->formatKnown = true;
-    return code;
+    return SetFloppyLayout(device, &format);
 }
 
 // The bytes a device or file must hold for a layout: up to the end of its
