@@ -79,8 +79,8 @@ enum class MediaType : std::uint8_t {
 // volume out) for reading and writing, past the system's cache. On success
 // *device is the open drive, which CloseDiskette releases; on failure it is
 // nullptr. 21: no diskette in the drive; 19: the diskette is write-protected
-// (a drive file: one without any write permission bit); 32: someone else has
-// the drive open.
+// (a drive file: one without any write permission bit; a USB drive says so
+// when asked); 32: someone else has the drive open.
 [[nodiscard]] std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device);
 
 // Opens the drive exclusively, as OpenDiskette does, but for reading only:
@@ -110,7 +110,11 @@ enum class MediaType : std::uint8_t {
 // also any sector size but 512 bytes; a drive file takes every size); 50:
 // the drive cannot take the layout: the floppy driver formats the layouts
 // of diskette/diskette_layouts.h that its kind of drive takes, with their
-// own gaps and data rate. Nothing is touched before a refusal. On Windows,
+// own gaps and data rate; a USB floppy drive formats the image's capacity
+// where it lists that capacity for the diskette in it (other codes: its
+// answer, see diskette/usb_floppy.h). Nothing is touched before a refusal.
+// After a format that changed a USB diskette's capacity, transfers past the
+// size the system still holds go to the drive directly. On Windows,
 // whose format request names the layout of each track side, there is
 // nothing to ready.
 [[nodiscard]] std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameters);

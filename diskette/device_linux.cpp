@@ -1,6 +1,7 @@
 // device_linux.cpp - the diskette operations on Linux, for the three forms a
 // drive path can take: the kernel floppy driver, a USB floppy drive (a
-// removable SCSI disk) and a file that stands for a drive.
+// removable SCSI disk, asked and formatted with its own commands,
+// usb_floppy.h) and a file that stands for a drive.
 #include "diskette/device.h"
 
 #include <fcntl.h>
@@ -23,6 +24,7 @@
 #include "console/text.h"
 #include "diskette/device_platform.h"
 #include "diskette/diskette_layouts.h"
+#include "diskette/usb_floppy.h"
 #include "image/image_format.h"
 
 // Direct transfers need buffers and lengths aligned to the device's logical
@@ -51,6 +53,9 @@ struct DeviceHandle {
     bool prepared;                         // PrepareFormat set the layout below
     MediaType preparedMedia;
     std::uint32_t preparedSectorsPerTrack;
+    std::uint32_t formatBlockCount;        // USB floppy: the capacity prepared, in blocks
+    std::uint32_t formatBlockLength;       //   of this many bytes
+    bool sizeReread;                       // USB floppy: the system was asked for the size anew
     std::uint64_t openGeneration;          // floppy driver: its count of diskette changes at open
     bool generationKnown;                  //   when the driver told it
     dev_t fileDevice;                      // drive file: the file opened, to tell it from one that
@@ -302,6 +307,13 @@ static std::uint32_t OpenDrive(const char* driveName, bool readOnly, DeviceHandl
         case DriveForm::kUsbFloppy:
             descriptor = open(path, (readOnly ? O_RDONLY : O_RDWR) | O_EXCL | O_DIRECT | O_CLOEXEC);
             if (descriptor < 0) return LastErrorCode();
+            // The drive tells a write-protected diskette when asked; the
+            // system would take the writes and fail them one by one.
+            code = readOnly ? 0 : CheckUfiWriteProtect(descriptor);
+            if (code != 0) {
+                close(descriptor);
+                return code;
+            }
             break;
         case DriveForm::kFile:
             // A file without any write permission is a write-protected
@@ -530,9 +542,16 @@ std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameter
             if (bytesPerSector != kSectorUnit) return kErrorInvalidParameter;
             code = PrepareFloppyFormat(device, sectorsPerTrack, cylinders);
             break;
-        case DriveForm::kUsbFloppy:
-            // Formatting a USB floppy takes UFI commands this layer does not send.
-            return kErrorNotSupported;
+        case DriveForm::kUsbFloppy: {
+            // The drive formats a capacity it lists: the image's blocks.
+            const std::uint64_t blockCount =
+                static_cast<std::uint64_t>(cylinders) * sides * sectorsPerTrack;
+            code = PrepareUfiFormat(device->descriptor, static_cast<std::uint32_t>(blockCount),
+                                    bytesPerSector);
+            device->formatBlockCount = static_cast<std::uint32_t>(blockCount);
+            device->formatBlockLength = bytesPerSector;
+            break;
+        }
         case DriveForm::kFile: {
             // The file becomes the plain image of the diskette: cylinders x
             // sides x track side bytes, with the image's own sides.
@@ -589,9 +608,36 @@ static std::uint32_t CheckInsideFile(DeviceHandle* device, std::uint64_t offset,
 // request (a full file system, a quota, the file size limit): the rest is
 // asked for once more, so that the system gives its reason (ENOSPC, EDQUOT,
 // EFBIG); one that moves nothing more and gives no reason is code 27 too.
+// True when a transfer on a USB floppy drive that this handle formats ends
+// past the medium's size as the system holds it: the size it read before a
+// format that changed the capacity (a new diskette has none). The system is
+// asked to read the size anew once (BLKRRPART, which takes privileges: a
+// reset of the drive or a new open does not do it); where it still holds
+// the old one, the transfer goes to the drive as a UFI command.
+static bool IsPastUsbMediumEnd(DeviceHandle* device, std::uint64_t end) {
+    if (device->form != DriveForm::kUsbFloppy || !device->prepared) return false;
+    std::uint64_t byteCount = 0;
+    if (ioctl(device->descriptor, BLKGETSIZE64, &byteCount) != 0) return false;
+    if (end <= byteCount) return false;
+    if (!device->sizeReread) {
+        device->sizeReread = true;
+        if (ioctl(device->descriptor, BLKRRPART, nullptr) == 0 &&
+            ioctl(device->descriptor, BLKGETSIZE64, &byteCount) == 0 && end <= byteCount) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::uint32_t TransferAt(DeviceHandle* device, TransferDirection direction, std::uint64_t offset,
                          std::size_t byteCount) {
     const bool write = direction == TransferDirection::kWrite;
+    if (IsPastUsbMediumEnd(device, offset + byteCount)) {
+        const std::uint32_t blockLength = device->formatBlockLength;
+        return TransferUfiBlocks(device->descriptor, write, device->transferBuffer,
+                                 static_cast<std::uint32_t>(offset / blockLength),
+                                 static_cast<std::uint32_t>(byteCount / blockLength), blockLength);
+    }
     if (write) {
         const std::uint32_t code = CheckInsideFile(device, offset, byteCount);
         if (code != 0) return code;
@@ -677,7 +723,9 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
             return 0;
         }
         case DriveForm::kUsbFloppy:
-            return kErrorNotSupported;
+            if (!device->prepared) return kErrorInvalidParameter;
+            return FormatUfiTrack(device->descriptor, track, side, device->formatBlockCount,
+                                  device->formatBlockLength);
         case DriveForm::kFile:
             break;
     }

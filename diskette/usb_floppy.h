@@ -57,6 +57,11 @@ void MakeReadFormatCapacities(UfiCommand* command, std::uint8_t* answer);
 void MakeFormatUnit(UfiCommand* command, std::uint8_t* parameters, std::uint32_t track,
                     std::uint32_t side, std::uint32_t blockCount, std::uint32_t blockLength);
 
+// READ(10) (0x28), or WRITE(10) (0x2A) with write, of blockCount blocks of
+// blockLength bytes from block lba on, into or from data.
+void MakeReadWrite(UfiCommand* command, bool write, std::uint8_t* data, std::uint32_t lba,
+                   std::uint32_t blockCount, std::uint32_t blockLength);
+
 // The system error code of an answer: 0 for good status; from the sense:
 // 21 no medium, 19 write-protected, 1785 a medium unformatted or of a format
 // the drive cannot read, any other sense SystemCodeFromSense (its text shows
@@ -88,6 +93,13 @@ void MakeFormatUnit(UfiCommand* command, std::uint8_t* parameters, std::uint32_t
 // KB layout on a 1.44 MB diskette), or the code of the command that failed.
 [[nodiscard]] std::uint32_t PrepareUfiFormat(int descriptor, std::uint32_t blockCount,
                                              std::uint32_t blockLength);
+
+// Moves blockCount blocks of blockLength bytes between data and the
+// diskette from block lba on, in one command, whatever size the system holds
+// for the medium: 0, 27 for a transfer that ended short, or the answer's code.
+[[nodiscard]] std::uint32_t TransferUfiBlocks(int descriptor, bool write, std::uint8_t* data,
+                                              std::uint32_t lba, std::uint32_t blockCount,
+                                              std::uint32_t blockLength);
 
 // Formats one track side with the format descriptor PrepareUfiFormat took.
 [[nodiscard]] std::uint32_t FormatUfiTrack(int descriptor, std::uint32_t track, std::uint32_t side,

@@ -9,6 +9,8 @@
 static constexpr std::uint8_t kOperationTestUnitReady = 0x00;
 static constexpr std::uint8_t kOperationFormatUnit = 0x04;
 static constexpr std::uint8_t kOperationReadFormatCapacities = 0x23;
+static constexpr std::uint8_t kOperationRead10 = 0x28;
+static constexpr std::uint8_t kOperationWrite10 = 0x2A;
 static constexpr std::uint8_t kOperationModeSense = 0x5A;
 
 static constexpr std::uint8_t kAllModePages = 0x3F;
@@ -93,6 +95,17 @@ void MakeFormatUnit(UfiCommand* command, std::uint8_t* parameters, std::uint32_t
     parameters[3] = kFormatDescriptorLength;
     PutBigEndian(parameters + 4, blockCount, 4);
     PutBigEndian(parameters + 9, blockLength, 3);
+}
+
+void MakeReadWrite(UfiCommand* command, bool write, std::uint8_t* data, std::uint32_t lba,
+                   std::uint32_t blockCount, std::uint32_t blockLength) {
+    *command = UfiCommand{};
+    command->block[0] = write ? kOperationWrite10 : kOperationRead10;
+    command->direction = write ? UfiDirection::kToDrive : UfiDirection::kFromDrive;
+    command->data = data;
+    command->dataSize = static_cast<std::size_t>(blockCount) * blockLength;
+    PutBigEndian(command->block + 2, lba, 4);
+    PutBigEndian(command->block + 7, blockCount, 2);
 }
 
 // Key, ASC and ASCQ of fixed-format sense (response code 0x70 or 0x71) or
@@ -194,6 +207,17 @@ std::uint32_t PrepareUfiFormat(int descriptor, std::uint32_t blockCount,
     code = RunUfiCommand(descriptor, &command, &answer);
     if (code != 0) return code;
     return FindUfiCapacity(capacities, answer.dataCount, blockCount, blockLength);
+}
+
+std::uint32_t TransferUfiBlocks(int descriptor, bool write, std::uint8_t* data,
+                                std::uint32_t lba, std::uint32_t blockCount,
+                                std::uint32_t blockLength) {
+    UfiCommand command{};
+    UfiAnswer answer{};
+    MakeReadWrite(&command, write, data, lba, blockCount, blockLength);
+    const std::uint32_t code = RunUfiCommand(descriptor, &command, &answer);
+    if (code != 0) return code;
+    return answer.dataCount != command.dataSize ? kErrorSectorNotFound : 0;
 }
 
 std::uint32_t FormatUfiTrack(int descriptor, std::uint32_t track, std::uint32_t side,

@@ -80,7 +80,7 @@ std::uint32_t SendUfiCommand(int descriptor, const UfiCommand* command, UfiAnswe
     if (command->direction == UfiDirection::kFromDrive) {
         std::memcpy(command->data, next.data.data(), count);
     }
-    answer->dataCount = command->direction == UfiDirection::kFromDrive ? count : 0;
+    answer->dataCount = command->direction == UfiDirection::kToDrive ? command->dataSize : count;
     return 0;
 }
 
@@ -106,6 +106,14 @@ TEST(UfiCommands, AreTheCommandSetsBytes) {
     // of descriptor: 2880 blocks of 512 bytes.
     EXPECT_EQ(sent[3].parameters,
               (Bytes{0x00, 0xB1, 0x00, 0x08, 0x00, 0x00, 0x0B, 0x40, 0x00, 0x00, 0x02, 0x00}));
+    // WRITE(10) of track side 2 (blocks 36-53) and READ(10) of track side
+    // 159 (blocks 2862-2879): block address at 2-5, 18 blocks at 7-8.
+    std::vector<std::uint8_t> side(18 * 512, 0x5A);
+    Script({{}, {0, {}, side}});
+    EXPECT_EQ(TransferUfiBlocks(3, true, side.data(), 36, 18, 512), 0u);
+    EXPECT_EQ(TransferUfiBlocks(3, false, side.data(), 2862, 18, 512), 0u);
+    EXPECT_EQ(sent.at(0).block, (Bytes{0x2A, 0, 0x00, 0x00, 0x00, 0x24, 0, 0x00, 0x12, 0, 0, 0}));
+    EXPECT_EQ(sent.at(1).block, (Bytes{0x28, 0, 0x00, 0x00, 0x0B, 0x2E, 0, 0x00, 0x12, 0, 0, 0}));
 }
 
 TEST(UfiFormatPreparation, RefusesWhatTheDriveCannotDo) {

@@ -184,8 +184,6 @@ void RunUsbChecks() {
     Check("usb-open", code == 0, "code=%u", code);
     if (code != 0) return;
     HasGeometry(device, DriveGeometry{2, 80, 18, 512}, "usb-geometry");
-    code = PrepareFormat(device, MakeBlock(18, 80, 0xF0));
-    Check("usb-format-not-supported", code == kErrorNotSupported, "code=%u", code);
     WriteAndReadEverySide(device, "WC", 80, 18, "usb-write-every-side", "usb-read-every-side");
     code = FlushDiskette(device);
     Check("usb-flush", code == 0, "code=%u", code);

@@ -319,10 +319,11 @@ fi
 judge "${logs[-1]}" || result=1
 for name in reader-floppy is-drive-floppy is-drive-usb is-drive-hard-disk \
   open-write-protected geometry-1440 format-sequence write-every-side read-every-side usb-geometry \
-  usb-format-not-supported usb-write-every-side usb-read-every-side reader-bad-sectors \
+  usb-write-every-side usb-read-every-side reader-bad-sectors \
   open-empty wait-after-empty geometry-720 wait-after-swap first-sector-after-swap usb-open-empty \
   wait-write-protected writer-write-protected writer-verify writer-all dismount-as-user-floppy \
-  writer-verify-reads-diskette writer-wait-empty writer-usb-verify dismount-as-user-usb \
+  writer-verify-reads-diskette writer-wait-empty writer-usb-format-refused writer-usb-verify \
+  dismount-as-user-usb \
   selfdisk-two-diskettes reader-eject-during-read writer-eject-during-write; do
   cat "${logs[@]/%/.txt}" | grep -c "^CHECK $name ok" >/dev/null ||
     { echo "missing: CHECK $name ok"; result=1; }

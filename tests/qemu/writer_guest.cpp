@@ -197,8 +197,20 @@ void RunWriterChecks() {
         TerminalResult result = RunWriter("dskwrite files.img A: /S", {kPlainImage, "A:", "/S"}, run);
         CheckWritten("writer-wait-empty", result, run.stepAfter);
     }
-    // The USB floppy, with the native image and /V.
+    // The USB floppy, with the native image and /V, after a format that the
+    // emulated disk refuses: it is a SCSI disk, which knows no READ FORMAT
+    // CAPACITIES (invalid command operation code, sense 5/20/00), and nothing
+    // is written.
     if (ChangeToFreshDiskette("change-usb-writer", "C:", "writer-usb-verify")) {
+        TerminalResult refused = RunWriter("dskwrite files.img C: /F /S", {kPlainImage, "C:", "/F", "/S"}, {});
+        const std::string failure = LineWith(refused.output, "Formatting of the disk in ");
+        const std::string reason = LineWith(refused.output, "(Illegal request");
+        Check("writer-usb-format-refused",
+              refused.ended && refused.exitCode == 3 &&
+                  failure == "Formatting of the disk in 'C:' could not be initialized." &&
+                  reason == "(Illegal request reported by the drive, sense 5/20/00)" &&
+                  WaitForFreshDiskette("C:"),
+              "exit %d, '%s' '%s'", refused.exitCode, failure.c_str(), reason.c_str());
         TerminalResult result = RunWriter("dskwrite files.vlm C: /V /S", {kNativeImage, "C:", "/V", "/S"}, {});
         CheckWritten("writer-usb-verify", result, "Verify");
         CheckDismountAsUser("C:", "dismount-as-user-usb");
