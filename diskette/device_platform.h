@@ -18,6 +18,13 @@ inline constexpr std::uint32_t kMaximumTracks = 255;  // a cylinder count no dis
 // kMaximumTracks cylinders, a track side a transfer can move.
 [[nodiscard]] bool IsReadLayoutValid(const DriveGeometry* layout);
 
+// True when the format request's media type formats a diskette of
+// sectorsPerTrack sectors of 512 bytes on cylinders cylinders: its own
+// sectors per track (36, 18, 9, 15 or 9) and no more than its cylinders (80,
+// or 40 for 5.25" 360 KB). A DMF image of 21 sectors has no media type.
+[[nodiscard]] bool IsMediaTypeLayout(MediaType media, std::uint32_t sectorsPerTrack,
+                                     std::uint32_t cylinders);
+
 // The letter of a drive name ("A:" ... "Z:", a letter of either case and a
 // colon), upper-cased; '\0' when driveName is no such name.
 [[nodiscard]] char DriveLetterOf(const char* driveName);
