@@ -3,7 +3,8 @@
 //   diskette_guest run                        the guest's checks (A: B: floppy, C: USB,
 //                                             E: USB with bad sectors), the device
 //                                             layer's, the diskette reader's and writer's,
-//                                             then the self-creating diskette's
+//                                             the self-creating diskette's, then the
+//                                             layouts beyond 1.44 MB
 //   diskette_guest eject                      only the ejects during a read and a write
 //                                             (a second try)
 //   diskette_guest bench                      the writer against dd on A: (figures only)
@@ -285,6 +286,7 @@ int main(int argumentCount, char** arguments) {
         RunMediaChangeChecks();
         RunWriterChecks();
         RunSelfDiskChecks();
+        RunLayoutChecks();
     }
     // The ejects come last: they may leave the floppy driver hung.
     if (std::strcmp(mode, "bench") == 0) {

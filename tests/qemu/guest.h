@@ -111,6 +111,10 @@ void RunBadSectorChecks();
 void RunEjectDuringRead();         // last but one: may leave the floppy driver hung
 void RunReaderBench();
 
+// Layouts beyond 1.44 MB on the floppy driver (layout_guest.cpp): DMF in
+// A:, 2.88 MB in the 2.88 MB drive B:, formatted and written by dskwrite.
+void RunLayoutChecks();
+
 // The self-creating diskette in the guest (selfdisk_guest.cpp): two
 // diskettes onto A:, swapped by the host while it waits.
 void RunSelfDiskChecks();
