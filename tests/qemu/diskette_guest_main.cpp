@@ -13,8 +13,11 @@
 //   diskette_guest check-image FILE KB TAG    on the host: every sector holds TAG's data
 //   diskette_guest bad-sectors                for the host: the sectors qemu is to fail on
 //                                             E:, "sector errno" a line
+//   diskette_guest as-user PROGRAM ARGS...    runs PROGRAM as user and group 65534
 // The guest prints "CHECK name ok|FAIL detail" lines, "STEP name" where the
 // host has to change a diskette, and "GUEST DONE failures=N" at the end.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -262,6 +265,11 @@ int main(int argumentCount, char** arguments) {
     if (argumentCount == 5 && std::strcmp(arguments[1], "check-image") == 0) {
         return CheckImage(arguments[2], static_cast<std::uint32_t>(std::atoi(arguments[3])),
                           arguments[4]);
+    }
+    if (argumentCount >= 3 && std::strcmp(arguments[1], "as-user") == 0) {
+        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0) return 126;
+        execv(arguments[2], arguments + 2);
+        return 127;
     }
     if (argumentCount == 2 && std::strcmp(arguments[1], "bad-sectors") == 0) {
         for (const BadSector& sector : kBadSectors) {

@@ -7,12 +7,14 @@
 #include <linux/fs.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -200,16 +202,20 @@ void RunWriterChecks() {
     // The USB floppy, with the native image and /V, after a format that the
     // emulated disk refuses: it is a SCSI disk, which knows no READ FORMAT
     // CAPACITIES (invalid command operation code, sense 5/20/00), and nothing
-    // is written.
+    // is written. The format is asked for by a user who may write the drive
+    // and no more: the commands reach the drive all the same.
     if (ChangeToFreshDiskette("change-usb-writer", "C:", "writer-usb-verify")) {
-        TerminalResult refused = RunWriter("dskwrite files.img C: /F /S", {kPlainImage, "C:", "/F", "/S"}, {});
+        TerminalRun asUser;
+        asUser.arguments = {"/bin/diskette_guest", "as-user", kWriter, kPlainImage, "C:", "/F", "/S"};
+        const bool writable = chmod(std::getenv("DISKETTE_C"), 0666) == 0;
+        TerminalResult refused = RunAndLog("dskwrite files.img C: /F /S as user 65534", asUser);
         const std::string failure = LineWith(refused.output, "Formatting of the disk in ");
         const std::string reason = LineWith(refused.output, "(Illegal request");
         Check("writer-usb-format-refused",
               refused.ended && refused.exitCode == 3 &&
                   failure == "Formatting of the disk in 'C:' could not be initialized." &&
                   reason == "(Illegal request reported by the drive, sense 5/20/00)" &&
-                  WaitForFreshDiskette("C:"),
+                  writable && WaitForFreshDiskette("C:"),
               "exit %d, '%s' '%s'", refused.exitCode, failure.c_str(), reason.c_str());
         TerminalResult result = RunWriter("dskwrite files.vlm C: /V /S", {kNativeImage, "C:", "/V", "/S"}, {});
         CheckWritten("writer-usb-verify", result, "Verify");
