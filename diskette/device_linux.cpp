@@ -603,11 +603,6 @@ static std::uint32_t CheckInsideFile(DeviceHandle* device, std::uint64_t offset,
     return 0;
 }
 
-// A device's transfer that ends short has met the end of the diskette: code
-// 27. A drive file's write ends short where the space ran out inside the
-// request (a full file system, a quota, the file size limit): the rest is
-// asked for once more, so that the system gives its reason (ENOSPC, EDQUOT,
-// EFBIG); one that moves nothing more and gives no reason is code 27 too.
 // True when a transfer on a USB floppy drive that this handle formats ends
 // past the medium's size as the system holds it: the size it read before a
 // format that changed the capacity (a new diskette has none). The system is
@@ -629,6 +624,11 @@ static bool IsPastUsbMediumEnd(DeviceHandle* device, std::uint64_t end) {
     return true;
 }
 
+// A device's transfer that ends short has met the end of the diskette: code
+// 27. A drive file's write ends short where the space ran out inside the
+// request (a full file system, a quota, the file size limit): the rest is
+// asked for once more, so that the system gives its reason (ENOSPC, EDQUOT,
+// EFBIG); one that moves nothing more and gives no reason is code 27 too.
 std::uint32_t TransferAt(DeviceHandle* device, TransferDirection direction, std::uint64_t offset,
                          std::size_t byteCount) {
     const bool write = direction == TransferDirection::kWrite;

@@ -58,8 +58,9 @@ enum class TransferDirection : std::uint8_t {
 // Moves byteCount bytes (a multiple of 512, at most kTrackSideBufferSize)
 // between the transfer buffer and the device at offset, in one request,
 // with the platform's own steps around it (a drive file does not grow past
-// its end: 27 for a write there; on Windows the critical-error dialogs are
-// off). A transfer that ends short is code 27. device is not nullptr.
+// its end: 27 for a write there; a USB floppy drive that formats moves what
+// lies past the size the system still holds with its own commands; on
+// Windows the critical-error dialogs are off). A transfer that ends short is code 27. device is not nullptr.
 [[nodiscard]] std::uint32_t TransferAt(DeviceHandle* device, TransferDirection direction,
                                        std::uint64_t offset, std::size_t byteCount);
 
