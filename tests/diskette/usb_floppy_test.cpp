@@ -77,7 +77,7 @@ std::uint32_t SendUfiCommand(int descriptor, const UfiCommand* command, UfiAnswe
         answer->senseLength = kUfiSenseSize;
     }
     const std::size_t count = std::min(next.data.size(), command->dataSize);
-    if (command->direction == UfiDirection::kFromDrive) {
+    if (command->direction == UfiDirection::kFromDrive && count > 0) {
         std::memcpy(command->data, next.data.data(), count);
     }
     answer->dataCount = command->direction == UfiDirection::kToDrive ? command->dataSize : count;
