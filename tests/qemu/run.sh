@@ -332,7 +332,6 @@ for name in reader-floppy is-drive-floppy is-drive-usb is-drive-hard-disk \
   writer-verify-reads-diskette writer-wait-empty writer-usb-format-refused writer-usb-verify \
   dismount-as-user-usb \
   selfdisk-two-diskettes layout-dmf writer-format-dmf geometry-dmf layout-xd writer-format-xd \
-  prepare-xd-in-1440-drive \
   reader-eject-during-read writer-eject-during-write; do
   cat "${logs[@]/%/.txt}" | grep -c "^CHECK $name ok" >/dev/null ||
     { echo "missing: CHECK $name ok"; result=1; }
