@@ -42,6 +42,18 @@ inline constexpr std::uint32_t kErrorTooManyLinks = 1921;
 // behind this bit, so that its text can still be found.
 inline constexpr std::uint32_t kErrorPlatformBit = 0x20000000;
 
+// A drive's answer in SCSI sense data that no code above stands for (a USB
+// floppy drive refusing a command, on Linux): the sense key, additional
+// sense code and its qualifier kept behind this bit, bits 19-16, 15-8 and
+// 7-0, so that the text names them for a report of the drive's behaviour:
+// "Medium error reported by the drive, sense 3/31/01".
+inline constexpr std::uint32_t kErrorSenseBit = 0x10000000;
+[[nodiscard]] constexpr std::uint32_t SystemCodeFromSense(std::uint8_t key, std::uint8_t asc,
+                                                          std::uint8_t ascq) {
+    return kErrorSenseBit | (static_cast<std::uint32_t>(key & 0x0F) << 16) |
+           (static_cast<std::uint32_t>(asc) << 8) | ascq;
+}
+
 // POSIX only (system_error_linux.cpp); on Windows the platform's error codes
 // are the system error codes themselves.
 // Translates errno into a system error code.

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 struct ErrnoCode {
     int errnoValue;
@@ -90,9 +91,29 @@ static constexpr CodeText kOwnTexts[] = {
     {kErrorInvalidName, "Invalid file or directory name"},
 };
 
+// The names of the SCSI sense keys, by key.
+static constexpr const char* kSenseKeyNames[] = {
+    "No sense",        "Recovered error", "Not ready",       "Medium error",
+    "Hardware error",  "Illegal request", "Unit attention",  "Data protect",
+    "Blank check",     "Vendor specific", "Copy aborted",    "Aborted command",
+    "Equal",           "Volume overflow", "Miscompare",      "Reserved sense",
+};
+static_assert(std::size(kSenseKeyNames) == 16, "a name for each 4-bit key");
+static constexpr std::uint32_t kSenseBits = 0x000FFFFF;
+
+// The text of a code behind kErrorSenseBit.
+static std::size_t SenseText(std::uint32_t code, char* buffer, std::size_t bufferSize) {
+    const unsigned key = (code >> 16) & 0x0F;
+    const int length =
+        std::snprintf(buffer, bufferSize, "%s reported by the drive, sense %X/%02X/%02X",
+                      kSenseKeyNames[key], key, (code >> 8) & 0xFF, code & 0xFF);
+    return length > 0 ? std::strlen(buffer) : 0;
+}
+
 std::size_t GetSystemErrorText(std::uint32_t code, char* buffer, std::size_t bufferSize) {
     if (bufferSize == 0) return 0;
     buffer[0] = '\0';
+    if ((code & ~kSenseBits) == kErrorSenseBit) return SenseText(code, buffer, bufferSize);
     const char* text = nullptr;
     for (const CodeText& row : kOwnTexts) {
         if (row.code == code) text = row.text;

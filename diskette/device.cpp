@@ -26,6 +26,19 @@ MediaType SelectMediaType(std::uint8_t deviceType, std::uint8_t mediaDescriptor,
     return static_cast<MediaType>(ClassifyDiskette(deviceType, mediaDescriptor, sectorsPerTrack));
 }
 
+bool IsMediaTypeLayout(MediaType media, std::uint32_t sectorsPerTrack, std::uint32_t cylinders) {
+    std::uint32_t ownSectors = 9;
+    std::uint32_t ownCylinders = 80;
+    switch (media) {
+        case MediaType::F3_2Pt88_512: ownSectors = 36; break;
+        case MediaType::F3_1Pt44_512: ownSectors = 18; break;
+        case MediaType::F3_720_512: break;
+        case MediaType::F5_1Pt2_512: ownSectors = 15; break;
+        case MediaType::F5_360_512: ownCylinders = 40; break;
+    }
+    return sectorsPerTrack == ownSectors && cylinders <= ownCylinders;
+}
+
 bool IsTransferSizeValid(std::uint32_t sectorsPerTrack, std::uint32_t bytesPerSector) {
     if (sectorsPerTrack == 0 || bytesPerSector == 0 || bytesPerSector % kSectorUnit != 0) {
         return false;

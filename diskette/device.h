@@ -79,8 +79,8 @@ enum class MediaType : std::uint8_t {
 // volume out) for reading and writing, past the system's cache. On success
 // *device is the open drive, which CloseDiskette releases; on failure it is
 // nullptr. 21: no diskette in the drive; 19: the diskette is write-protected
-// (a drive file: one without any write permission bit); 32: someone else has
-// the drive open.
+// (a drive file: one without any write permission bit; a USB drive says so
+// when asked); 32: someone else has the drive open.
 [[nodiscard]] std::uint32_t OpenDiskette(const char* driveName, DeviceHandle** device);
 
 // Opens the drive exclusively, as OpenDiskette does, but for reading only:
@@ -90,7 +90,10 @@ enum class MediaType : std::uint8_t {
 [[nodiscard]] std::uint32_t OpenDisketteForReading(const char* driveName, DeviceHandle** device);
 
 // Fills *geometry with the diskette in the drive. Fails when the diskette's
-// format cannot be recognised; *geometry is then meaningless.
+// format cannot be recognised; *geometry is then meaningless. Where the
+// floppy driver found the 1.44 MB layout on a diskette whose boot sector
+// describes 21 sectors per track, the 21-sector layout is tried on the last
+// sector of track 0 and reported (and kept) when that sector is there.
 [[nodiscard]] std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry);
 
 // Locks (lock true) or unlocks the volume. The exclusive open already holds
@@ -105,8 +108,15 @@ enum class MediaType : std::uint8_t {
 // addressed with those sides from then on. Called once before the first
 // FormatTrack. 87: a layout that cannot be formatted (on the floppy driver
 // also any sector size but 512 bytes; a drive file takes every size); 50:
-// the drive cannot format diskettes. On Windows, whose format request names the layout of
-// each track side, there is nothing to ready.
+// the drive cannot take the layout: the floppy driver formats the layouts
+// of diskette/diskette_layouts.h that its kind of drive takes, with their
+// own gaps and data rate; a USB floppy drive formats the image's capacity
+// where it lists that capacity for the diskette in it (other codes: its
+// answer, see diskette/usb_floppy.h). Nothing is touched before a refusal.
+// After a format that changed a USB diskette's capacity, transfers past the
+// size the system still holds go to the drive directly. On Windows,
+// whose format request names the layout of each track side, there is
+// nothing to ready.
 [[nodiscard]] std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameters);
 
 // Formats one side of one track with the layout SelectMediaType chooses
@@ -160,9 +170,8 @@ enum class MediaType : std::uint8_t {
 // file is addressed with the layout's heads from then on. On Windows, whose
 // driver reads the diskette as it finds it, there is nothing to set. 0; 87
 // for a layout of no diskette (see PrepareFormat); 50 when the drive cannot
-// read it: the floppy driver has no values for it (its layouts are those
-// of 40 tracks of 8 or 9 sectors, 80 of 9, 15, 18, 21 or 36, and 82 of 21,
-// all of 512-byte sectors), the medium is too small.
+// read it: the floppy driver's kind of drive takes no such layout of
+// diskette/diskette_layouts.h, the medium is too small.
 [[nodiscard]] std::uint32_t SetReadLayout(DeviceHandle* device, const DriveGeometry* layout);
 
 // Tells whether the diskette opened is still in the drive: 0, or 21 when it

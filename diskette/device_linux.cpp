@@ -1,6 +1,7 @@
 // device_linux.cpp - the diskette operations on Linux, for the three forms a
 // drive path can take: the kernel floppy driver, a USB floppy drive (a
-// removable SCSI disk) and a file that stands for a drive.
+// removable SCSI disk, asked and formatted with its own commands,
+// usb_floppy.h) and a file that stands for a drive.
 #include "diskette/device.h"
 
 #include <fcntl.h>
@@ -22,6 +23,9 @@
 #include "console/system_error.h"
 #include "console/text.h"
 #include "diskette/device_platform.h"
+#include "diskette/diskette_layouts.h"
+#include "diskette/usb_floppy.h"
+#include "image/image_format.h"
 
 // Direct transfers need buffers and lengths aligned to the device's logical
 // block; 4096 covers USB drives with large blocks as well as 512.
@@ -49,47 +53,14 @@ struct DeviceHandle {
     bool prepared;                         // PrepareFormat set the layout below
     MediaType preparedMedia;
     std::uint32_t preparedSectorsPerTrack;
+    std::uint32_t formatBlockCount;        // USB floppy: the capacity prepared, in blocks
+    std::uint32_t formatBlockLength;       //   of this many bytes
+    bool sizeReread;                       // USB floppy: the system was asked for the size anew
     std::uint64_t openGeneration;          // floppy driver: its count of diskette changes at open
     bool generationKnown;                  //   when the driver told it
     dev_t fileDevice;                      // drive file: the file opened, to tell it from one that
     ino_t fileInode;                       //   replaced it since
 };
-
-// Capacities of standard diskettes and their layouts: the sizes a USB
-// drive's medium and a drive file that was not formatted by the writer may
-// have. A drive file of another size is a diskette of no known format.
-struct StandardCapacity {
-    std::uint64_t byteCount;
-    std::uint32_t cylinders;
-    std::uint32_t heads;
-    std::uint32_t sectorsPerTrack;
-};
-static constexpr StandardCapacity kStandardCapacities[] = {
-    {163840, 40, 1, 8},                    // 160 KB
-    {184320, 40, 1, 9},                    // 180 KB
-    {327680, 40, 2, 8},                    // 320 KB
-    {368640, 40, 2, 9},                    // 360 KB
-    {737280, 80, 2, 9},                    // 720 KB
-    {1228800, 80, 2, 15},                  // 1.2 MB
-    {1474560, 80, 2, 18},                  // 1.44 MB
-    {2949120, 80, 2, 36},                  // 2.88 MB
-};
-
-// The standard formats' data rate, gaps and stepping, as the floppy
-// controller needs them (the same values as the kernel's own format table):
-// size, sect, head, track, stretch, gap, rate, spec1, fmt_gap.
-static constexpr floppy_struct kFormat360InDoubleDensityDrive = {720, 9, 2, 40, 0, 0x2A, 0x02, 0xDF, 0x50, nullptr};
-static constexpr floppy_struct kFormat360InHighDensityDrive = {720, 9, 2, 40, 1, 0x23, 0x01, 0xDF, 0x50, nullptr};
-static constexpr floppy_struct kFormat720 = {1440, 9, 2, 80, 0, 0x2A, 0x02, 0xDF, 0x50, nullptr};
-static constexpr floppy_struct kFormat1200 = {2400, 15, 2, 80, 0, 0x1B, 0x00, 0xDF, 0x54, nullptr};
-static constexpr floppy_struct kFormat1440 = {2880, 18, 2, 80, 0, 0x1B, 0x00, 0xCF, 0x6C, nullptr};
-static constexpr floppy_struct kFormat2880 = {5760, 36, 2, 80, 0, 0x1B, 0x43, 0xAF, 0x54, nullptr};
-// Read only, as the kernel detects them: 720 KB in a 1.2 MB drive, the 1.68
-// MB DMF layout and the 1.72 MB layout of 82 tracks.
-static constexpr floppy_struct kFormat720InHighDensityDrive = {1440, 9, 2, 80, 0, 0x23, 0x01, 0xDF, 0x50, nullptr};
-static constexpr floppy_struct kFormat1680 = {3360, 21, 2, 80, 0, 0x1C, 0x00, 0xCF, 0x0C, nullptr};
-static constexpr floppy_struct kFormat1722 = {3444, 21, 2, 82, 0, 0x25, 0x00, 0xDF, 0x0C, nullptr};
-static constexpr int kCmos1200Drive = 2;  // FDGETDRVPRM cmos type of a 5.25" 1.2 MB drive
 
 static std::uint32_t LastErrorCode() {
     return SystemCodeFromPlatformError(errno);
@@ -141,17 +112,15 @@ static bool ReadSysfsNumber(const char* fileName, std::uint64_t* value) {
     return true;
 }
 
-// Finds the layout of a standard diskette capacity; false for any other.
+// Finds the layout of a diskette's capacity; false for any other.
 static bool GeometryFromCapacity(std::uint64_t byteCount, DriveGeometry* geometry) {
-    for (const StandardCapacity& row : kStandardCapacities) {
-        if (row.byteCount != byteCount) continue;
-        geometry->heads = row.heads;
-        geometry->cylinders = row.cylinders;
-        geometry->sectorsPerTrack = row.sectorsPerTrack;
-        geometry->bytesPerSector = kSectorUnit;
-        return true;
-    }
-    return false;
+    const DisketteLayout* layout = FindLayoutOfCapacity(byteCount);
+    if (layout == nullptr) return false;
+    geometry->heads = layout->heads;
+    geometry->cylinders = layout->cylinders;
+    geometry->sectorsPerTrack = layout->sectorsPerTrack;
+    geometry->bytesPerSector = kSectorUnit;
+    return true;
 }
 
 // A removable block device that holds nothing or a diskette's capacity. The
@@ -338,6 +307,13 @@ static std::uint32_t OpenDrive(const char* driveName, bool readOnly, DeviceHandl
         case DriveForm::kUsbFloppy:
             descriptor = open(path, (readOnly ? O_RDONLY : O_RDWR) | O_EXCL | O_DIRECT | O_CLOEXEC);
             if (descriptor < 0) return LastErrorCode();
+            // The drive tells a write-protected diskette when asked; the
+            // system would take the writes and fail them one by one.
+            code = readOnly ? 0 : CheckUfiWriteProtect(descriptor);
+            if (code != 0) {
+                close(descriptor);
+                return code;
+            }
             break;
         case DriveForm::kFile:
             // A file without any write permission is a write-protected
@@ -396,6 +372,101 @@ static std::uint32_t GetMediumSize(const DeviceHandle* device, std::uint64_t* by
     return 0;
 }
 
+// The kind of drive the floppy driver has (its CMOS drive type) and the
+// tracks it steps; a drive that does not tell is of unknown kind.
+static void GetFloppyDriveKind(int descriptor, std::uint8_t* kind, std::uint32_t* tracks) {
+    floppy_drive_params drive{};
+    *kind = kDriveUnknown;
+    *tracks = 0;
+    if (ioctl(descriptor, FDGETDRVPRM, &drive) != 0) return;
+    switch (drive.cmos) {
+        case 1: *kind = kDrive525Double; break;
+        case 2: *kind = kDrive525High; break;
+        case 3: *kind = kDrive35Double; break;
+        case 4: *kind = kDrive35High; break;
+        case 5:
+        case 6: *kind = kDrive35Extra; break;
+        default: break;
+    }
+    *tracks = drive.tracks;
+}
+
+// The floppy driver's values for a layout of the table in the drive: with
+// two heads whatever the diskette's sides, since a real drive is addressed
+// as two-sided (a one-sided diskette on side 0 of each cylinder), and the
+// table's values do not depend on the sides. false when the drive cannot
+// take the layout.
+static bool FindFloppyLayout(int descriptor, std::uint32_t cylinders,
+                             std::uint32_t sectorsPerTrack, floppy_struct* format) {
+    std::uint8_t kind = kDriveUnknown;
+    std::uint32_t tracks = 0;
+    GetFloppyDriveKind(descriptor, &kind, &tracks);
+    const DisketteLayout* layout = FindLayout(cylinders, kDriveSides, sectorsPerTrack, kind, tracks);
+    if (layout == nullptr) return false;
+    *format = floppy_struct{};
+    format->size = layout->sectorsPerTrack * kDriveSides * layout->cylinders;
+    format->sect = layout->sectorsPerTrack;
+    format->head = kDriveSides;
+    format->track = layout->cylinders;
+    format->stretch = layout->stretch;
+    format->gap = layout->gap;
+    format->rate = layout->rate;
+    format->spec1 = layout->spec1;
+    format->fmt_gap = layout->formatGap;
+    return true;
+}
+
+// Gives the floppy driver a layout. A handle opened for reading only may
+// not set it (EPERM): a second descriptor of access mode 3, which the block
+// layer lets ask what a writer may but neither read nor write, sets it for
+// the drive, also with a write-protected diskette in it.
+static std::uint32_t SetFloppyLayout(DeviceHandle* device, const floppy_struct* format) {
+    int descriptor = device->descriptor;
+    if (device->readOnly) {
+        descriptor = open(device->path, O_RDWR | O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (descriptor < 0) return LastErrorCode();
+    }
+    std::uint32_t code = 0;
+    if (ioctl(descriptor, FDSETPRM, format) != 0) code = LastErrorCode();
+    if (descriptor != device->descriptor) close(descriptor);
+    if (code == 0) device->formatKnown = true;
+    return code;
+}
+
+// The floppy driver takes a diskette of 21 sectors per track for a 1.44 MB
+// one: it tries the 18-sector layout first, and sectors 1 to 18 of a longer
+// track read as well. Where it found 18 sectors on 80 tracks but the boot
+// sector describes 21 (the 1.68 MB DMF layout, or the 1.72 MB one of 82
+// tracks) and the drive takes that layout, the layout is set and the last
+// sector of track 0 read: when that is there, *detected becomes the layout;
+// otherwise the driver's own is set back. A diskette whose boot sector says
+// 18 sectors costs one sector read (from the driver's track buffer), not a
+// sector that is not there.
+static void FindTwentyOneSectors(DeviceHandle* device, floppy_struct* detected) {
+    constexpr std::uint32_t kDetectedSectors = 18;
+    constexpr std::uint32_t kWiderSectors = 21;
+    if (detected->sect != kDetectedSectors || detected->track != 80 ||
+        TransferAt(device, TransferDirection::kRead, 0, kSectorUnit) != 0) {
+        return;
+    }
+    DeviceParameterBlock block{};
+    DisketteGeometry boot{};
+    ParametersFromBootSector(device->transferBuffer, &block);
+    floppy_struct wider{};
+    if (!GetDisketteGeometry(&block, &boot) || boot.sectorsPerTrack != kWiderSectors ||
+        boot.sides != kDriveSides ||
+        !FindFloppyLayout(device->descriptor, boot.trackCount, kWiderSectors, &wider) ||
+        SetFloppyLayout(device, &wider) != 0) {
+        return;
+    }
+    const std::uint64_t lastSector = (kWiderSectors - 1) * kSectorUnit;
+    if (TransferAt(device, TransferDirection::kRead, lastSector, kSectorUnit) == 0) {
+        *detected = wider;
+        return;
+    }
+    (void)SetFloppyLayout(device, detected);
+}
+
 std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry) {
     *geometry = DriveGeometry{};
     if (device == nullptr) return kErrorInvalidHandle;
@@ -405,6 +476,7 @@ std::uint32_t QueryDriveGeometry(DeviceHandle* device, DriveGeometry* geometry) 
         if (!device->formatKnown && !device->prepared) return kErrorUnrecognizedMedia;
         floppy_struct parameters{};
         if (ioctl(device->descriptor, FDGETPRM, &parameters) != 0) return LastErrorCode();
+        if (!device->prepared) FindTwentyOneSectors(device, &parameters);
         geometry->heads = parameters.head;
         geometry->cylinders = parameters.track;
         geometry->sectorsPerTrack = parameters.sect;
@@ -424,20 +496,6 @@ std::uint32_t SetVolumeLock(DeviceHandle* device, bool lock) {
     return 0;
 }
 
-// The floppy controller's values for a layout; the 360 KB layout differs
-// between a 40-track drive and a 1.2 MB drive (double stepping, 300 kbit/s).
-static floppy_struct FloppyFormatFor(MediaType media, int cmosType) {
-    switch (media) {
-        case MediaType::F3_2Pt88_512: return kFormat2880;
-        case MediaType::F3_1Pt44_512: return kFormat1440;
-        case MediaType::F3_720_512: return kFormat720;
-        case MediaType::F5_1Pt2_512: return kFormat1200;
-        case MediaType::F5_360_512: break;
-    }
-    if (cmosType == kCmos1200Drive) return kFormat360InHighDensityDrive;
-    return kFormat360InDoubleDensityDrive;
-}
-
 // The image's cylinder count, as the image reader counts its tracks; 0 when
 // the block gives no usable layout or more cylinders than a diskette has.
 static std::uint32_t CylindersOfImage(const DeviceParameterBlock* parameters) {
@@ -449,19 +507,14 @@ static std::uint32_t CylindersOfImage(const DeviceParameterBlock* parameters) {
 }
 
 
-// Sets the floppy driver's layout for the image and starts formatting.
-static std::uint32_t PrepareFloppyFormat(DeviceHandle* device, MediaType media,
-                                         std::uint32_t sectorsPerTrack, std::uint32_t cylinders) {
-    floppy_drive_params driveParameters{};
-    int cmosType = 0;
-    if (ioctl(device->descriptor, FDGETDRVPRM, &driveParameters) == 0) {
-        cmosType = driveParameters.cmos;
+// Sets the floppy driver's layout for the image and starts formatting; 50
+// when the drive cannot take the layout.
+static std::uint32_t PrepareFloppyFormat(DeviceHandle* device, std::uint32_t sectorsPerTrack,
+                                         std::uint32_t cylinders) {
+    floppy_struct layout{};
+    if (!FindFloppyLayout(device->descriptor, cylinders, sectorsPerTrack, &layout)) {
+        return kErrorNotSupported;
     }
-    floppy_struct layout = FloppyFormatFor(media, cmosType);
-    layout.sect = sectorsPerTrack;
-    layout.head = 2;
-    layout.track = cylinders;
-    layout.size = sectorsPerTrack * 2 * cylinders;
     if (ioctl(device->descriptor, FDSETPRM, &layout) != 0) return LastErrorCode();
     if (ioctl(device->descriptor, FDFMTBEG, nullptr) != 0) return LastErrorCode();
     device->formatting = true;
@@ -487,11 +540,18 @@ std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameter
             // sectors: any other size would format every track side and
             // then fail to write a single one.
             if (bytesPerSector != kSectorUnit) return kErrorInvalidParameter;
-            code = PrepareFloppyFormat(device, media, sectorsPerTrack, cylinders);
+            code = PrepareFloppyFormat(device, sectorsPerTrack, cylinders);
             break;
-        case DriveForm::kUsbFloppy:
-            // Formatting a USB floppy takes UFI commands this layer does not send.
-            return kErrorNotSupported;
+        case DriveForm::kUsbFloppy: {
+            // The drive formats a capacity it lists: the image's blocks.
+            const std::uint64_t blockCount =
+                static_cast<std::uint64_t>(cylinders) * sides * sectorsPerTrack;
+            code = PrepareUfiFormat(device->descriptor, static_cast<std::uint32_t>(blockCount),
+                                    bytesPerSector);
+            device->formatBlockCount = static_cast<std::uint32_t>(blockCount);
+            device->formatBlockLength = bytesPerSector;
+            break;
+        }
         case DriveForm::kFile: {
             // The file becomes the plain image of the diskette: cylinders x
             // sides x track side bytes, with the image's own sides.
@@ -543,6 +603,27 @@ static std::uint32_t CheckInsideFile(DeviceHandle* device, std::uint64_t offset,
     return 0;
 }
 
+// True when a transfer on a USB floppy drive that this handle formats ends
+// past the medium's size as the system holds it: the size it read before a
+// format that changed the capacity (a new diskette has none). The system is
+// asked to read the size anew once (BLKRRPART, which takes privileges: a
+// reset of the drive or a new open does not do it); where it still holds
+// the old one, the transfer goes to the drive as a UFI command.
+static bool IsPastUsbMediumEnd(DeviceHandle* device, std::uint64_t end) {
+    if (device->form != DriveForm::kUsbFloppy || !device->prepared) return false;
+    std::uint64_t byteCount = 0;
+    if (ioctl(device->descriptor, BLKGETSIZE64, &byteCount) != 0) return false;
+    if (end <= byteCount) return false;
+    if (!device->sizeReread) {
+        device->sizeReread = true;
+        if (ioctl(device->descriptor, BLKRRPART, nullptr) == 0 &&
+            ioctl(device->descriptor, BLKGETSIZE64, &byteCount) == 0 && end <= byteCount) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // A device's transfer that ends short has met the end of the diskette: code
 // 27. A drive file's write ends short where the space ran out inside the
 // request (a full file system, a quota, the file size limit): the rest is
@@ -551,6 +632,12 @@ static std::uint32_t CheckInsideFile(DeviceHandle* device, std::uint64_t offset,
 std::uint32_t TransferAt(DeviceHandle* device, TransferDirection direction, std::uint64_t offset,
                          std::size_t byteCount) {
     const bool write = direction == TransferDirection::kWrite;
+    if (IsPastUsbMediumEnd(device, offset + byteCount)) {
+        const std::uint32_t blockLength = device->formatBlockLength;
+        return TransferUfiBlocks(device->descriptor, write, device->transferBuffer,
+                                 static_cast<std::uint32_t>(offset / blockLength),
+                                 static_cast<std::uint32_t>(byteCount / blockLength), blockLength);
+    }
     if (write) {
         const std::uint32_t code = CheckInsideFile(device, offset, byteCount);
         if (code != 0) return code;
@@ -636,7 +723,9 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
             return 0;
         }
         case DriveForm::kUsbFloppy:
-            return kErrorNotSupported;
+            if (!device->prepared) return kErrorInvalidParameter;
+            return FormatUfiTrack(device->descriptor, track, side, device->formatBlockCount,
+                                  device->formatBlockLength);
         case DriveForm::kFile:
             break;
     }
@@ -644,61 +733,14 @@ std::uint32_t FormatTrack(DeviceHandle* device, std::uint32_t side, std::uint32_
     return TransferAt(device, TransferDirection::kWrite, offset, byteCount);
 }
 
-// The floppy controller's values for reading a layout of 512-byte sectors,
-// from the kernel's own table; false for a layout it has none for. Layouts
-// of 40 tracks take the 360 KB rows (8 or 9 sectors, in a 40-track drive or
-// double-stepped in a 1.2 MB drive).
-static bool FloppyReadFormatFor(std::uint32_t sectorsPerTrack, std::uint32_t cylinders,
-                                int cmosType, floppy_struct* format) {
-    const bool highDensityDrive = cmosType == kCmos1200Drive;
-    if (cylinders == 40 && (sectorsPerTrack == 8 || sectorsPerTrack == 9)) {
-        *format = highDensityDrive ? kFormat360InHighDensityDrive : kFormat360InDoubleDensityDrive;
-    } else if (cylinders == 80 && sectorsPerTrack == 9) {
-        *format = highDensityDrive ? kFormat720InHighDensityDrive : kFormat720;
-    } else if (cylinders == 80 && sectorsPerTrack == 15) {
-        *format = kFormat1200;
-    } else if (cylinders == 80 && sectorsPerTrack == 18) {
-        *format = kFormat1440;
-    } else if (cylinders == 80 && sectorsPerTrack == 21) {
-        *format = kFormat1680;
-    } else if (cylinders == 82 && sectorsPerTrack == 21) {
-        *format = kFormat1722;
-    } else if (cylinders == 80 && sectorsPerTrack == 36) {
-        *format = kFormat2880;
-    } else {
-        return false;
-    }
-    format->sect = sectorsPerTrack;
-    format->track = cylinders;
-    format->size = sectorsPerTrack * kDriveSides * cylinders;
-    return true;
-}
-
-// Gives the floppy driver the layout. A handle opened for reading only may
-// not set it (EPERM): a second descriptor of access mode 3, which the block
-// layer lets ask what a writer may but neither read nor write, sets it for
-// the drive, also with a write-protected diskette in it.
 static std::uint32_t SetFloppyReadLayout(DeviceHandle* device, const DriveGeometry* layout) {
-    floppy_drive_params driveParameters{};
-    int cmosType = 0;
-    if (ioctl(device->descriptor, FDGETDRVPRM, &driveParameters) == 0) {
-        cmosType = driveParameters.cmos;
-    }
     floppy_struct format{};
     if (layout->bytesPerSector != kSectorUnit ||
-        !FloppyReadFormatFor(layout->sectorsPerTrack, layout->cylinders, cmosType, &format)) {
+        !FindFloppyLayout(device->descriptor, layout->cylinders, layout->sectorsPerTrack,
+                          &format)) {
         return kErrorNotSupported;
     }
-    int descriptor = device->descriptor;
-    if (device->readOnly) {
-        descriptor = open(device->path, O_RDWR | O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (descriptor < 0) return LastErrorCode();
-    }
-    std::uint32_t code = 0;
-    if (ioctl(descriptor, FDSETPRM, &format) != 0) code = LastErrorCode();
-    if (descriptor != device->descriptor) close(descriptor);
-    if (code == 0) device->formatKnown = true;
-    return code;
+    return SetFloppyLayout(device, &format);
 }
 
 // The bytes a device or file must hold for a layout: up to the end of its

@@ -18,6 +18,13 @@ inline constexpr std::uint32_t kMaximumTracks = 255;  // a cylinder count no dis
 // kMaximumTracks cylinders, a track side a transfer can move.
 [[nodiscard]] bool IsReadLayoutValid(const DriveGeometry* layout);
 
+// True when the format request's media type formats a diskette of
+// sectorsPerTrack sectors of 512 bytes on cylinders cylinders: its own
+// sectors per track (36, 18, 9, 15 or 9) and no more than its cylinders (80,
+// or 40 for 5.25" 360 KB). A DMF image of 21 sectors has no media type.
+[[nodiscard]] bool IsMediaTypeLayout(MediaType media, std::uint32_t sectorsPerTrack,
+                                     std::uint32_t cylinders);
+
 // The letter of a drive name ("A:" ... "Z:", a letter of either case and a
 // colon), upper-cased; '\0' when driveName is no such name.
 [[nodiscard]] char DriveLetterOf(const char* driveName);
@@ -51,8 +58,9 @@ enum class TransferDirection : std::uint8_t {
 // Moves byteCount bytes (a multiple of 512, at most kTrackSideBufferSize)
 // between the transfer buffer and the device at offset, in one request,
 // with the platform's own steps around it (a drive file does not grow past
-// its end: 27 for a write there; on Windows the critical-error dialogs are
-// off). A transfer that ends short is code 27. device is not nullptr.
+// its end: 27 for a write there; a USB floppy drive that formats moves what
+// lies past the size the system still holds with its own commands; on
+// Windows the critical-error dialogs are off). A transfer that ends short is code 27. device is not nullptr.
 [[nodiscard]] std::uint32_t TransferAt(DeviceHandle* device, TransferDirection direction,
                                        std::uint64_t offset, std::size_t byteCount);
 

@@ -132,10 +132,23 @@ std::uint32_t SetVolumeLock(DeviceHandle* device, bool lock) {
     return SendControl(device, lock ? FSCTL_LOCK_VOLUME : FSCTL_UNLOCK_VOLUME);
 }
 
-// The driver formats each track side with the layout its request names.
+// The driver formats each track side with the layout its request names:
+// one of five media types, each of one layout of 512-byte sectors. An image
+// of another layout (a DMF one of 21 sectors, a one-sided 160 KB one of 8)
+// would be formatted with sectors its writes do not fit: it is refused
+// before anything is formatted.
 std::uint32_t PrepareFormat(DeviceHandle* device, DeviceParameterBlock parameters) {
-    (void)parameters;
     if (device == nullptr) return kErrorInvalidHandle;
+    DisketteGeometry geometry{};
+    if (!GetDisketteGeometry(&parameters, &geometry) || geometry.sides > kDriveSides ||
+        geometry.bytesPerSector != kSectorUnit) {
+        return kErrorInvalidParameter;
+    }
+    const MediaType media = SelectMediaType(parameters.deviceType, parameters.mediaDescriptor,
+                                            geometry.sectorsPerTrack);
+    if (!IsMediaTypeLayout(media, geometry.sectorsPerTrack, geometry.trackCount)) {
+        return kErrorNotSupported;
+    }
     return 0;
 }
 

@@ -98,6 +98,9 @@ TEST(SystemErrorTexts, CodesWithoutAnErrnoValueHaveWordsOfTheirOwn) {
         {31, "General failure"},
         {110, "Cannot open the file"},
         {123, "Invalid file or directory name"},
+        {SystemCodeFromSense(3, 0x31, 0x01), "Medium error reported by the drive, sense 3/31/01"},
+        {SystemCodeFromSense(0x0B, 0x47, 0x00),
+         "Aborted command reported by the drive, sense B/47/00"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.code);

@@ -188,10 +188,10 @@ TEST(FileDriveOpen, ReadsAWriteProtectedDiskette) {
     EXPECT_EQ(ReadWholeFile(path), bytes);
 }
 
-// A drive file of no standard size is read in the layout set on it, when it
-// holds that layout: a DMF diskette, 80 x 2 x 21 x 512 = 1720320 bytes, but
-// not the 82 tracks of the 1.72 MB layout (1763328 bytes). A 180 KB layout
-// (one side) set on it addresses track 1 at 1 x 4608.
+// A drive file is read in the layout set on it, when it holds that layout:
+// a DMF diskette, 80 x 2 x 21 x 512 = 1720320 bytes, but not the 82 tracks
+// of the 1.72 MB layout (1763328 bytes). A 180 KB layout (one side) set on
+// it addresses track 1 at 1 x 4608.
 TEST(FileDriveReadLayout, IsSetWhereTheFileHoldsIt) {
     TempDirectory directory;
     const std::string path = directory.Path() + "/dmf.img";
@@ -199,8 +199,6 @@ TEST(FileDriveReadLayout, IsSetWhereTheFileHoldsIt) {
     WriteWholeFile(path, bytes);
     FileDrive drive(path);
     ASSERT_EQ(drive.Open(), 0u);
-    DriveGeometry geometry{};
-    EXPECT_EQ(QueryDriveGeometry(drive.device(), &geometry), kErrorUnrecognizedMedia);
     const DriveGeometry tooLong{2, 82, 21, 512};
     const DriveGeometry noDiskette{2, 80, 65, 512};
     EXPECT_EQ(SetReadLayout(drive.device(), &tooLong), kErrorNotSupported);
@@ -249,6 +247,8 @@ TEST(FileDriveGeometry, FollowsTheFileSize) {
         {"1.2 MB: 80 x 2 x 15 x 512", 1228800, 0, {2, 80, 15, 512}},
         {"1.44 MB: 80 x 2 x 18 x 512", k144M, 0, {2, 80, 18, 512}},
         {"2.88 MB: 80 x 2 x 36 x 512", 2949120, 0, {2, 80, 36, 512}},
+        {"1.68 MB DMF: 80 x 2 x 21 x 512", 1720320, 0, {2, 80, 21, 512}},
+        {"1.72 MB: 82 x 2 x 21 x 512", 1763328, 0, {2, 82, 21, 512}},
         {"empty file", 0, kErrorUnrecognizedMedia, {}},
         {"one byte more than 1.44 MB", k144M + 1, kErrorUnrecognizedMedia, {}},
         {"one sector less than 720 KB", k720K - 512, kErrorUnrecognizedMedia, {}},

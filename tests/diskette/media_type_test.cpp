@@ -1,5 +1,6 @@
 // Tests of the media type selection: the first matching rule wins.
 #include "diskette/device.h"
+#include "diskette/device_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -30,6 +31,34 @@ TEST(MediaTypeSelection, TakesTheFirstMatchingRule) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(SelectMediaType(row.deviceType, row.mediaDescriptor, row.sectorsPerTrack),
                   row.expected);
+    }
+}
+
+// What the format request's media types format: their own sectors per
+// track on at most their own cylinders.
+TEST(MediaTypeLayout, IsTheMediaTypesOwn) {
+    struct Row {
+        const char* name;
+        MediaType media;
+        std::uint32_t sectorsPerTrack;
+        std::uint32_t cylinders;
+        bool formats;
+    };
+    const Row rows[] = {
+        {"2.88 MB", MediaType::F3_2Pt88_512, 36, 80, true},
+        {"1.44 MB", MediaType::F3_1Pt44_512, 18, 80, true},
+        {"1.44 MB of 79 tracks", MediaType::F3_1Pt44_512, 18, 79, true},
+        {"DMF: 21 sectors", MediaType::F3_1Pt44_512, 21, 80, false},
+        {"720 KB", MediaType::F3_720_512, 9, 80, true},
+        {"1.2 MB", MediaType::F5_1Pt2_512, 15, 80, true},
+        {"360 KB", MediaType::F5_360_512, 9, 40, true},
+        {"160 KB: 8 sectors", MediaType::F5_360_512, 8, 40, false},
+        {"9 sectors on 80 tracks as 360 KB", MediaType::F5_360_512, 9, 80, false},
+        {"1.44 MB of 82 tracks", MediaType::F3_1Pt44_512, 18, 82, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(IsMediaTypeLayout(row.media, row.sectorsPerTrack, row.cylinders), row.formats);
     }
 }
 

@@ -89,6 +89,11 @@ void StopAfterDriverHang(const char* name, const TerminalResult& result, double 
 void RunWriterProtectedChecks();   // B: holds a write-protected diskette
 void RunWriterChecks();            // A:, then C:; after the media change checks
 void RunEjectDuringWrite();        // last: may leave the floppy driver hung
+// Layouts beyond 1.44 MB on the floppy driver: a DMF diskette in A:, a 2.88
+// MB one in the 2.88 MB drive B:, each prepared (the driver's layout checked)
+// and written with /F /V; the DMF one then put in again and its geometry
+// asked, which the driver alone takes for 1.44 MB.
+void RunLayoutChecks();
 void RunWriterBench();
 
 // The diskette reader in the guest (reader_guest.cpp).

@@ -2,11 +2,11 @@
 # The device layer, the diskette reader and writer and the self-creating
 # diskette against the real floppy and USB storage drivers: boots Debian's
 # kernel (unpacked from its package, never installed) under qemu with
-# software emulation, two floppy drives and three USB disks (one with sectors
-# that cannot be read), runs diskette_guest (which runs dskread, dskwrite and
-# selfdisk as a user would) in the guest, changes diskettes through qemu's
-# monitor when the guest asks, and judges by the guest's own CHECK lines and
-# by the image files afterwards.
+# software emulation, two floppy drives (A: 1.44 MB, B: 2.88 MB) and three
+# USB disks (one with sectors that cannot be read), runs diskette_guest
+# (which runs dskread, dskwrite and selfdisk as a user would) in the guest,
+# changes diskettes through qemu's monitor when the guest asks, and judges by
+# the guest's own CHECK lines and by the image files afterwards.
 #   run.sh GUEST_PROGRAM WRITER_PROGRAM WRITER_IMAGES SELFDISK_STUB MKSELFDISK
 #          CACHE_DIRECTORY READER_PROGRAM [bench|bench-read]
 # WRITER_PROGRAM is a static dskwrite, READER_PROGRAM a static dskread;
@@ -104,7 +104,7 @@ cp "$reader_program" "$initramfs/bin/dskread"
 # Every read of a drive image behind this fails in qemu, whose floppy
 # controller then hands the guest zeros; writes go through.
 printf '[inject-error]\nevent = "read_aio"\niotype = "read"\nerrno = "5"\n' >"$work/read-error.cfg"
-cp "$work/files.img" "$work/files.vlm" "$initramfs/images/"
+cp "$work/files.img" "$work/files.vlm" "$work/dmf.img" "$work/xd.img" "$initramfs/images/"
 
 module_file() { find "$modules_root" -name "$1.ko*" | head -n1; }
 module_order=()
@@ -176,6 +176,8 @@ bad_sector_disk+='"inject-error":['"$bad_sector_rules"']}}'
 # A drive image for the writer: the marker byte only, so the host sees which
 # track sides were written.
 fresh() { cp "$work/marker.img" "$work/$1"; }
+# The same for a diskette of another capacity: fresh_sized NAME BYTES.
+fresh_sized() { head -c "$2" /dev/zero | tr '\000' '\132' >"$work/$1"; }
 
 # Sends one QMP command and waits for its answer; events in between are skipped.
 qmp() {
@@ -224,7 +226,8 @@ boot() {
     -append "console=ttyS0 rdinit=/init panic=-1 quiet guest=$guest_mode" \
     -global isa-fdc.fallback=144 \
     -drive if=floppy,index=0,format=raw,file="$work/a.img" \
-    -drive if=floppy,index=1,format=raw,file="$work/ro.img",readonly=on \
+    -drive if=none,id=floppyb,format=raw,file="$work/ro.img",readonly=on \
+    -device floppy,unit=1,drive=floppyb,drive-type=288 \
     -device qemu-xhci \
     -drive if=none,id=usbfloppy,format=raw,file="$work/usb.img" \
     -device usb-storage,drive=usbfloppy,removable=on \
@@ -248,9 +251,9 @@ boot() {
       step=${steps[$steps_done]}
       steps_done=$((steps_done + 1))
       case $step in
-        eject-b) eject floppy1 ;;
-        insert-b-later) sleep 1.5; change floppy1 "$work/da.img" ;;
-        swap-b) sleep 1.5; change floppy1 "$work/db.img" ;;
+        eject-b) eject floppyb ;;
+        insert-b-later) sleep 1.5; change floppyb "$work/da.img" ;;
+        swap-b) sleep 1.5; change floppyb "$work/db.img" ;;
         eject-usb) eject usbfloppy ;;
         change-a-used) fresh wa-used.img; change floppy0 "$work/wa-used.img" ;;
         change-a-all) fresh wa-all.img; change floppy0 "$work/wa-all.img" ;;
@@ -268,6 +271,10 @@ boot() {
           sleep 1; eject floppy0; sleep 1; fresh ws2.img; change floppy0 "$work/ws2.img" ;;
         change-a-eject) fresh wa-eject.img; change floppy0 "$work/wa-eject.img" ;;
         change-a-read-eject) fresh ra-eject.img; change floppy0 "$work/ra-eject.img" ;;
+        change-a-dmf) fresh_sized wa-dmf.img 1720320; change floppy0 "$work/wa-dmf.img" ;;
+        # Out and in again: the driver detects the diskette anew.
+        reinsert-a-dmf) eject floppy0; sleep 1; change floppy0 "$work/wa-dmf.img" ;;
+        change-b-xd) fresh_sized wb-xd.img 2949120; change floppyb "$work/wb-xd.img" ;;
         eject-a-when-written) eject_when_written "$work/wa-eject.img" ;;
         eject-deadlock)
           hung=1
@@ -319,11 +326,13 @@ fi
 judge "${logs[-1]}" || result=1
 for name in reader-floppy is-drive-floppy is-drive-usb is-drive-hard-disk \
   open-write-protected geometry-1440 format-sequence write-every-side read-every-side usb-geometry \
-  usb-format-not-supported usb-write-every-side usb-read-every-side reader-bad-sectors \
+  usb-write-every-side usb-read-every-side reader-bad-sectors \
   open-empty wait-after-empty geometry-720 wait-after-swap first-sector-after-swap usb-open-empty \
   wait-write-protected writer-write-protected writer-verify writer-all dismount-as-user-floppy \
-  writer-verify-reads-diskette writer-wait-empty writer-usb-verify dismount-as-user-usb \
-  selfdisk-two-diskettes reader-eject-during-read writer-eject-during-write; do
+  writer-verify-reads-diskette writer-wait-empty writer-usb-format-refused writer-usb-verify \
+  dismount-as-user-usb \
+  selfdisk-two-diskettes layout-dmf writer-format-dmf geometry-dmf layout-xd writer-format-xd \
+  reader-eject-during-read writer-eject-during-write; do
   cat "${logs[@]/%/.txt}" | grep -c "^CHECK $name ok" >/dev/null ||
     { echo "missing: CHECK $name ok"; result=1; }
 done
@@ -339,6 +348,8 @@ done
 "$writer_images" check "$work/wc-used.img" used writer-usb-verify || result=1
 "$writer_images" check "$work/ws1.img" used selfdisk-diskette-1 || result=1
 "$writer_images" check "$work/ws2.img" used selfdisk-diskette-2 second || result=1
+"$writer_images" check "$work/wa-dmf.img" used writer-format-dmf dmf || result=1
+"$writer_images" check "$work/wb-xd.img" used writer-format-xd xd || result=1
 # Reading wrote nothing.
 if cmp -s "$work/files.img" "$work/bad.img"; then echo "CHECK host-bad-sectors-unwritten ok"
 else echo "CHECK host-bad-sectors-unwritten FAIL"; result=1; fi

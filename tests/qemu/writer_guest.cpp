@@ -4,15 +4,18 @@
 // hold only a marker byte into the drives when the guest asks, and afterwards
 // checks track side by track side what landed in them.
 #include <fcntl.h>
+#include <linux/fd.h>
 #include <linux/fs.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -20,6 +23,7 @@
 #include "console/system_error.h"
 #include "console/text.h"
 #include "diskette/device.h"
+#include "image/image_format.h"
 #include "tests/qemu/guest.h"
 #include "tests/support/process.h"
 
@@ -141,6 +145,48 @@ void CheckDismountAsUser(const char* driveName, const char* name) {
           report[0], report[1], report[2] == EACCES ? "refused (EACCES)" : std::strerror(static_cast<int>(report[2])));
 }
 
+// A layout beyond 1.44 MB: the drive, the image, the step that puts a fresh
+// drive image of its size in, the checks' names, the kernel driver's values.
+struct LayoutCase {
+    const char* driveName;
+    const char* devicePath;
+    const char* imagePath;
+    const char* step;
+    const char* layoutName;
+    const char* writerName;
+    floppy_struct expected;
+};
+
+// PrepareFormat with the image's boot sector's block, as dskwrite /F does,
+// then the layout the driver holds (FDGETPRM through a second descriptor,
+// which the exclusive open lets ask).
+void CheckPreparedLayout(const LayoutCase& layout) {
+    std::uint8_t sector[kSectorSize] = {};
+    std::FILE* file = std::fopen(layout.imagePath, "rb");
+    std::uint32_t code = file != nullptr && std::fread(sector, 1, sizeof(sector), file) ==
+                                                sizeof(sector) ? 0 : 2;
+    if (file != nullptr) std::fclose(file);
+    DeviceParameterBlock block{};
+    ParametersFromBootSector(sector, &block);
+    DeviceHandle* device = nullptr;
+    if (code == 0) code = OpenDiskette(layout.driveName, &device);
+    if (code == 0) code = PrepareFormat(device, block);
+    floppy_struct held{};
+    const int probe = code == 0 ? open(layout.devicePath, O_RDONLY | O_NONBLOCK) : -1;
+    if (code == 0 && (probe < 0 || ioctl(probe, FDGETPRM, &held) != 0)) code = 1;
+    if (probe >= 0) close(probe);
+    if (device != nullptr) (void)FlushDiskette(device);
+    CloseDiskette(device);
+    const floppy_struct& want = layout.expected;
+    Check(layout.layoutName,
+          code == 0 && held.size == want.size && held.sect == want.sect && held.head == want.head &&
+              held.track == want.track && held.stretch == want.stretch && held.gap == want.gap &&
+              held.rate == want.rate && held.spec1 == want.spec1 && held.fmt_gap == want.fmt_gap,
+          "code=%u size=%u sect=%u head=%u track=%u stretch=%u gap=0x%02X rate=0x%02X "
+          "spec1=0x%02X fmt_gap=0x%02X", code, held.size, held.sect, held.head, held.track,
+          held.stretch, held.gap, held.rate, held.spec1, held.fmt_gap);
+}
+
 }  // namespace
 
 void RunWriterProtectedChecks() {
@@ -197,8 +243,24 @@ void RunWriterChecks() {
         TerminalResult result = RunWriter("dskwrite files.img A: /S", {kPlainImage, "A:", "/S"}, run);
         CheckWritten("writer-wait-empty", result, run.stepAfter);
     }
-    // The USB floppy, with the native image and /V.
+    // The USB floppy, with the native image and /V, after a format that the
+    // emulated disk refuses: it is a SCSI disk, which knows no READ FORMAT
+    // CAPACITIES (invalid command operation code, sense 5/20/00), and nothing
+    // is written. The format is asked for by a user who may write the drive
+    // and no more: the commands reach the drive all the same.
     if (ChangeToFreshDiskette("change-usb-writer", "C:", "writer-usb-verify")) {
+        TerminalRun asUser;
+        asUser.arguments = {"/bin/diskette_guest", "as-user", kWriter, kPlainImage, "C:", "/F", "/S"};
+        const bool writable = chmod(std::getenv("DISKETTE_C"), 0666) == 0;
+        TerminalResult refused = RunAndLog("dskwrite files.img C: /F /S as user 65534", asUser);
+        const std::string failure = LineWith(refused.output, "Formatting of the disk in ");
+        const std::string reason = LineWith(refused.output, "(Illegal request");
+        Check("writer-usb-format-refused",
+              refused.ended && refused.exitCode == 3 &&
+                  failure == "Formatting of the disk in 'C:' could not be initialized." &&
+                  reason == "(Illegal request reported by the drive, sense 5/20/00)" &&
+                  writable && WaitForFreshDiskette("C:"),
+              "exit %d, '%s' '%s'", refused.exitCode, failure.c_str(), reason.c_str());
         TerminalResult result = RunWriter("dskwrite files.vlm C: /V /S", {kNativeImage, "C:", "/V", "/S"}, {});
         CheckWritten("writer-usb-verify", result, "Verify");
         CheckDismountAsUser("C:", "dismount-as-user-usb");
@@ -257,4 +319,34 @@ void RunWriterBench() {
     Note("BENCH median: dskwrite /A /V %.3f s, dd %.3f s, ratio %.3f (goal: at most 1.1)",
          writerMedian, ddMedian, writerMedian / ddMedian);
     Check("bench-runs", allPassed, "every run ended with exit code 0");
+}
+
+void RunLayoutChecks() {
+    // size, sect, head, track, stretch, gap, rate, spec1, fmt_gap.
+    const LayoutCase cases[] = {
+        {"A:", "/dev/fd0", "/images/dmf.img", "change-a-dmf", "layout-dmf", "writer-format-dmf",
+         {3360, 21, 2, 80, 0, 0x1C, 0x00, 0xCF, 0x0C, nullptr}},
+        {"B:", "/dev/fd1", "/images/xd.img", "change-b-xd", "layout-xd", "writer-format-xd",
+         {5760, 36, 2, 80, 0, 0x1B, 0x43, 0xAF, 0x54, nullptr}},
+    };
+    for (const LayoutCase& layout : cases) {
+        if (!ChangeToFreshDiskette(layout.step, layout.driveName, layout.layoutName)) continue;
+        CheckPreparedLayout(layout);
+        TerminalResult result = RunWriter(layout.writerName, {layout.imagePath, layout.driveName,
+                                                              "/F", "/V", "/S"}, {});
+        CheckWritten(layout.writerName, result, "Verify");
+    }
+    // The DMF diskette out and in again: the driver detects 18 sectors on
+    // it, the geometry query the 21 it has.
+    Step("reinsert-a-dmf");
+    DeviceHandle* device = nullptr;
+    DriveGeometry geometry{};
+    std::uint32_t code = WaitForDiskette("A:", false, kKeyEsc) == 1 ? OpenDiskette("A:", &device) : 1;
+    if (code == 0) code = QueryDriveGeometry(device, &geometry);
+    CloseDiskette(device);
+    Check("geometry-dmf",
+          code == 0 && geometry.heads == 2 && geometry.cylinders == 80 &&
+              geometry.sectorsPerTrack == 21 && geometry.bytesPerSector == 512,
+          "code=%u heads=%u cylinders=%u sectors=%u", code, geometry.heads, geometry.cylinders,
+          geometry.sectorsPerTrack);
 }

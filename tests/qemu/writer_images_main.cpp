@@ -3,11 +3,12 @@
 //   writer_images make DIR                 DIR/files.img (plain), DIR/files.vlm (native,
 //                                          sparse, with CRC), DIR/second.img (plain, a
 //                                          second diskette, the self-creating diskette's
-//                                          diskette 2), DIR/marker.img (a drive image
-//                                          holding only the marker byte)
-//   writer_images check FILE used|all NAME [second]
+//                                          diskette 2), DIR/dmf.img and DIR/xd.img (plain,
+//                                          1.68 MB DMF and 2.88 MB), DIR/marker.img (a
+//                                          drive image holding only the marker byte)
+//   writer_images check FILE used|all NAME [second|dmf|xd]
 //                                          FILE holds the diskette's (files.img's, or
-//                                          second.img's) used track sides (or all of
+//                                          the one named) used track sides (or all of
 //                                          them) and the marker elsewhere;
 //                                          prints "CHECK host-NAME ok|FAIL ..."
 // Exit 0: done or passed; 1: failed; 2: bad arguments or files.
@@ -96,6 +97,30 @@ FatImage MakeSecondDiskette() {
     return image;
 }
 
+// A 1.68 MB DMF diskette (21 sectors per track, two sectors per cluster,
+// cluster c at sector 2c + 29) and a 2.88 MB one (36 sectors, cluster c at
+// sector 2c + 30), each with a file at its start and one in its last cluster:
+//   DMF:  system area 0-32, sides 0, 1; README.TXT cluster 2 (33-34), side 1;
+//         LAST.BIN cluster 1664 (3357-3358), side 159 (3339-3359)
+//   2.88: system area 0-33, README.TXT cluster 2 (34-35), side 0;
+//         LAST.BIN cluster 2864 (5758-5759), side 159 (5724-5759)
+const std::vector<std::size_t> kDmfUsedTrackSides = {0, 1, 159};
+const std::vector<std::size_t> kExtraDensityUsedTrackSides = {0, 159};
+
+FatImage MakeLayoutDiskette(bool dmf) {
+    DisketteLayout layout = StandardLayout(dmf ? DisketteSize::k1440 : DisketteSize::k2880);
+    if (dmf) {
+        layout.sectorsPerTrack = 21;
+        layout.totalSectors = 80 * 2 * 21;
+        layout.sectorsPerCluster = 2;
+    }
+    FatImage image = FormatImage(layout, dmf ? "DMF DISK" : "XD DISK", kUnusedFill);
+    AddFile(&image, kRootDirectory, FileEntry("README", "TXT"), Content(1000, dmf ? 8 : 9));
+    AddFileAt(&image, kRootDirectory, FileEntry("LAST", "BIN"), Clusters(dmf ? 1664 : 2864, 1),
+              Content(1024, dmf ? 10 : 11));
+    return image;
+}
+
 // The builder's own used-track rule must agree with the sides worked out
 // above, or the checks would test against the wrong sides.
 bool UsesPlannedSides(const FatImage& image, const std::vector<std::size_t>& planned) {
@@ -116,8 +141,12 @@ bool WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes) 
 int Make(const std::string& directory) {
     const FatImage image = MakeDiskette();
     const FatImage second = MakeSecondDiskette();
+    const FatImage dmf = MakeLayoutDiskette(true);
+    const FatImage extraDensity = MakeLayoutDiskette(false);
     if (!UsesPlannedSides(image, kUsedTrackSides) ||
-        !UsesPlannedSides(second, kSecondUsedTrackSides)) {
+        !UsesPlannedSides(second, kSecondUsedTrackSides) ||
+        !UsesPlannedSides(dmf, kDmfUsedTrackSides) ||
+        !UsesPlannedSides(extraDensity, kExtraDensityUsedTrackSides)) {
         std::fprintf(stderr, "writer_images: a diskette uses other track sides than planned\n");
         return 2;
     }
@@ -125,6 +154,8 @@ int Make(const std::string& directory) {
     if (!WriteFile(directory + "/files.img", WrapPlain(image)) ||
         !WriteFile(directory + "/files.vlm", WrapNative(image, NativeWith(true, true))) ||
         !WriteFile(directory + "/second.img", WrapPlain(second)) ||
+        !WriteFile(directory + "/dmf.img", WrapPlain(dmf)) ||
+        !WriteFile(directory + "/xd.img", WrapPlain(extraDensity)) ||
         !WriteFile(directory + "/marker.img", marker)) {
         std::fprintf(stderr, "writer_images: cannot write into %s\n", directory.c_str());
         return 2;
@@ -132,12 +163,19 @@ int Make(const std::string& directory) {
     return 0;
 }
 
-int Check(const std::string& fileName, bool all, const std::string& name, bool second) {
+int Check(const std::string& fileName, bool all, const std::string& name,
+          const std::string& diskette) {
     std::ifstream file(fileName, std::ios::binary);
     const std::vector<std::uint8_t> drive((std::istreambuf_iterator<char>(file)),
                                           std::istreambuf_iterator<char>());
-    const FatImage image = second ? MakeSecondDiskette() : MakeDiskette();
-    const std::vector<std::size_t>& usedSides = second ? kSecondUsedTrackSides : kUsedTrackSides;
+    const FatImage image = diskette == "second" ? MakeSecondDiskette()
+                           : diskette == "dmf"  ? MakeLayoutDiskette(true)
+                           : diskette == "xd"   ? MakeLayoutDiskette(false)
+                                                : MakeDiskette();
+    const std::vector<std::size_t>& usedSides = diskette == "second" ? kSecondUsedTrackSides
+                                                : diskette == "dmf"  ? kDmfUsedTrackSides
+                                                : diskette == "xd"   ? kExtraDensityUsedTrackSides
+                                                                     : kUsedTrackSides;
     const std::size_t sideSize = TrackSideSize(image.layout);
     if (drive.size() != image.bytes.size()) {
         std::printf("CHECK host-%s FAIL %s holds %zu bytes, not %zu\n", name.c_str(),
@@ -173,11 +211,12 @@ int Check(const std::string& fileName, bool all, const std::string& name, bool s
 int main(int argumentCount, char** arguments) {
     const std::vector<std::string> words(arguments + 1, arguments + argumentCount);
     if (words.size() == 2 && words[0] == "make") return Make(words[1]);
-    const bool second = words.size() == 5 && words[4] == "second";
-    if ((words.size() == 4 || second) && words[0] == "check" &&
-        (words[2] == "used" || words[2] == "all")) {
-        return Check(words[1], words[2] == "all", words[3], second);
+    const std::string diskette = words.size() == 5 ? words[4] : "";
+    if ((words.size() == 4 || diskette == "second" || diskette == "dmf" || diskette == "xd") &&
+        words[0] == "check" && (words[2] == "used" || words[2] == "all")) {
+        return Check(words[1], words[2] == "all", words[3], diskette);
     }
-    std::fprintf(stderr, "usage: writer_images make DIR | check FILE used|all NAME [second]\n");
+    std::fprintf(stderr, "usage: writer_images make DIR | check FILE used|all NAME "
+                         "[second|dmf|xd]\n");
     return 2;
 }
