@@ -10,13 +10,16 @@
 #   make demo-image  rebuild samples/demo.img
 BUILD ?= build
 JOBS ?= 2
-PACKAGES = cmake g++ make libgtest-dev dosfstools mtools strace
+# What the programs need to build, and what the tests need besides.
+BUILD_PACKAGES = cmake g++ make
+PACKAGES = $(BUILD_PACKAGES) libgtest-dev dosfstools mtools strace
 # The cross compiler (its "-posix" thread model) and wine for the Windows tests.
 WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine wine64
 WINDOWS_BUILD ?= build-windows
 WINDOWS_TOOLCHAIN = cmake/mingw-w64-x86_64.cmake
 
-.PHONY: all build demo demo-image test test-sanitized test-fuzz deps windows windows-deps dist clean
+.PHONY: all build demo demo-image test test-sanitized test-fuzz deps build-deps windows windows-deps \
+	dist clean
 
 all: build
 
@@ -27,7 +30,10 @@ build:
 deps:
 	@bash tools/install-packages.sh $(PACKAGES)
 
-demo: deps build
+build-deps:
+	@bash tools/install-packages.sh $(BUILD_PACKAGES)
+
+demo: build-deps build
 	@bash tools/demo.sh $(BUILD)/bin
 
 windows-deps:
