@@ -8,6 +8,9 @@
 #   make windows the Windows programs, cross-built with mingw-w64, into build-windows/bin
 #   make dist    the release files, statically linked: dist/linux/ and dist/windows/
 #   make demo-image  rebuild samples/demo.img
+#   make install     the programs, manual pages, README and license under PREFIX
+#                    (default /usr/local), below DESTDIR if given; make uninstall
+#   make deb         a Debian package of the static programs, into dist/
 BUILD ?= build
 JOBS ?= 2
 # What the programs need to build, and what the tests need besides.
@@ -19,7 +22,7 @@ WINDOWS_BUILD ?= build-windows
 WINDOWS_TOOLCHAIN = cmake/mingw-w64-x86_64.cmake
 
 .PHONY: all build demo demo-image test test-sanitized test-fuzz deps build-deps windows windows-deps \
-	dist clean
+	dist install uninstall deb test-package clean
 
 all: build
 
@@ -97,6 +100,19 @@ dist: deps windows
 		cp $(WINDOWS_BUILD)/bin/$$program.exe dist/windows/ || exit 1; \
 	done
 	@ls -l dist/linux dist/windows
+
+# Installing and uninstalling: PREFIX and DESTDIR as usual. The paths below
+# are those of the install rules in CMakeLists.txt.
+PREFIX ?= /usr/local
+PACKAGE = diskette-image-tools
+install: build-deps build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+uninstall:
+	for program in $(DIST_PROGRAMS); do \
+		rm -f "$(DESTDIR)$(PREFIX)/bin/$$program" "$(DESTDIR)$(PREFIX)/share/man/man1/$$program.1"; \
+	done
+	rm -rf "$(DESTDIR)$(PREFIX)/share/doc/$(PACKAGE)"
 
 # Rebuilds samples/demo.img with the tests' image builder.
 demo-image: deps
