@@ -15,7 +15,7 @@ BUILD ?= build
 JOBS ?= 2
 # What the programs need to build, and what the tests need besides.
 BUILD_PACKAGES = cmake g++ make
-PACKAGES = $(BUILD_PACKAGES) libgtest-dev dosfstools mtools strace
+PACKAGES = $(BUILD_PACKAGES) libgtest-dev dosfstools mtools strace lintian mandoc
 # The cross compiler (its "-posix" thread model) and wine for the Windows tests.
 WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix wine wine64
 WINDOWS_BUILD ?= build-windows
@@ -59,6 +59,7 @@ test: deps
 	cmake --build $(BUILD) -j$(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS); status=$$?; \
 		WINEPREFIX=$(CURDIR)/$(BUILD)/wine-prefix wineserver -k >/dev/null 2>&1; exit $$status
+	$(MAKE) test-package
 	$(MAKE) test-sanitized
 	$(MAKE) test-fuzz
 
@@ -113,6 +114,25 @@ uninstall:
 		rm -f "$(DESTDIR)$(PREFIX)/bin/$$program" "$(DESTDIR)$(PREFIX)/share/man/man1/$$program.1"; \
 	done
 	rm -rf "$(DESTDIR)$(PREFIX)/share/doc/$(PACKAGE)"
+
+# The Debian package: make dist's static programs, their manual pages, README
+# and license under /usr (tools/make-deb.sh), into dist/.
+deb: build-deps
+	cmake -S . -B $(DIST_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+		-DCMAKE_EXE_LINKER_FLAGS=-static >/dev/null
+	cmake --build $(DIST_BUILD) -j$(JOBS) --target $(DIST_PROGRAMS)
+	bash tools/make-deb.sh $(DIST_BUILD) dist
+
+# The package as a user gets it (tools/check-package.sh); then make install
+# and make uninstall into a scratch directory, which must end up empty.
+INSTALL_CHECK = $(BUILD)/install-check
+test-package: deps deb
+	bash tools/check-package.sh dist/$(PACKAGE)_*.deb $(DIST_PROGRAMS)
+	rm -rf $(INSTALL_CHECK)
+	$(MAKE) install DESTDIR=$(CURDIR)/$(INSTALL_CHECK) >/dev/null
+	$(MAKE) uninstall DESTDIR=$(CURDIR)/$(INSTALL_CHECK) >/dev/null
+	@test -s $(BUILD)/install_manifest.txt && ! find $(INSTALL_CHECK) -type f | grep . || \
+		{ echo "FAILED: make install put nothing, or make uninstall left the files above"; exit 1; }
 
 # Rebuilds samples/demo.img with the tests' image builder.
 demo-image: deps
