@@ -18,14 +18,15 @@
 #include "tests/support/image_builder.h"
 #include "tests/support/process.h"
 
-// A fresh directory under /tmp, removed with everything in it at the end.
+// A fresh directory under TMPDIR (or /tmp), removed with everything in it
+// at the end.
 class TempDirectory {
 public:
     TempDirectory() {
-        char pattern[] = "/tmp/imgextract-test-XXXXXX";
-        const char* made = mkdtemp(pattern);
+        std::string pattern = ::testing::TempDir() + "imgextract-test-XXXXXX";
+        const char* made = mkdtemp(pattern.data());
         EXPECT_NE(made, nullptr);
-        path_ = made != nullptr ? made : "/tmp/imgextract-test-failed";
+        path_ = made != nullptr ? made : ::testing::TempDir() + "imgextract-test-failed";
     }
     ~TempDirectory() {
         std::error_code error;

@@ -501,8 +501,8 @@ bool IsPrefix(const Bytes& prefix, const Bytes& whole) {
 class Sandbox {
 public:
     Sandbox() {
-        char pattern[] = "/tmp/crafted.XXXXXX";
-        const char* made = mkdtemp(pattern);
+        std::string pattern = ::testing::TempDir() + "crafted.XXXXXX";
+        const char* made = mkdtemp(pattern.data());
         if (made != nullptr) root_ = made;
     }
     ~Sandbox() {

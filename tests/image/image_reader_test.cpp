@@ -577,8 +577,8 @@ TEST(ImageFile, OpensOnlyRegularFilesAndBlockDevicesAndNeverWaits) {
         {"character device", "/dev/null", false},
         {"missing", "missing.img", false},
     };
-    char pattern[] = "/tmp/image-file-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string pattern = ::testing::TempDir() + "image-file-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     const std::string directory = pattern;
     const std::string image = directory + "/image.img";
     const int created = open(image.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);

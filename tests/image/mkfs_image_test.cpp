@@ -32,8 +32,8 @@ static std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
 // Formats a diskette of kilobytes KB with mkfs.fat, label MKFSTEST; when mcopy
 // is there, copies a 5000-byte file onto it. Empty on failure.
 static std::vector<std::uint8_t> MakeWithMkfs(const std::string& mkfs, unsigned kilobytes) {
-    char directory[] = "/tmp/mkfs_image_XXXXXX";
-    if (mkdtemp(directory) == nullptr) return {};
+    std::string directory = ::testing::TempDir() + "mkfs_image_XXXXXX";
+    if (mkdtemp(directory.data()) == nullptr) return {};
     const std::string image = std::string(directory) + "/disk.img";
     const std::string content = std::string(directory) + "/data.bin";
     std::string command = mkfs + " -C -n MKFSTEST '" + image + "' " + std::to_string(kilobytes) +
@@ -53,7 +53,7 @@ static std::vector<std::uint8_t> MakeWithMkfs(const std::string& mkfs, unsigned 
     }
     unlink(image.c_str());
     unlink(content.c_str());
-    rmdir(directory);
+    rmdir(directory.c_str());
     return bytes;
 }
 

@@ -342,7 +342,8 @@ TEST(SelfDiskPayload, HeaderFaultsGiveNoDisketteOrTheHeaderMessage) {
 TEST(SelfDiskPayload, AFileThatCannotBeOpenedIsReportedByItsPath) {
     // A payload file whose path is exactly 259 characters long, and a longer
     // path that begins with it.
-    std::string fitting = "/tmp/selfdisk-test-" + std::to_string(getpid()) + "-";
+    std::string fitting = ::testing::TempDir() + "selfdisk-test-" + std::to_string(getpid()) + "-";
+    ASSERT_LT(fitting.size(), 259u) << "TMPDIR is too long for this test";
     fitting += std::string(259 - fitting.size(), 'x');
     WriteBytes(fitting, ReadBytes(PayloadFile(1, 1).Path()));
     const std::string longPath = fitting + "/selfdisk";

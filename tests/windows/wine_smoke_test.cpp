@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -27,6 +29,20 @@ namespace {
 
 const std::string kPrograms = WINDOWS_PROGRAMS;
 const std::string kDemoImage = std::string(SOURCE_DIR) + "/samples/demo.img";
+
+// Without wine, or without the Windows build's programs, there is nothing to
+// run: the test program ends with 77, which ctest shows as skipped.
+class WineAtHand : public ::testing::Environment {
+    void SetUp() override {
+        if (access((kPrograms + "/imgextract.exe").c_str(), R_OK) == 0 &&
+            std::system("command -v wine >/dev/null 2>&1") == 0)
+            return;
+        std::printf("SKIPPED: no wine, or no Windows programs in %s\n", kPrograms.c_str());
+        std::exit(77);
+    }
+};
+const ::testing::Environment* const kWineAtHand =
+    ::testing::AddGlobalTestEnvironment(new WineAtHand);
 
 // The prefix, made by the runner at its first use.
 std::string PreparedPrefix() {
