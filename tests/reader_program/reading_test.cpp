@@ -31,21 +31,6 @@ ChildResult RunReader(const TempDirectory& directory, const std::vector<std::str
     return RunDisketteProgram(command, {"DISKETTE_A=" + directory / "drive.img"}, true, steps);
 }
 
-// A 1.44 MB diskette with README.TXT in cluster 2 (sector 33, track side 1)
-// and FAR.BIN in clusters 149 and 150 (sectors 180 and 181, track side 10);
-// every other data sector holds 0xE5.
-FatImage ThreeSidesDiskette(const std::string& label = "READER TEST") {
-    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440), label, 0xE5);
-    AddFile(&image, kRootDirectory, FileEntry("README", "TXT"), TextBytes("hello\r\n"));
-    LinkChain(&image, {149, 150});
-    WriteChainData(&image, {149, 150}, PatternBytes(1024, 1));
-    DirectoryEntry far = FileEntry("FAR", "BIN");
-    far.firstCluster = 149;
-    far.size = 1024;
-    AppendEntry(&image, kRootDirectory, far);
-    return image;
-}
-
 bool Ends(const std::string& output, const std::string& text) {
     return output.size() >= text.size() && output.substr(output.size() - text.size()) == text;
 }

@@ -43,6 +43,24 @@ inline ChildResult RunDisketteProgram(const std::vector<std::string>& command,
     return RunProgram(arguments, options);
 }
 
+// A 1.44 MB diskette with data in three track sides (18 sectors each):
+// boot sector, FATs and root directory are sectors 0 to 32 (1 + 2 x 9 + 14),
+// track sides 0 and 1; README.TXT in cluster 2 = sector 33, track side 1;
+// FAR.BIN in clusters 149 and 150 = sectors 33 + 147 = 180 and 181, track
+// side 10. Every other data sector holds 0xE5; every other track side is
+// unused.
+inline FatImage ThreeSidesDiskette(const std::string& label = "THREE SIDES") {
+    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440), label, 0xE5);
+    AddFile(&image, kRootDirectory, FileEntry("README", "TXT"), TextBytes("hello\r\n"));
+    LinkChain(&image, {149, 150});
+    WriteChainData(&image, {149, 150}, PatternBytes(1024, 1));
+    DirectoryEntry far = FileEntry("FAR", "BIN");
+    far.firstCluster = 149;
+    far.size = 1024;
+    AppendEntry(&image, kRootDirectory, far);
+    return image;
+}
+
 inline constexpr std::uint8_t kMarkerByte = 0x5A;   // what a drive file holds before a write
 
 // A message of the reporter: an empty line before it, a line end after it.

@@ -19,22 +19,6 @@ namespace {
 constexpr std::uint8_t kFormatFill = 0xF6;   // what a freshly formatted track side holds
 constexpr std::uint8_t kDataFill = 0xE5;     // the image's unused sectors, unlike both
 
-// A 1.44 MB diskette with data in three track sides (18 sectors each):
-// boot sector, FATs and root directory are sectors 0 to 32 (1 + 2 x 9 + 14),
-// track sides 0 and 1; README.TXT in cluster 2 = sector 33, track side 1;
-// FAR.BIN in clusters 149 and 150 = sectors 33 + 147 = 180 and 181, track
-// side 10. Every other track side is unused.
-FatImage ThreeSidesDiskette() {
-    FatImage image = FormatImage(StandardLayout(DisketteSize::k1440), "WRITER TEST", kDataFill);
-    AddFile(&image, kRootDirectory, FileEntry("README", "TXT"), TextBytes("hello\r\n"));
-    LinkChain(&image, {149, 150});
-    WriteChainData(&image, {149, 150}, PatternBytes(1024, 1));
-    DirectoryEntry far = FileEntry("FAR", "BIN");
-    far.firstCluster = 149;
-    far.size = 1024;
-    AppendEntry(&image, kRootDirectory, far);
-    return image;
-}
 const std::vector<std::size_t> kUsedSides = {0, 1, 10};
 
 std::vector<std::size_t> AllSides(const FatImage& image) {
